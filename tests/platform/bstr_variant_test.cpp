@@ -1,0 +1,197 @@
+// BSTR allocation and the lifetime rules of VARIANTs.
+#include <cstddef>
+#include <cstring>
+
+#include "test_util.h"
+
+namespace {
+
+using Bstr = BstrLeakCheck;
+
+TEST_F(Bstr, KeepsLengthPrefixTerminatorAndEmbeddedNuls) {
+  const OLECHAR text[] = {u'a', 0, u'\u00e9', u'\u4e2d', 0xD83D, 0xDE00};  // NUL and a surrogate pair
+  BSTR b = SysAllocStringLen(text, 6);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(SysStringLen(b), 6u);
+  uint32_t byte_length;
+  std::memcpy(&byte_length, reinterpret_cast<char*>(b) - 4, 4);
+  EXPECT_EQ(byte_length, 12u);
+  EXPECT_EQ(std::memcmp(b, text, sizeof text), 0);
+  EXPECT_EQ(b[6], 0);
+  SysFreeString(b);
+}
+
+TEST_F(Bstr, AllocStringStopsAtTheTerminator) {
+  BSTR b = SysAllocString(u"Explora");
+  EXPECT_EQ(narrow(b), "Explora");
+  SysFreeString(b);
+  BSTR empty = SysAllocString(u"");
+  ASSERT_NE(empty, nullptr);  // an empty string is not a null BSTR
+  EXPECT_EQ(SysStringLen(empty), 0u);
+  EXPECT_EQ(empty[0], 0);
+  SysFreeString(empty);
+  EXPECT_EQ(SysAllocString(nullptr), nullptr);
+}
+
+TEST_F(Bstr, WithoutSourceAllocatesZeroedCharacters) {
+  BSTR b = SysAllocStringLen(nullptr, 100);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(SysStringLen(b), 100u);
+  for (UINT i = 0; i <= 100; ++i) ASSERT_EQ(b[i], 0) << i;
+  SysFreeString(b);
+}
+
+TEST_F(Bstr, NullIsAnEmptyStringToLengthAndFree) {
+  EXPECT_EQ(SysStringLen(nullptr), 0u);
+  SysFreeString(nullptr);
+}
+
+TEST_F(Bstr, ImpossibleLengthFailsWithoutCounting) {
+  EXPECT_EQ(SysAllocStringLen(nullptr, 0x80000000u), nullptr);
+}
+
+TEST(BstrCounter, CountsEveryLiveString) {
+  const long before = jtzcom_live_bstrs();
+  BSTR a = SysAllocString(u"x");
+  BSTR b = SysAllocStringLen(nullptr, 3);
+  EXPECT_EQ(jtzcom_live_bstrs(), before + 2);
+  SysFreeString(a);
+  EXPECT_EQ(jtzcom_live_bstrs(), before + 1);
+  SysFreeString(b);
+  SysFreeString(nullptr);
+  EXPECT_EQ(jtzcom_live_bstrs(), before);
+}
+
+// The layout that code compiled against the Windows headers relies on.
+TEST(VariantLayout, MatchesTheWindowsAbi) {
+  EXPECT_EQ(sizeof(VARIANT), sizeof(void*) == 4 ? 16u : 24u);
+  EXPECT_EQ(offsetof(VARIANT, vt), 0u);
+  EXPECT_EQ(offsetof(VARIANT, lVal), 8u);
+  EXPECT_EQ(offsetof(VARIANT, bstrVal), 8u);
+  EXPECT_EQ(offsetof(VARIANT, decVal), 0u);
+  EXPECT_EQ(sizeof(DECIMAL), 16u);
+  EXPECT_EQ(sizeof(GUID), 16u);
+  EXPECT_EQ(sizeof(VARIANT_BOOL), 2u);
+  EXPECT_EQ(sizeof(OLECHAR), 2u);
+  EXPECT_EQ(sizeof(LONG), 4u);
+}
+
+using Variant = BstrLeakCheck;
+
+TEST_F(Variant, InitMakesEmptyAndZeroesTheReservedWords) {
+  VARIANT v;
+  std::memset(&v, 0xAB, sizeof v);
+  VariantInit(&v);
+  EXPECT_EQ(v.vt, VT_EMPTY);
+  EXPECT_EQ(v.wReserved1, 0);
+  EXPECT_EQ(v.wReserved2, 0);
+  EXPECT_EQ(v.wReserved3, 0);
+}
+
+TEST_F(Variant, ClearFreesTheStringAndReleasesObjects) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_BSTR;
+  v.bstrVal = SysAllocString(u"owned");
+  EXPECT_EQ(VariantClear(&v), S_OK);
+  EXPECT_EQ(v.vt, VT_EMPTY);
+
+  CountedUnknown object;
+  for (VARTYPE vt : {VT_UNKNOWN, VT_DISPATCH}) {
+    object.AddRef();
+    v.vt = vt;
+    v.punkVal = &object;
+    EXPECT_EQ(VariantClear(&v), S_OK);
+    EXPECT_EQ(v.vt, VT_EMPTY);
+    EXPECT_EQ(object.refs, 1) << vt;
+  }
+
+  v.vt = VT_UNKNOWN;  // a null object is nothing to release
+  v.punkVal = nullptr;
+  EXPECT_EQ(VariantClear(&v), S_OK);
+}
+
+TEST_F(Variant, ClearLeavesWhatAReferencePointsAt) {
+  CountedUnknown object;
+  IUnknown* referenced = &object;
+  BSTR text = SysAllocString(u"kept");
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_BYREF | VT_UNKNOWN;
+  v.byref = &referenced;
+  EXPECT_EQ(VariantClear(&v), S_OK);
+  EXPECT_EQ(v.vt, VT_EMPTY);
+  EXPECT_EQ(object.refs, 1);
+  v.vt = VT_BYREF | VT_BSTR;
+  v.pbstrVal = &text;
+  EXPECT_EQ(VariantClear(&v), S_OK);
+  EXPECT_EQ(narrow(text), "kept");
+  SysFreeString(text);
+}
+
+TEST_F(Variant, ClearRejectsTypesThatCannotBeInAVariant) {
+  for (VARTYPE vt : {VARTYPE(15), VARTYPE(VT_VOID), VARTYPE(VT_HRESULT), VARTYPE(0x0FFF),
+                     VARTYPE(VT_VARIANT), VARTYPE(VT_ARRAY | VT_I4), VARTYPE(VT_BYREF | VT_EMPTY)}) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = vt;
+    v.lVal = 77;
+    EXPECT_EQ(VariantClear(&v), DISP_E_BADVARTYPE) << vt;
+    EXPECT_EQ(v.vt, vt);  // untouched
+    EXPECT_EQ(v.lVal, 77);
+  }
+  EXPECT_EQ(VariantClear(nullptr), E_INVALIDARG);
+}
+
+TEST_F(Variant, CopyDuplicatesStringsAndAddsReferences) {
+  VARIANT src, dst;
+  VariantInit(&src);
+  VariantInit(&dst);
+  src.vt = VT_BSTR;
+  src.bstrVal = SysAllocString(u"frame");
+  ASSERT_EQ(VariantCopy(&dst, &src), S_OK);
+  EXPECT_EQ(dst.vt, VT_BSTR);
+  EXPECT_NE(dst.bstrVal, src.bstrVal);
+  EXPECT_EQ(narrow(dst.bstrVal), "frame");
+
+  // Copying over a string frees it first; the object gains a reference.
+  CountedUnknown object;
+  VARIANT obj;
+  VariantInit(&obj);
+  obj.vt = VT_DISPATCH;
+  obj.punkVal = &object;
+  ASSERT_EQ(VariantCopy(&dst, &obj), S_OK);
+  EXPECT_EQ(object.refs, 2);
+  EXPECT_EQ(VariantCopy(&dst, &dst), S_OK);  // onto itself: nothing changes
+  EXPECT_EQ(object.refs, 2);
+  EXPECT_EQ(VariantClear(&dst), S_OK);
+  EXPECT_EQ(object.refs, 1);
+  EXPECT_EQ(VariantClear(&src), S_OK);
+}
+
+TEST_F(Variant, CopyOfABadTypeLeavesTheDestination) {
+  VARIANT src, dst;
+  VariantInit(&src);
+  VariantInit(&dst);
+  src.vt = VT_ARRAY | VT_I4;
+  dst.vt = VT_BSTR;
+  dst.bstrVal = SysAllocString(u"stays");
+  EXPECT_EQ(VariantCopy(&dst, &src), DISP_E_BADVARTYPE);
+  EXPECT_EQ(dst.vt, VT_BSTR);
+  EXPECT_EQ(narrow(dst.bstrVal), "stays");
+  VariantClear(&dst);
+}
+
+TEST_F(Variant, CopyOfAReferenceIsShallow) {
+  LONG value = 5;
+  VARIANT src, dst;
+  VariantInit(&src);
+  VariantInit(&dst);
+  src.vt = VT_BYREF | VT_I4;
+  src.plVal = &value;
+  ASSERT_EQ(VariantCopy(&dst, &src), S_OK);
+  EXPECT_EQ(dst.vt, VT_BYREF | VT_I4);
+  EXPECT_EQ(dst.plVal, &value);
+}
+
+}  // namespace

@@ -1,0 +1,29 @@
+// One real JVM for the whole test process, created before the first test.
+//
+//   TEST(Bridge, Something) {
+//     JNIEnv* env = jtz::test::env();
+//     jclass c = env->FindClass("puente/IScanMontura");
+//   }
+//
+// The JVM runs with -Xcheck:jni; its class path and library path come from
+// the test target (JTZ_TEST_CLASSPATH, JTZ_TEST_LIBPATH).
+#pragma once
+
+#include <jni.h>
+
+#include <string>
+
+namespace jtz::test {
+
+JavaVM* vm();
+// The environment of the calling thread, attaching it if needed.
+JNIEnv* env();
+
+// The text of a pending Java exception's class and message ("java.lang.X: msg"),
+// or "" when none is pending. Clears the exception.
+std::string take_exception(JNIEnv* e);
+
+// Number of live JNI global references in the JVM, read from its thread dump.
+long global_ref_count();
+
+}  // namespace jtz::test
