@@ -1,0 +1,135 @@
+// Creation of the component and binding of wrapper objects to its interfaces.
+#include <jni.h>
+#include <oaidl.h>
+
+#include "guids.h"
+#include "jni_util.h"
+#include "runtime.h"
+
+using namespace jtz;
+
+namespace {
+
+// The interfaces asked of a remotely created component, in this order.
+const IID* const kRemoteInterfaces[2] = {&IID_IUnknown, &kIidIScanMontura};
+
+// Stores an interface pointer in the wrapper's com-id field. A pointer that
+// does not fit the 32-bit field is refused rather than truncated: its
+// reference is given back and an IllegalStateException raised.
+bool store_binding(JNIEnv* env, jobject wrapper, void* p) {
+  if (!pointer_fits_field(p)) {
+    static_cast<IUnknown*>(p)->Release();
+    throw_new(env, kIllegalState, kPointerTooWide);
+    return false;
+  }
+  env->SetIntField(wrapper, ezjcomGetComId(), pointer_to_field(p));
+  return true;
+}
+
+// Binds `wrapper` to interface `iid` of the object behind `source`, falling
+// back to IDispatch when allowed. `raise` selects whether an unavailable
+// interface (without the fallback) raises the runtime's exception.
+jboolean load_interface(JNIEnv* env, jobject wrapper, jobject source, jboolean allowDispatch,
+                        REFIID iid, bool raise) {
+  ezjcomInitThread(env);
+  if (!source) {
+    throw_new(env, kNullPointer, "Argument 1 is null");
+    return JNI_FALSE;
+  }
+  const jint s = env->GetIntField(source, ezjcomGetComId());
+  void* q = nullptr;
+  HRESULT hr = ezjcomQueryInterface(env, s, iid, &q);
+  if (fatal_error(env)) return JNI_FALSE;
+  if (FAILED(hr) && allowDispatch) {
+    hr = ezjcomQueryInterface(env, s, IID_IDispatch, &q);
+    if (fatal_error(env)) return JNI_FALSE;
+  }
+  if (FAILED(hr)) {
+    if (raise && !allowDispatch) ezjcomThrowComExceptionObject(env, hr, nullptr);
+    return JNI_FALSE;
+  }
+  return store_binding(env, wrapper, q) ? JNI_TRUE : JNI_FALSE;
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jstring JNICALL Java_puente_ScanMontura__1_1JComGetGUID(JNIEnv* env, jobject) {
+  return env->NewStringUTF(kClsidScanMonturaText);
+}
+
+JNIEXPORT jobject JNICALL Java_puente_ScanMontura__1_1JComNewObj__Ljava_lang_Class_2(JNIEnv* env,
+                                                                                   jobject,
+                                                                                   jclass cls) {
+  if (!cls) {
+    throw_new(env, kNullPointer, "Argument 1 is null");
+    return nullptr;
+  }
+  jmethodID init = env->GetMethodID(cls, "<init>", "()V");
+  LocalRef<jthrowable> failed(env, env->ExceptionOccurred());
+  if (failed) {
+    // No usable no-argument constructor: an instance on which none has run.
+    env->ExceptionClear();
+    return env->AllocObject(cls);
+  }
+  return env->NewObject(cls, init);
+}
+
+JNIEXPORT jboolean JNICALL Java_puente_ScanMontura__1_1JComCreateObject__ZZ(
+    JNIEnv* env, jobject wrapper, jboolean activeInstance, jboolean miscCreate) {
+  ezjcomInitThread(env);
+  void* p = nullptr;
+  HRESULT hr;
+  if (activeInstance)
+    hr = ezjcomGetActiveInstance(env, kClsidScanMontura, &p);
+  else if (miscCreate)
+    hr = ezjcomMiscFunc4(env, kClsidScanMontura, &p, 0);
+  else
+    hr = ezjcomCreateInstance(env, kClsidScanMontura, &p);
+  if (fatal_error(env)) return JNI_FALSE;
+  if (FAILED(hr)) {
+    ezjcomThrowComExceptionObject(env, hr, nullptr);
+    return JNI_FALSE;
+  }
+  if (!store_binding(env, wrapper, p)) return JNI_FALSE;
+  ezjcomSetAccessType(2);
+  return JNI_TRUE;
+}
+
+JNIEXPORT jboolean JNICALL
+Java_puente_ScanMontura__1_1JComCreateObjectRemote__Ljava_lang_String_2Ljava_lang_String_2Ljava_lang_String_2Ljava_lang_String_2I(
+    JNIEnv* env, jobject, jstring machine, jstring text2, jstring text3, jstring text4,
+    jint value) {
+  ezjcomInitThread(env);
+  if (!machine) {
+    throw_new(env, kNullPointer, "RemoteMachine name is null");
+    return JNI_FALSE;
+  }
+  ScopedStringChars m(env, machine), t2(env, text2), t3(env, text3), t4(env, text4);
+  const HRESULT hr = ezjcomCreateInstanceRemote(env, kClsidScanMontura, m.get(), t2.get(),
+                                                t3.get(), t4.get(), 2, value, kRemoteInterfaces);
+  // Given back in the order they were taken.
+  m.reset();
+  t2.reset();
+  t3.reset();
+  t4.reset();
+  if (fatal_error(env)) return JNI_FALSE;
+  if (FAILED(hr)) {
+    ezjcomThrowComExceptionObject(env, hr, nullptr);
+    return JNI_FALSE;
+  }
+  return JNI_TRUE;
+}
+
+JNIEXPORT jboolean JNICALL Java_puente_IScanMontura__1_1JComLoad__Lezjcom_JComObject_2Z(
+    JNIEnv* env, jobject wrapper, jobject source, jboolean allowDispatch) {
+  return load_interface(env, wrapper, source, allowDispatch, kIidIScanMontura, true);
+}
+
+JNIEXPORT jboolean JNICALL Java_puente_IScanMonturaEvents__1_1JComLoad__Lezjcom_JComObject_2Z(
+    JNIEnv* env, jobject wrapper, jobject source, jboolean allowDispatch) {
+  return load_interface(env, wrapper, source, allowDispatch, kIidIScanMonturaEvents, false);
+}
+
+}  // extern "C"

@@ -1,0 +1,114 @@
+// Listener registration: direct-delivery listeners and server-side delivery.
+#include <jni.h>
+
+#include <cstring>
+#include <new>
+
+#include "event_sink.h"
+#include "jni_util.h"
+#include "runtime.h"
+
+using namespace jtz;
+
+namespace {
+
+constexpr char kEventInterfaceName[] = "puente.IScanMonturaEvents";
+
+// Puts a sink's address, with its creation reference, in an event-id field.
+// An address the 32-bit field cannot hold is refused: the sink is released
+// and the field left at 0.
+bool store_sink(JNIEnv* env, jobject holder, ScanMonturaEventSink* sink) {
+  if (sink && !pointer_fits_field(sink)) {
+    sink->Release();
+    env->SetIntField(holder, ezjcomGetEventId(), 0);
+    throw_new(env, kIllegalState, kPointerTooWide);
+    return false;
+  }
+  env->SetIntField(holder, ezjcomGetEventId(), pointer_to_field(sink));
+  return true;
+}
+
+// Gives up the creation reference held in a listener's event-id field after a
+// later step of the registration failed.
+void drop_sink(JNIEnv* env, jobject holder, ScanMonturaEventSink* sink) {
+  // The field write and the release must not run with an exception pending.
+  LocalRef<jthrowable> pending(env, env->ExceptionOccurred());
+  if (pending) env->ExceptionClear();
+  if (holder) env->SetIntField(holder, ezjcomGetEventId(), 0);
+  sink->Release();
+  if (pending) env->Throw(pending.get());
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jboolean JNICALL Java_puente_IScanMonturaEvents__1_1JComEventListenerInit(
+    JNIEnv* env, jobject listener) {
+  ezjcomInitThread(env);
+  auto* sink = new (std::nothrow) ScanMonturaEventSink(listener);
+  return store_sink(env, listener, sink) ? JNI_TRUE : JNI_FALSE;
+}
+
+JNIEXPORT jobjectArray JNICALL Java_puente_ScanMontura__1_1RemoteEventAdd(JNIEnv* env,
+                                                                         jobject wrapper,
+                                                                         jstring name) {
+  if (!name) {
+    throw_new(env, kNullPointer, "Argument 1 is null");
+    return nullptr;
+  }
+  ScanMonturaEventSink* sink = nullptr;
+  {
+    ScopedUtfChars chars(env, name);
+    if (!chars) return nullptr;
+    // The sink is allocated before the reference to the name is made, and
+    // that reference only when the allocation succeeded.
+    if (std::strcmp(chars.get(), kEventInterfaceName) == 0)
+      sink = new (std::nothrow) ScanMonturaEventSink(env->NewGlobalRef(name), wrapper);
+  }
+  if (!sink) return nullptr;
+
+  LocalRef<jclass> listenerClass(env, env->FindClass("ezjcom/JComEventListener"));
+  if (!listenerClass) {
+    drop_sink(env, nullptr, sink);
+    return nullptr;
+  }
+  LocalRef<jobject> listener(env, env->AllocObject(listenerClass.get()));
+  if (!listener) {
+    drop_sink(env, nullptr, sink);
+    return nullptr;
+  }
+  if (!store_sink(env, listener.get(), sink)) return nullptr;
+
+  const jint cookie = Java_ezjcom_JComObject__1_1JComAdvise(env, wrapper, listener.get());
+  // A failed advise leaves the runtime's exception pending: nothing more may run.
+  if (env->ExceptionCheck()) {
+    drop_sink(env, listener.get(), sink);
+    return nullptr;
+  }
+
+  LocalRef<jclass> objectClass(env, env->FindClass("java/lang/Object"));
+  if (!objectClass) {
+    drop_sink(env, listener.get(), sink);
+    return nullptr;
+  }
+  LocalRef<jobjectArray> result(env, env->NewObjectArray(2, objectClass.get(), nullptr));
+  if (!result) {
+    drop_sink(env, listener.get(), sink);
+    return nullptr;
+  }
+  env->SetObjectArrayElement(result.get(), 0, listener.get());
+
+  LocalRef<jclass> integerClass(env, env->FindClass("java/lang/Integer"));
+  jmethodID init =
+      integerClass ? env->GetMethodID(integerClass.get(), "<init>", "(I)V") : nullptr;
+  LocalRef<jobject> boxed(env, init ? env->NewObject(integerClass.get(), init, cookie) : nullptr);
+  if (!boxed) {
+    drop_sink(env, listener.get(), sink);
+    return nullptr;
+  }
+  env->SetObjectArrayElement(result.get(), 1, boxed.get());
+  return result.release();
+}
+
+}  // extern "C"

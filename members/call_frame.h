@@ -1,0 +1,193 @@
+// The one dispatch call that every member native is: read the binding, build
+// the arguments, make one ezjcomInvokeHelper call, release, report.
+#pragma once
+
+#include <jni.h>
+#include <oaidl.h>
+
+#include <cstddef>
+#include <type_traits>
+#include <utility>
+
+#include "jni_util.h"
+#include "runtime.h"
+#include "values.h"
+
+namespace jtz {
+
+// The three invocation shapes.
+enum class Shape : WORD {
+  Get = DISPATCH_PROPERTYGET,
+  Put = DISPATCH_PROPERTYPUT,
+  Method = DISPATCH_METHOD,
+};
+
+// The argument VARIANTs of one call, Java parameters last-first. Only the
+// type tag and the value member are written. A string argument's BSTR is
+// cleared by release(), or at the end of the scope on an early return.
+template <class... Args>
+class Arguments {
+ public:
+  static constexpr size_t kCount = sizeof...(Args);
+
+  Arguments() = default;
+  Arguments(const Arguments&) = delete;
+  Arguments& operator=(const Arguments&) = delete;
+  ~Arguments() { release(); }
+
+  // Converts each Java value into its slot; false when a conversion left a
+  // Java exception pending (the call must then not be made).
+  bool build(JNIEnv* env, typename Args::jtype... values) {
+    return build_each(env, std::index_sequence_for<Args...>{}, values...);
+  }
+
+  VARIANT* slots() { return kCount ? slots_ : nullptr; }
+
+  void release() {
+    release_each(std::index_sequence_for<Args...>{});
+  }
+
+ private:
+  template <size_t... I>
+  bool build_each([[maybe_unused]] JNIEnv* env, std::index_sequence<I...>,
+                  typename Args::jtype... values) {
+    return (build_one<I, Args>(env, values) && ...);
+  }
+
+  template <size_t I, class Kind>
+  bool build_one(JNIEnv* env, typename Kind::jtype value) {
+    VARIANT& slot = slots_[kCount - 1 - I];
+    if (!Kind::put(env, value, slot)) return false;
+    if constexpr (Kind::kOwnsArgument) built_[I] = true;
+    if constexpr (Kind::kCallsJava) return !env->ExceptionCheck();
+    return true;
+  }
+
+  template <size_t... I>
+  void release_each(std::index_sequence<I...>) {
+    (release_one<I, Args>(), ...);
+  }
+
+  template <size_t I, class Kind>
+  void release_one() {
+    if constexpr (Kind::kOwnsArgument) {
+      if (built_[I]) VariantClear(&slots_[kCount - 1 - I]);
+      built_[I] = false;
+    }
+  }
+
+  VARIANT slots_[kCount ? kCount : 1];
+  bool built_[kCount ? kCount : 1] = {};
+};
+
+// The result VARIANT: set up with VariantInit; once a successful call's
+// result has been taken over it is cleared at the end of the scope.
+class Result {
+ public:
+  Result() { VariantInit(&v_); }
+  Result(const Result&) = delete;
+  Result& operator=(const Result&) = delete;
+  ~Result() {
+    if (owned_) VariantClear(&v_);
+  }
+  VARIANT* get() { return &v_; }
+
+  // Takes over a successful call's result and brings it to the member's type.
+  // A result of another type is coerced; false when that is impossible.
+  bool take(VARTYPE expected) {
+    owned_ = true;
+    if (v_.vt == expected) return true;
+    // An OLE_COLOR often travels as VT_UI4: the same 32 bits.
+    if (expected == VT_I4 && (v_.vt == VT_UI4 || v_.vt == VT_INT || v_.vt == VT_UINT)) return true;
+    return SUCCEEDED(VariantChangeType(&v_, &v_, 0, expected));
+  }
+
+ private:
+  VARIANT v_;
+  bool owned_ = false;
+};
+
+template <class R>
+using java_t = typename R::jtype;
+
+// The EXCEPINFO of one call. The runtime frees its strings when it reports a
+// failure; whatever is still held at the end of the call (a component that
+// filled it before a fatal error) is freed here.
+class ExcepInfo {
+ public:
+  ExcepInfo() = default;
+  ExcepInfo(const ExcepInfo&) = delete;
+  ExcepInfo& operator=(const ExcepInfo&) = delete;
+  ~ExcepInfo() {
+    SysFreeString(e_.bstrSource);
+    SysFreeString(e_.bstrDescription);
+    SysFreeString(e_.bstrHelpFile);
+  }
+  EXCEPINFO* get() { return &e_; }
+
+ private:
+  EXCEPINFO e_{};
+};
+
+// True for the null value of a kind that refuses null (the colour).
+template <class Kind>
+bool refused_null(typename Kind::jtype value) {
+  if constexpr (kinds::RefusesNull<Kind>::value)
+    return value == nullptr;
+  else
+    return false;
+}
+
+// One member call. R is the result kind, Args the argument kinds in Java order.
+template <Shape S, class R, class... Args>
+java_t<R> call(JNIEnv* env, jobject self, DISPID dispid, typename Args::jtype... values) {
+  using Ret = java_t<R>;
+  // 1-2. The binding.
+  auto* dispatch = pointer_from_field<IDispatch>(env->GetIntField(self, ezjcomGetComId()));
+  if (!dispatch) {
+    throw_new(env, kNullPointer, "Uninitialized JComObject");
+    return zero_value<Ret>();
+  }
+  // 3. Parameters, and the named argument of a put.
+  DISPPARAMS params{};
+  ExcepInfo excep;
+  DISPID named = DISPID_PROPERTYPUT;
+  if constexpr (S == Shape::Put) {
+    params.cNamedArgs = 1;
+    params.rgdispidNamedArgs = &named;
+  }
+  // 4. Arguments. A null colour is refused before anything is converted.
+  if ((refused_null<Args>(values) || ...)) {
+    throw_new(env, kNullPointer, "Argument 1 is null");
+    return zero_value<Ret>();
+  }
+  Arguments<Args...> args;
+  if (!args.build(env, values...)) return zero_value<Ret>();
+  // 5-6. The call.
+  Result result;
+  params.cArgs = static_cast<UINT>(Arguments<Args...>::kCount);
+  params.rgvarg = args.slots();
+  UINT argErr = 0;
+  const HRESULT hr = ezjcomInvokeHelper(env, dispatch, dispid, &params, static_cast<WORD>(S),
+                                        excep.get(), &argErr, result.get());
+  // 7. String arguments are released whatever the outcome.
+  args.release();
+  // 8-9. Fatal error, then failure.
+  if (fatal_error(env)) return zero_value<Ret>();
+  if (FAILED(hr)) {
+    ezjcomThrowComExceptionObject(env, hr, excep.get());
+    return zero_value<Ret>();
+  }
+  // 10. The result.
+  if constexpr (std::is_void_v<Ret>) {
+    return;
+  } else {
+    if (!result.take(R::vt)) {
+      ezjcomThrowComExceptionObject(env, DISP_E_TYPEMISMATCH, nullptr);
+      return zero_value<Ret>();
+    }
+    return R::get(env, *result.get());
+  }
+}
+
+}  // namespace jtz

@@ -1,0 +1,3 @@
+// POSIX stand-in for the Windows header of the same name.
+#pragma once
+#include "posixcom/com.h"
