@@ -80,22 +80,20 @@ class Arguments {
   bool built_[kCount ? kCount : 1] = {};
 };
 
-// The result VARIANT: set up with VariantInit; once a successful call's
-// result has been taken over it is cleared at the end of the scope.
+// The result VARIANT: set up with VariantInit, cleared at the end of the
+// scope on every path. After a failure or a fatal error it holds nothing the
+// caller reads, but a component may still have put a BSTR in it.
 class Result {
  public:
   Result() { VariantInit(&v_); }
   Result(const Result&) = delete;
   Result& operator=(const Result&) = delete;
-  ~Result() {
-    if (owned_) VariantClear(&v_);
-  }
+  ~Result() { VariantClear(&v_); }
   VARIANT* get() { return &v_; }
 
   // Takes over a successful call's result and brings it to the member's type.
   // A result of another type is coerced; false when that is impossible.
   bool take(VARTYPE expected) {
-    owned_ = true;
     if (v_.vt == expected) return true;
     // An OLE_COLOR often travels as VT_UI4: the same 32 bits.
     if (expected == VT_I4 && (v_.vt == VT_UI4 || v_.vt == VT_INT || v_.vt == VT_UINT)) return true;
@@ -104,7 +102,6 @@ class Result {
 
  private:
   VARIANT v_;
-  bool owned_ = false;
 };
 
 template <class R>

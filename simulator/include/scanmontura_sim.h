@@ -7,7 +7,14 @@
 // ISimControl below; its one connection point serves IScanMonturaEvents
 // {834FBEE3-D957-11D3-9C50-0060972F00DC}. The first instance created while
 // no other is registered registers itself as the running instance
-// (RegisterActiveObject, weak) and revokes that when it is destroyed.
+// (RegisterActiveObject, weak) and revokes that when it is destroyed (on
+// Windows, whose table keeps references even for a weak registration: when
+// only the table's references are left). Objects live in CoTaskMemAlloc
+// memory (below 2 GiB on x86-64 hosts). DllCanUnloadNow counts live instances
+// and LockServer locks, not class factories.
+//
+// Build: target ScanMonturaSim (the server module); clients of this header
+// link ScanMonturaSimControl, which defines IID_ISimControl.
 //
 // Simulated tracer
 //   Ports (setPuertoComm): 1..16 open that port; 0 closes it; others E_INVALIDARG.
@@ -28,6 +35,27 @@
 //   While scanning, Text shows "Scanning p%" (OnChange each 10%); when done,
 //   Text shows "Trace: N points" (OnChange).
 //   Cierra closes the port (status 0); the last trace stays readable.
+//   Details:
+//   - Opening a port gives status 1, or 200 while a trace from before is held.
+//   - A scan uses the speed, mode and eye set when Explora was called; they
+//     may be changed while it runs. setPuertoComm during a scan fails with
+//     DISP_E_EXCEPTION (EXCEPINFO scode E_FAIL). Cierra during a scan aborts
+//     it at once: Text "Scan aborted", status 0, no new trace.
+//   - SCANMONTURA_SIM_FRAME=none empties every tracer: scans run their course
+//     and then fail (status -1, Text "Scan failed: no frame in the tracer").
+//   - These status lines bypass ReadOnly and MaxLength (CharCase applies),
+//     leave Modified alone and empty the undo step.
+//
+// Frames (right eye; nasal side towards 3 o'clock), nominal box sizes:
+//   rectangular  52 x 38 mm  superellipse |x/26|^4 + |y/19|^4 = 1   DBL 18  base 4
+//   oval         50 x 36 mm  ellipse, semi-axes 25 and 18           DBL 17  base 5
+//   aviator     ~56 x 48 mm  ellipse 26.5 x 23 swelling by up to 22%
+//                            towards the lower nasal side (-40 deg)  DBL 19  base 6
+//   rimless      50 x 34 mm  superellipse |x/25|^3 + |y/17|^3 = 1   DBL 20  base 4.5
+//                drilled: "2;22.50,4.00,1.40;-22.50,4.00,1.40" (nasal, temporal)
+//   Each outline is centred on its bounding box before it is sampled; the
+//   figures reported are those of the integer trace, so they may differ from
+//   the nominal sizes by a few hundredths (the aviator by up to a millimetre).
 //
 // Measured values (after a scan; before one they are 0 / empty):
 //   getRadioIni: radius r0 of point 0 in mm (float).
@@ -52,6 +80,58 @@
 //   (E_INVALIDARG with a description). Any DISPID not of the member table
 //   (45 included): DISP_E_MEMBERNOTFOUND. Events fire on the component's event
 //   thread, never while it holds a lock: OnChange (1) whenever Text changes.
+//   Details:
+//   - Defaults: AutoSelect, AutoSize, Ctl3D, Enabled, HideSelection,
+//     ParentCtl3D, Visible true; OEMConvert, ParentColor, DoubleBuffered,
+//     ReadOnly, Modified false; BorderStyle 1 (bsSingle), ImeMode 3
+//     (imDontCare), CharCase 0, DragMode 0, DragCursor -12, Cursor 0,
+//     MaxLength 0 (no limit), PasswordChar 0.
+//   - Enumerations: TxFormBorderStyle 0..5 (bsNone bsSingle bsSizeable
+//     bsDialog bsToolWindow bsSizeToolWin), TxEditCharCase 0..2 (normal upper
+//     lower), TxDragMode 0..1 (dmManual dmAutomatic), TxImeMode 0..11
+//     (imDisable imClose imOpen imDontCare imSAlpha imAlpha imHira imSKata
+//     imKata imChinese imSHanguel imHanguel). MaxLength < 0: E_INVALIDARG.
+//   - Edits: setText, setSelText, Clear, ClearSelection, CutToClipboard,
+//     PasteFromClipboard, Undo, SetSelTextBuf and typed keys. Each sets
+//     Modified and becomes the one undo step (a TypeText call is one step);
+//     while ReadOnly each fails with E_ACCESSDENIED, "The control is
+//     read-only". An edit that leaves the text as it was fires no OnChange.
+//   - setText puts the caret at 0; setSelText inserts at the selection and
+//     puts the caret after it; setSelStart clamps and selects nothing;
+//     setSelLength clamps to what follows SelStart. MaxLength truncates new
+//     text (lowering it keeps the present text). CharCase converts the text
+//     and all new input (ASCII, Latin-1, Greek and Cyrillic letters).
+//   - Undo swaps the text with the one before the last edit, so a second Undo
+//     redoes it; the caret goes to the end. CanUndo until ClearUndo.
+//   - The clipboard is shared by every instance in the process; Copy and Cut
+//     with nothing selected leave it alone.
+//   - GetSelTextBuf(b, n): how many of the first n selected characters are
+//     the character b (n < 0: E_INVALIDARG). SetSelTextBuf(b): the selection
+//     becomes the single character b; b = 0 (an empty buffer) deletes it.
+//   - DrawTextBiDiModeFlagsReadingOnly answers 0 (left-to-right reading);
+//     IsRightToLeft, UseRightToLeftReading, UseRightToLeftScrollBar false;
+//     InitiateAction does nothing. Color takes any OLE_COLOR.
+//   - Typing (ISimControl::TypeText): backspace (8) deletes the selection or
+//     the character before the caret, other control characters do nothing, a
+//     character that MaxLength leaves no room for is dropped.
+//
+// IDispatch: riid other than IID_NULL: DISP_E_UNKNOWNINTERFACE. A flag the
+//   member lacks (PROPERTYPUTREF included): DISP_E_MEMBERNOTFOUND; a method
+//   also answers METHOD|PROPERTYGET. Wrong cArgs: DISP_E_BADPARAMCOUNT; named
+//   arguments on a get or a method: DISP_E_NONAMEDARGS; a put without the one
+//   named DISPID_PROPERTYPUT: DISP_E_PARAMNOTFOUND. Arguments of another type
+//   (one level of VT_BYREF included) are coerced with VariantChangeType, else
+//   DISP_E_TYPEMISMATCH with *puArgErr the rgvarg index. A failure with a
+//   reason fills the EXCEPINFO when one is given (wCode 0, scode, source
+//   "ScanMontura", the reason). GetIDsOfNames knows the member names (case
+//   insensitive); GetTypeInfoCount answers 0.
+//
+// Threads: member calls may come from any thread. Events are delivered on the
+//   event thread (FireBurst: on its own threads); OnChange of a member call is
+//   queued, the call does not wait. A sink may call the component back,
+//   ISimControl included (FireEvent and the like then run in place). The
+//   threads end when the last reference goes, even inside a sink call; events
+//   still queued then are dropped.
 #pragma once
 
 #include <oaidl.h>
@@ -92,21 +172,27 @@ struct ISimControl : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE DblClick() = 0;  // OnDblClick (3)
   // Fire `perThread` events of `dispid` (no arguments) from each of `threads`
   // new threads at once; returns when all are done. *delivered receives the
-  // number of sink Invoke calls made.
+  // number of sink Invoke calls made. threads: 1 to 64, else E_INVALIDARG.
   virtual HRESULT STDMETHODCALLTYPE FireBurst(DISPID dispid, UINT threads, UINT perThread,
                                               ULONG* delivered) = 0;
   // From now on, a successful call of `dispid` answers with a copy of
   // `result` (VT_EMPTY, a BSTR for a number...) and HRESULT `hr` (S_FALSE...).
-  // A null `result` removes the override.
+  // A null `result` removes the override. The call itself still happens.
+  // (Overrides and failures apply to well-formed calls: shape and arguments
+  // are checked first.)
   virtual HRESULT STDMETHODCALLTYPE OverrideResult(DISPID dispid, const VARIANT* result,
                                                    HRESULT hr) = 0;
   // From now on, calls of `dispid` fail with `hr` and an EXCEPINFO carrying
-  // `description`; hr 0 removes the failure.
+  // `description` (scode hr, or E_FAIL when hr is DISP_E_EXCEPTION; no
+  // description when it is null); hr 0 removes the failure. Nothing is done.
   virtual HRESULT STDMETHODCALLTYPE FailMember(DISPID dispid, HRESULT hr,
                                                LPCOLESTR description) = 0;
-  // Waits until no scan runs and every queued event has been delivered.
+  // Waits until no scan runs and every queued event has been delivered:
+  // S_OK, or SIM_E_TIMEOUT; E_UNEXPECTED when called from a sink on the
+  // event thread (it would wait for itself).
   virtual HRESULT STDMETHODCALLTYPE WaitIdle(DWORD timeoutMs) = 0;
   virtual HRESULT STDMETHODCALLTYPE ConnectionCount(ULONG* count) = 0;
-  // Sink Invoke calls made so far for the connection with this cookie.
+  // Sink Invoke calls made so far for the connection with this cookie, kept
+  // after Unadvise; E_INVALIDARG for a cookie never handed out.
   virtual HRESULT STDMETHODCALLTYPE DeliveredTo(DWORD cookie, ULONG* count) = 0;
 };

@@ -226,8 +226,11 @@ TEST_F(Members, UnboundWrapperRaisesForEveryNative) {
     const std::string result = call_row(unbound, row);
     EXPECT_EQ(take_exception(e), "java.lang.NullPointerException: Uninitialized JComObject");
     std::string r = row.result;
-    if (r == "Float") EXPECT_EQ(result, std::to_string(0.0f));
-    else if (r != "None") EXPECT_TRUE(result == "0" || result == "null") << result;
+    if (r == "Float") {
+      EXPECT_EQ(result, std::to_string(0.0f));
+    } else if (r != "None") {
+      EXPECT_TRUE(result == "0" || result == "null") << result;
+    }
   }
   EXPECT_EQ(jtzcom_live_bstrs(), strings) << "an unbound string put allocates no BSTR";
   EXPECT_TRUE(ezjcom_journal_of("ezjcomInvokeHelper").empty());

@@ -99,7 +99,9 @@ TEST_F(ChangeType, RoundingDecidesTheRangeAtTheEdges) {
     VARIANT src = make_r8(c.in), dst;
     VariantInit(&dst);
     ASSERT_EQ(VariantChangeType(&dst, &src, 0, c.vt), c.hr) << c.in;
-    if (c.hr == S_OK) EXPECT_EQ(integer_of(dst), c.out) << c.in;
+    if (c.hr == S_OK) {
+      EXPECT_EQ(integer_of(dst), c.out) << c.in;
+    }
   }
 }
 
@@ -237,9 +239,13 @@ TEST_F(ChangeType, TextIsParsedAsANumber) {
       continue;
     }
     ASSERT_EQ(dst.vt, c.vt);
-    if (c.vt == VT_R8) EXPECT_DOUBLE_EQ(dst.dblVal, c.value) << c.text;
-    else if (c.vt == VT_R4) EXPECT_FLOAT_EQ(dst.fltVal, static_cast<float>(c.value)) << c.text;
-    else EXPECT_EQ(integer_of(dst), static_cast<long long>(c.value)) << c.text;
+    if (c.vt == VT_R8) {
+      EXPECT_DOUBLE_EQ(dst.dblVal, c.value) << c.text;
+    } else if (c.vt == VT_R4) {
+      EXPECT_FLOAT_EQ(dst.fltVal, static_cast<float>(c.value)) << c.text;
+    } else {
+      EXPECT_EQ(integer_of(dst), static_cast<long long>(c.value)) << c.text;
+    }
   }
 }
 
@@ -336,7 +342,43 @@ TEST_F(ChangeType, ReadsThroughAReference) {
   src.pboolVal = &b;
   ASSERT_EQ(VariantChangeType(&dst, &src, 0, VT_I1), S_OK);
   EXPECT_EQ(integer_of(dst), -1);
+
+  // A reference to a VARIANT: the value is the referenced VARIANT's.
+  VARIANT inner;
+  VariantInit(&inner);
+  inner.vt = VT_BSTR;
+  inner.bstrVal = text;
+  src.vt = VT_BYREF | VT_VARIANT;
+  src.pvarVal = &inner;
+  ASSERT_EQ(VariantChangeType(&dst, &src, 0, VT_R8), S_OK);
+  EXPECT_EQ(dst.dblVal, 77.0);
+  inner.vt = VT_BYREF | VT_I2;
+  inner.piVal = &s;
+  ASSERT_EQ(VariantChangeType(&dst, &src, 0, VT_BSTR), S_OK);
+  EXPECT_EQ(narrow(dst.bstrVal), "-300");
+  VariantClear(&dst);
+  VARIANT outer = src;  // a reference to a reference to a VARIANT is not allowed
+  inner.vt = VT_BYREF | VT_VARIANT;
+  inner.pvarVal = &outer;
+  EXPECT_EQ(VariantChangeType(&dst, &src, 0, VT_I4), DISP_E_BADVARTYPE);
   SysFreeString(text);
+}
+
+TEST_F(ChangeType, DecimalCopiesToItsOwnType) {
+  VARIANT src, dst;
+  VariantInit(&src);
+  VariantInit(&dst);
+  src.decVal.Hi32 = 1;
+  src.decVal.Lo64 = 0x0123456789ABCDEFull;
+  src.decVal.scale = 4;
+  src.decVal.sign = 0x80;
+  src.vt = VT_DECIMAL;  // overlays decVal.wReserved: set it last
+  ASSERT_EQ(VariantChangeType(&dst, &src, 0, VT_DECIMAL), S_OK);
+  EXPECT_EQ(dst.vt, VT_DECIMAL);
+  EXPECT_EQ(dst.decVal.Hi32, 1u);
+  EXPECT_EQ(dst.decVal.Lo64, 0x0123456789ABCDEFull);
+  EXPECT_EQ(dst.decVal.scale, 4);
+  EXPECT_EQ(dst.decVal.sign, 0x80);
 }
 
 TEST_F(ChangeType, ObjectsCopyOnlyToTheirOwnType) {

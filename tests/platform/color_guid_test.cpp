@@ -149,6 +149,4 @@ TEST(CoInitialize, CountsPerThreadAndKeepsItsModel) {
   }).join();
 }
 
-TEST(Locale, UserDefaultIsUnitedStatesEnglish) { EXPECT_EQ(GetUserDefaultLCID(), 0x0409u); }
-
 }  // namespace

@@ -29,6 +29,7 @@ const TestServerCounters& server() {
 // (null: no variable, the registry next to libjtzcom).
 class ScopedRegistry {
  public:
+  explicit ScopedRegistry(const std::string& path) : ScopedRegistry(path.c_str()) {}
   explicit ScopedRegistry(const char* path) {
     if (const char* old = std::getenv("JTZCOM_REGISTRY")) old_ = old, had_ = true;
     if (path) setenv("JTZCOM_REGISTRY", path, 1);

@@ -19,11 +19,11 @@
 namespace rtest {
 
 // The event interface our fake sinks serve.
-inline const IID kFakeEventsIid = {0x5E1F0001, 0x7A2B, 0x4C3D,
-                                   {0x8E, 0x9F, 0x10, 0x21, 0x32, 0x43, 0x54, 0x65}};
+inline const IID kFakeEventsIid = {
+    0x5E1F0001, 0x7A2B, 0x4C3D, {0x8E, 0x9F, 0x10, 0x21, 0x32, 0x43, 0x54, 0x65}};
 // Asked of a sink, answers the address of its event IID.
-inline const IID kEventIidQuery = {0xB14F3C49, 0x0C7B, 0x4439,
-                                   {0xA2, 0x48, 0x62, 0x29, 0xFE, 0x6D, 0x96, 0x05}};
+inline const IID kEventIidQuery = {
+    0xB14F3C49, 0x0C7B, 0x4439, {0xA2, 0x48, 0x62, 0x29, 0xFE, 0x6D, 0x96, 0x05}};
 
 template <class T, class... Args>
 T* make(Args&&... args) {
@@ -123,9 +123,9 @@ struct FakeComponent : IConnectionPointContainer {
   HRESULT unadvise_result = S_OK;
   DWORD first_cookie = 41;
   DWORD next_cookie = 41;
-  std::vector<IUnknown*> sinks;      // by cookie - first_cookie; null once unadvised
-  std::vector<IID> asked;            // FindConnectionPoint's IIDs
-  std::vector<DWORD> unadvised;      // Unadvise's cookies
+  std::vector<IUnknown*> sinks;  // by cookie - first_cookie; null once unadvised
+  std::vector<IID> asked;        // FindConnectionPoint's IIDs
+  std::vector<DWORD> unadvised;  // Unadvise's cookies
 
   FakeComponent() { point.owner = this; }
 

@@ -1,19 +1,23 @@
 // An in-process server for the remote-creation tests: one class whose objects
 // answer Invoke(1) with their reference count and Invoke(2) with the number
 // of objects alive.
-#include <objbase.h>
 #include <oaidl.h>
+#include <objbase.h>
 
 #include <atomic>
 
 namespace {
 
-// {7C3D0001-4B2A-4E19-9F10-2B3C4D5E6F01}
-const CLSID kClass = {0x7C3D0001, 0x4B2A, 0x4E19, {0x9F, 0x10, 0x2B, 0x3C, 0x4D, 0x5E, 0x6F, 0x01}};
+// {7C3D0001-4B2A-4E19-9F10-2B3C4D5E6F01} and {7C3D0003-4B2A-4E19-9F10-2B3C4D5E6F03}:
+// the same class under two CLSIDs.
+const CLSID kClasses[] = {
+    {0x7C3D0001, 0x4B2A, 0x4E19, {0x9F, 0x10, 0x2B, 0x3C, 0x4D, 0x5E, 0x6F, 0x01}},
+    {0x7C3D0003, 0x4B2A, 0x4E19, {0x9F, 0x10, 0x2B, 0x3C, 0x4D, 0x5E, 0x6F, 0x03}},
+};
 
 std::atomic<long> g_alive{0};
 
-struct Object : IDispatch {
+struct Object final : IDispatch {
   std::atomic<ULONG> refs{1};
   Object() { ++g_alive; }
   ~Object() { --g_alive; }
@@ -81,6 +85,6 @@ Factory g_factory;
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
   *out = nullptr;
-  if (clsid != kClass) return CLASS_E_CLASSNOTAVAILABLE;
+  if (clsid != kClasses[0] && clsid != kClasses[1]) return CLASS_E_CLASSNOTAVAILABLE;
   return g_factory.QueryInterface(iid, out);
 }

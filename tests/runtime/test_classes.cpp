@@ -15,8 +15,10 @@ std::map<std::string, jclass> g_classes;
 
 jobject system_loader(JNIEnv* env) {
   jclass loader = env->FindClass("java/lang/ClassLoader");
-  jmethodID get = env->GetStaticMethodID(loader, "getSystemClassLoader", "()Ljava/lang/ClassLoader;");
+  jmethodID get =
+      env->GetStaticMethodID(loader, "getSystemClassLoader", "()Ljava/lang/ClassLoader;");
   jobject l = env->CallStaticObjectMethod(loader, get);
+  if (env->ExceptionCheck()) l = nullptr;
   env->DeleteLocalRef(loader);
   return l;
 }

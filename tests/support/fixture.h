@@ -10,6 +10,7 @@
 #include <oaidl.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "jvm.h"
@@ -40,6 +41,11 @@ struct Ref {
   T* p = nullptr;
   Ref() = default;
   explicit Ref(T* q) : p(q) {}
+  Ref(Ref&& o) noexcept : p(o.p) { o.p = nullptr; }
+  Ref& operator=(Ref&& o) noexcept {
+    std::swap(p, o.p);
+    return *this;
+  }
   Ref(const Ref&) = delete;
   Ref& operator=(const Ref&) = delete;
   ~Ref() {

@@ -11,7 +11,8 @@ import puente.ScanMontura;
 public final class Churn {
     private final ScanMontura component;
     private final List<Thread> threads = new ArrayList<>();
-    private final List<long[]> results = new ArrayList<>();
+    private final List<CountingListener> listeners = new ArrayList<>();
+    private final List<Integer> cookies = new ArrayList<>();
     private volatile boolean running;
 
     public Churn(ScanMontura component, int threadCount) {
@@ -24,15 +25,19 @@ public final class Churn {
         for (Thread t : threads) t.start();
     }
 
-    /** Stops the threads; returns cookie, count, cookie, count, ... */
+    /**
+     * Stops the threads; returns cookie, count, cookie, count, ... Called once the component
+     * has stopped firing: an event already on its way when a listener disconnected still
+     * arrives, so the counts are read only now.
+     */
     public long[] stop() throws InterruptedException {
         running = false;
         for (Thread t : threads) t.join();
-        synchronized (results) {
-            long[] out = new long[results.size() * 2];
-            for (int i = 0; i < results.size(); i++) {
-                out[2 * i] = results.get(i)[0];
-                out[2 * i + 1] = results.get(i)[1];
+        synchronized (listeners) {
+            long[] out = new long[listeners.size() * 2];
+            for (int i = 0; i < listeners.size(); i++) {
+                out[2 * i] = cookies.get(i);
+                out[2 * i + 1] = listeners.get(i).changes();
             }
             return out;
         }
@@ -44,8 +49,9 @@ public final class Churn {
             int cookie = l.connectTo(component);
             Thread.yield();
             l.disconnect();
-            synchronized (results) {
-                results.add(new long[] {cookie, l.changes()});
+            synchronized (listeners) {
+                listeners.add(l);
+                cookies.add(cookie);
             }
         }
     }

@@ -1,0 +1,235 @@
+package jtzbench;
+
+import java.io.BufferedReader;
+import java.io.File;
+import java.io.IOException;
+import java.io.InputStreamReader;
+import java.nio.charset.StandardCharsets;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.LinkedHashMap;
+import java.util.List;
+import java.util.Locale;
+import java.util.Map;
+
+/**
+ * The benchmark harness: each suite runs in several JVM forks; in each fork every case is warmed
+ * up and calibrated, then measured for several iterations taken in turn (case 1, case 2, ...,
+ * case 1, ...), so that a slow phase of the machine falls on every case alike. The table gives the
+ * median ns/op over all iterations of all forks and the spread; ratios are computed within each
+ * fork from that fork's medians.
+ *
+ * <p>The default clock is CPU time, which leaves out the time other processes hold the cores of a
+ * shared machine: the calling thread's for member calls (the component answers on that thread), the
+ * whole process's for events (they are delivered on threads of their own while the caller waits).
+ * {@code --clock wall} uses the wall clock.
+ *
+ * <pre>
+ * java -Djava.library.path=build/host/lib -cp build/host/bench/jtrazelo_bench.jar:build/host/jtrazelo.jar \
+ *     jtzbench.Bench [--forks 3] [--iterations 7] [--warmup-ms 300] [--target-ms 40] \
+ *     [--suite all|members|events] [--clock cpu|wall]
+ * </pre>
+ */
+public final class Bench {
+    private static final String CHILD = "--child";
+    private static final long MS = 1_000_000L;
+
+    private Bench() {}
+
+    public static void main(String[] args) throws Exception {
+        if (args.length > 0 && args[0].equals(CHILD)) {
+            child(args[1], Integer.parseInt(args[2]), Long.parseLong(args[3]), Long.parseLong(args[4]),
+                    args[5].equals("cpu"));
+            return;
+        }
+        Options o = Options.parse(args);
+        for (String suite : o.suites) {
+            parent(suite, o);
+        }
+    }
+
+    // ---- In a fork ----
+
+    private static void child(String suite, int iterations, long warmupMs, long targetMs, boolean cpu) {
+        // Member calls run on the calling thread alone; events on threads of their own.
+        Probe.setClock(!cpu ? Probe.WALL : suite.equals("members") ? Probe.THREAD_CPU : Probe.PROCESS_CPU);
+        List<Case> cases = switch (suite) {
+            case "members" -> new MemberSuite().cases();
+            case "events" -> new EventSuite().cases();
+            default -> throw new IllegalArgumentException("unknown suite " + suite);
+        };
+        int[] n = new int[cases.size()];
+        for (int c = 0; c < cases.size(); c++) {
+            n[c] = calibrate(cases.get(c), warmupMs * MS, targetMs * MS);
+            System.out.println("N\t" + cases.get(c).name() + "\t" + n[c]);
+        }
+        for (int it = 0; it < iterations; it++) {
+            for (int c = 0; c < cases.size(); c++) {
+                long elapsed = measure(cases.get(c), n[c]);
+                System.out.printf(Locale.ROOT, "R\t%s\t%.3f%n", cases.get(c).name(), (double) elapsed / n[c]);
+            }
+        }
+        System.out.flush();
+    }
+
+    // Warm-up: runs the case with a growing count for at least warmupNs; returns the count that
+    // takes about targetNs.
+    private static int calibrate(Case c, long warmupNs, long targetNs) {
+        long end = System.nanoTime() + warmupNs;
+        int n = 64;
+        long elapsed;
+        for (;;) {
+            elapsed = Math.max(1, measure(c, n));
+            boolean longEnough = elapsed >= targetNs / 4;
+            if (longEnough && System.nanoTime() >= end) {
+                break;
+            }
+            if (!longEnough && n < Integer.MAX_VALUE / 2) {
+                n *= 2;
+            }
+        }
+        return (int) Math.max(1, Math.min(Integer.MAX_VALUE, (double) n * targetNs / elapsed));
+    }
+
+    private static long measure(Case c, int n) {
+        long elapsed = c.op().run(n);
+        if (elapsed < 0) {
+            throw new IllegalStateException(c.name() + ": the operation failed");
+        }
+        return elapsed;
+    }
+
+    // ---- The parent ----
+
+    private static void parent(String suite, Options o) throws IOException, InterruptedException {
+        List<Ratio> ratios = suite.equals("members") ? MemberSuite.ratios() : EventSuite.ratios();
+        boolean perSecond = suite.equals("events");
+        Map<String, List<Double>> all = new LinkedHashMap<>();
+        Map<String, Integer> counts = new LinkedHashMap<>();
+        List<Map<String, Double>> forkMedians = new ArrayList<>();
+        for (int f = 0; f < o.forks; f++) {
+            Map<String, List<Double>> fork = runFork(suite, o, counts);
+            Map<String, Double> medians = new LinkedHashMap<>();
+            fork.forEach((name, samples) -> {
+                medians.put(name, median(samples));
+                all.computeIfAbsent(name, k -> new ArrayList<>()).addAll(samples);
+            });
+            forkMedians.add(medians);
+        }
+
+        String clock = !o.clock.equals("cpu") ? "wall clock"
+                : perSecond ? "CPU time of the process" : "CPU time of the calling thread";
+        System.out.printf(Locale.ROOT, "%n== %s: %d forks x %d iterations, ns per %s (%s)%n", suite, o.forks,
+                o.iterations, perSecond ? "event" : "call", clock);
+        String header = String.format(Locale.ROOT, "%-34s %10s %21s %21s %10s", "case", "median",
+                "fork medians", "min .. max", "ops/iter");
+        System.out.println(perSecond ? header + String.format(Locale.ROOT, " %12s", "events/s") : header);
+        for (Map.Entry<String, List<Double>> e : all.entrySet()) {
+            String name = e.getKey();
+            double med = median(e.getValue());
+            double[] forks = forkMedians.stream().mapToDouble(m -> m.get(name)).toArray();
+            String line = String.format(Locale.ROOT, "%-34s %10.1f %21s %21s %10d", name, med,
+                    range(Arrays.stream(forks).min().orElse(0), Arrays.stream(forks).max().orElse(0)),
+                    range(min(e.getValue()), max(e.getValue())), counts.get(name));
+            System.out.println(perSecond ? line + String.format(Locale.ROOT, " %12.0f", 1e9 / med) : line);
+        }
+
+        System.out.printf(Locale.ROOT, "%n%-58s %8s %17s %6s %s%n", "ratio (within each fork)", "median",
+                "fork range", "goal", "");
+        for (Ratio r : ratios) {
+            List<Double> values = new ArrayList<>();
+            for (Map<String, Double> m : forkMedians) {
+                values.add(r.of().applyAsDouble(m));
+            }
+            double med = median(values);
+            String verdict = "";
+            if (!Double.isNaN(r.goal())) {
+                verdict = med <= r.goal() ? "met" : "MISSED";
+            }
+            System.out.printf(Locale.ROOT, "%-58s %8.2f %17s %6s %s%n", r.name(), med,
+                    String.format(Locale.ROOT, "%.2f .. %.2f", min(values), max(values)),
+                    Double.isNaN(r.goal()) ? "-" : String.format(Locale.ROOT, "<=%.1f", r.goal()), verdict);
+        }
+    }
+
+    private static Map<String, List<Double>> runFork(String suite, Options o, Map<String, Integer> counts)
+            throws IOException, InterruptedException {
+        String java = System.getProperty("java.home") + File.separator + "bin" + File.separator + "java";
+        List<String> command = new ArrayList<>(List.of(java, "-Xms256m", "-Xmx256m", "-Djava.awt.headless=true",
+                "-Djava.library.path=" + System.getProperty("java.library.path"),
+                "-cp", System.getProperty("java.class.path"), Bench.class.getName(), CHILD, suite,
+                Integer.toString(o.iterations), Long.toString(o.warmupMs), Long.toString(o.targetMs), o.clock));
+        ProcessBuilder pb = new ProcessBuilder(command);
+        pb.redirectError(ProcessBuilder.Redirect.INHERIT);
+        Process p = pb.start();
+        Map<String, List<Double>> samples = new LinkedHashMap<>();
+        try (BufferedReader in = new BufferedReader(new InputStreamReader(p.getInputStream(), StandardCharsets.UTF_8))) {
+            for (String line; (line = in.readLine()) != null; ) {
+                String[] f = line.split("\t");
+                if (f.length == 3 && f[0].equals("R")) {
+                    samples.computeIfAbsent(f[1], k -> new ArrayList<>()).add(Double.parseDouble(f[2]));
+                } else if (f.length == 3 && f[0].equals("N")) {
+                    counts.merge(f[1], Integer.parseInt(f[2]), Math::min);
+                } else {
+                    System.err.println(line);
+                }
+            }
+        }
+        int status = p.waitFor();
+        if (status != 0 || samples.isEmpty()) {
+            throw new IllegalStateException("the " + suite + " fork ended with status " + status);
+        }
+        return samples;
+    }
+
+    private static String range(double lo, double hi) {
+        return String.format(Locale.ROOT, "%.1f .. %.1f", lo, hi);
+    }
+
+    static double median(List<Double> values) {
+        double[] v = values.stream().mapToDouble(Double::doubleValue).sorted().toArray();
+        int mid = v.length / 2;
+        return v.length % 2 == 1 ? v[mid] : (v[mid - 1] + v[mid]) / 2;
+    }
+
+    private static double min(List<Double> v) {
+        return v.stream().mapToDouble(Double::doubleValue).min().orElse(Double.NaN);
+    }
+
+    private static double max(List<Double> v) {
+        return v.stream().mapToDouble(Double::doubleValue).max().orElse(Double.NaN);
+    }
+
+    private static final class Options {
+        int forks = 3;
+        int iterations = 7;
+        long warmupMs = 300;
+        long targetMs = 40;
+        List<String> suites = List.of("members", "events");
+        String clock = "cpu";
+
+        static Options parse(String[] args) {
+            Options o = new Options();
+            for (int i = 0; i < args.length; i++) {
+                String value = i + 1 < args.length ? args[i + 1] : null;
+                switch (args[i]) {
+                    case "--forks" -> o.forks = Integer.parseInt(value);
+                    case "--iterations" -> o.iterations = Integer.parseInt(value);
+                    case "--warmup-ms" -> o.warmupMs = Long.parseLong(value);
+                    case "--target-ms" -> o.targetMs = Long.parseLong(value);
+                    case "--clock" -> o.clock = value;
+                    case "--suite" -> o.suites = value.equals("all") ? o.suites : List.of(value);
+                    default -> throw new IllegalArgumentException("unknown option " + args[i]);
+                }
+                i++;
+            }
+            if (o.forks < 1 || o.iterations < 1) {
+                throw new IllegalArgumentException("--forks and --iterations must be at least 1");
+            }
+            if (!o.clock.equals("cpu") && !o.clock.equals("wall")) {
+                throw new IllegalArgumentException("--clock is cpu or wall");
+            }
+            return o;
+        }
+    }
+}

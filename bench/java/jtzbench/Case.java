@@ -1,0 +1,4 @@
+package jtzbench;
+
+/** A named operation of a suite. */
+record Case(String name, Op op) {}

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds the benchmark targets of the host preset and runs every benchmark:
+#   members      member calls through the bridge against an empty native + the direct Invoke
+#   events       events per second, direct and server-side delivery, against a raw upcall
+#   allocations  heap allocations per member call (jtz_bench_alloc)
+# Usage: bench/run.sh [harness options]      e.g. --forks 5 --iterations 7 --clock wall
+#   (options of jtzbench.Bench: --forks --iterations --warmup-ms --target-ms --suite --clock)
+# JTZ_BUILD_DIR=<dir> uses an already configured build tree instead of the host preset's.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+jdk=/usr/lib/jvm/java-17-openjdk-amd64
+if [ -n "${JTZ_BUILD_DIR:-}" ]; then
+  build=$JTZ_BUILD_DIR
+  cmake --build "$build" -j2 --target jtz_bench >/dev/null
+else
+  build=build/host
+  cmake --preset host >/dev/null
+  cmake --build --preset host -j2 --target jtz_bench >/dev/null
+fi
+
+echo "== machine"
+echo "cpu:    $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc) cores"
+echo "kernel: $(uname -sr)"
+echo "jvm:    $("$jdk/bin/java" -version 2>&1 | head -n 2 | tail -n 1)"
+echo "load:   $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) at the start"
+
+start=$(date +%s)
+# The simulated tracer's frame does not matter here; the caller's choice must not leak in.
+unset SCANMONTURA_SIM_FRAME
+"$jdk/bin/java" -Djava.library.path="$build/lib" \
+  -cp "$build/bench/jtrazelo_bench.jar:$build/jtrazelo.jar" \
+  jtzbench.Bench --forks 5 --iterations 7 "$@"
+"$build/bench/jtz_bench_alloc" 20000
+echo
+echo "load:   $(cut -d' ' -f1-3 /proc/loadavg) at the end; $(( $(date +%s) - start )) s"

@@ -1,0 +1,37 @@
+package ezjcom;
+
+/**
+ * Test access to the runtime library's journal of calls and forced outcomes. For tests only: the
+ * library records every operation call while its journal is on (the default).
+ */
+public final class RuntimeTesting {
+    static {
+        System.loadLibrary("EZJcomLib18");
+    }
+
+    private RuntimeTesting() {}
+
+    /** Returns the journal: one line per operation call, oldest first, each ending in a newline. */
+    public static native String journal();
+
+    /**
+     * Clears the journal, every forced outcome, pending fatal errors and the record of the last
+     * server-side event, and switches server-side delivery back on.
+     */
+    public static native void reset();
+
+    /** Switches the journal on or off. */
+    public static native void journalEnable(boolean on);
+
+    /**
+     * Makes the next {@code times} calls of operation {@code op} (e.g. "ezjcomInvokeHelper") return
+     * {@code hr} without doing their work.
+     */
+    public static native void forceHresult(String op, int hr, int times);
+
+    /**
+     * Leaves a fatal error pending for the thread that makes the {@code nth} next call of
+     * operation {@code op} (1 = the next one), after that call.
+     */
+    public static native void fatalAfter(String op, int nth);
+}

@@ -1,0 +1,26 @@
+package jtrazelo.tracer;
+
+/**
+ * A hole drilled through the lens for a rimless mount, in mm about the centre of the frame's box:
+ * {@code x} towards 3 o'clock as the trace is seen, {@code y} up.
+ *
+ * @param x the hole's centre, horizontally
+ * @param y the hole's centre, vertically
+ * @param diameter the hole's diameter, positive
+ */
+public record DrillHole(double x, double y, double diameter) {
+    /** Checks that the values are finite and the diameter positive. */
+    public DrillHole {
+        if (!Double.isFinite(x) || !Double.isFinite(y)) {
+            throw new IllegalArgumentException("Drill hole centre is not a finite point: " + x + ", " + y);
+        }
+        if (!(diameter > 0) || !Double.isFinite(diameter)) {
+            throw new IllegalArgumentException("Drill hole diameter must be positive: " + diameter);
+        }
+    }
+
+    /** Returns this hole in the mirror image of the outline (x to -x), as for the other eye. */
+    public DrillHole mirrored() {
+        return new DrillHole(-x, y, diameter);
+    }
+}

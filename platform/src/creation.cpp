@@ -1,0 +1,163 @@
+// Object creation through the class registry: in-process servers only.
+//
+// A class is served by a shared library that exports DllGetClassObject. The
+// library is loaded at the first creation of one of its classes and stays
+// loaded; the class factory it hands out is kept for the life of the process,
+// one per CLSID. A "local server" context is served in-process as well; there
+// are no out-of-process or remote servers, and a request for another machine
+// fails at once without any network traffic.
+#include "internal.h"
+
+#if defined(_WIN32)
+#error "libjtzcom's object creation is POSIX only; Windows has its own"
+#endif
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace jtzcom {
+namespace {
+
+typedef HRESULT(STDAPICALLTYPE* DllGetClassObjectFn)(REFCLSID, REFIID, LPVOID*);
+
+class FactoryCache {
+ public:
+  // The cached factory stays owned by the cache, which never lets it go.
+  HRESULT get(REFCLSID clsid, IClassFactory** out) {
+    if ((*out = find(clsid))) return S_OK;
+
+    // Load outside the lock: a module's initialisation or its
+    // DllGetClassObject may create objects of its own.
+    IClassFactory* created = nullptr;
+    if (HRESULT hr = load(clsid, &created); FAILED(hr)) return hr;
+
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& entry : entries_) {
+      if (entry.first == clsid) {  // another thread was first
+        created->Release();
+        *out = entry.second;
+        return S_OK;
+      }
+    }
+    entries_.emplace_back(clsid, created);
+    *out = created;
+    return S_OK;
+  }
+
+ private:
+  IClassFactory* find(REFCLSID clsid) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& entry : entries_)
+      if (entry.first == clsid) return entry.second;
+    return nullptr;
+  }
+
+  static HRESULT load(REFCLSID clsid, IClassFactory** out) {
+    const std::string module = find_server_module(clsid);
+    if (module.empty()) return REGDB_E_CLASSNOTREG;
+    // Never closed: objects and factories of the module may live until exit.
+    void* handle = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) return CO_E_SERVER_EXEC_FAILURE;
+    auto get_class_object =
+        reinterpret_cast<DllGetClassObjectFn>(dlsym(handle, "DllGetClassObject"));
+    if (!get_class_object) return CO_E_SERVER_EXEC_FAILURE;
+    void* factory = nullptr;
+    HRESULT hr = get_class_object(clsid, IID_IClassFactory, &factory);
+    if (FAILED(hr)) return hr;
+    if (!factory) return CO_E_SERVER_EXEC_FAILURE;
+    *out = static_cast<IClassFactory*>(factory);
+    return S_OK;
+  }
+
+  std::mutex mutex_;
+  std::vector<std::pair<CLSID, IClassFactory*>> entries_;
+};
+
+FactoryCache& factories() {
+  static FactoryCache* cache = new FactoryCache;  // outlives every static destructor
+  return *cache;
+}
+
+std::string lower_ascii(const std::string& s) {
+  std::string out = s;
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// True when `name` names this machine: empty, ".", a loopback name or address,
+// or this host's own name (with or without its domain).
+bool is_local_machine(const WCHAR* name) {
+  if (!name) return true;
+  std::string narrow;
+  for (const WCHAR* p = name; *p; ++p) {
+    if (*p > 0x7F) return false;  // host names here are ASCII
+    narrow += static_cast<char>(*p);
+  }
+  narrow = lower_ascii(narrow);
+  if (narrow.empty() || narrow == "." || narrow == "localhost" || narrow == "127.0.0.1" ||
+      narrow == "::1")
+    return true;
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) != 0) return false;
+  const std::string own = lower_ascii(host);
+  return narrow == own || narrow == own.substr(0, own.find('.'));
+}
+
+}  // namespace
+}  // namespace jtzcom
+
+using jtzcom::ComRef;
+
+JTZCOM_API HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext,
+                                    REFIID riid, LPVOID* ppv) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  if (!(dwClsContext & (CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER))) return REGDB_E_CLASSNOTREG;
+  IClassFactory* factory = nullptr;
+  HRESULT hr = jtzcom::factories().get(rclsid, &factory);
+  if (FAILED(hr)) return hr;
+  hr = factory->CreateInstance(pUnkOuter, riid, ppv);
+  if (FAILED(hr)) *ppv = nullptr;
+  return hr;
+}
+
+JTZCOM_API HRESULT CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWORD dwClsCtx,
+                                      COSERVERINFO* pServerInfo, DWORD dwCount,
+                                      MULTI_QI* pResults) {
+  if (dwCount == 0 || !pResults) return E_INVALIDARG;
+  for (DWORD i = 0; i < dwCount; ++i) {
+    pResults[i].pItf = nullptr;
+    pResults[i].hr = E_NOINTERFACE;
+  }
+  auto fail_all = [&](HRESULT hr) {
+    for (DWORD i = 0; i < dwCount; ++i) pResults[i].hr = hr;
+    return hr;
+  };
+  if (pServerInfo && !jtzcom::is_local_machine(pServerInfo->pwszName))
+    return fail_all(HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE));
+
+  ComRef<IUnknown> object;
+  const DWORD local = dwClsCtx & ~static_cast<DWORD>(CLSCTX_REMOTE_SERVER);
+  HRESULT hr = CoCreateInstance(rclsid, punkOuter, local ? local : CLSCTX_INPROC_SERVER,
+                                IID_IUnknown, object.put());
+  if (FAILED(hr)) return fail_all(hr);
+
+  DWORD found = 0;
+  for (DWORD i = 0; i < dwCount; ++i) {
+    MULTI_QI& qi = pResults[i];
+    if (!qi.pIID) {
+      qi.hr = E_INVALIDARG;
+      continue;
+    }
+    qi.hr = object->QueryInterface(*qi.pIID, reinterpret_cast<void**>(&qi.pItf));
+    if (FAILED(qi.hr)) qi.pItf = nullptr;
+    else ++found;
+  }
+  if (found == dwCount) return S_OK;
+  return found ? CO_S_NOTALLINTERFACES : E_NOINTERFACE;
+}

@@ -1,0 +1,271 @@
+// Creating and finding COM objects, querying their interfaces and invoking
+// their dispatch members.
+#include <objbase.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "com_ptr.h"
+#include "contract.h"
+#include "hooks.h"
+#include "runtime_state.h"
+#include "thread_state.h"
+
+// Authentication settings of a remote creation with an explicit identity
+// (values as published, for hosts whose headers lack them).
+#ifndef RPC_C_AUTHN_WINNT
+#define RPC_C_AUTHN_WINNT 10
+#endif
+#ifndef RPC_C_AUTHZ_NONE
+#define RPC_C_AUTHZ_NONE 0
+#endif
+#ifndef RPC_C_AUTHN_LEVEL_CONNECT
+#define RPC_C_AUTHN_LEVEL_CONNECT 2
+#endif
+#ifndef RPC_C_IMP_LEVEL_IMPERSONATE
+#define RPC_C_IMP_LEVEL_IMPERSONATE 3
+#endif
+#ifndef EOAC_NONE
+#define EOAC_NONE 0
+#endif
+
+namespace ezjcom {
+namespace {
+
+constexpr DWORD kLocalContext = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER;
+constexpr DWORD kAnyContext = CLSCTX_REMOTE_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER;
+
+HRESULT create_local(REFCLSID clsid, void** out) {
+  ensure_com_thread();
+  return CoCreateInstance(clsid, nullptr, kLocalContext, IID_IDispatch, out);
+}
+
+HRESULT get_active(REFCLSID clsid, void** out) {
+  ensure_com_thread();
+  ComPtr<IUnknown> running;
+  const HRESULT hr = GetActiveObject(clsid, nullptr, running.put_typed());
+  if (FAILED(hr)) return hr;
+  if (!running) return MK_E_UNAVAILABLE;
+  return running->QueryInterface(IID_IDispatch, out);
+}
+
+// The strings of a remote creation, in the platform's wide-character type.
+// jchar and OLECHAR are both UTF-16 code units.
+using Wide = std::basic_string<OLECHAR>;
+
+bool wide(const jchar* s, Wide& out) {
+  if (!s) return false;
+  size_t n = 0;
+  while (s[n]) ++n;
+  out.assign(reinterpret_cast<const OLECHAR*>(s), n);
+  return true;
+}
+
+// The running-object registration of the latest remote creation per class.
+struct RemoteRegistrations {
+  std::mutex lock;
+  std::map<std::string, DWORD> tokens;  // by CLSID text
+};
+
+RemoteRegistrations& remote_registrations() {
+  static RemoteRegistrations* r = new RemoteRegistrations;
+  return *r;
+}
+
+// Makes obj the running instance of clsid, in place of the previous remote
+// registration (strong: the table keeps the object alive).
+HRESULT register_remote(REFCLSID clsid, IUnknown* obj) {
+  RemoteRegistrations& r = remote_registrations();
+  std::lock_guard<std::mutex> guard(r.lock);
+  const std::string key = guid_text(clsid);
+  auto it = r.tokens.find(key);
+  if (it != r.tokens.end()) {
+    RevokeActiveObject(it->second, nullptr);
+    r.tokens.erase(it);
+  }
+  DWORD token = 0;
+  const HRESULT hr = RegisterActiveObject(obj, clsid, ACTIVEOBJECT_STRONG, &token);
+  if (SUCCEEDED(hr)) r.tokens[key] = token;
+  return hr;
+}
+
+HRESULT create_remote(REFCLSID clsid, const jchar* machine, const jchar* user, const jchar* domain,
+                      const jchar* password, int iidCount, int clsctx, const IID* const* iids) {
+  if (!machine || iidCount <= 0 || !iids) return E_INVALIDARG;
+  for (int i = 0; i < iidCount; ++i)
+    if (!iids[i]) return E_INVALIDARG;
+  ensure_com_thread();
+
+  Wide machine_w, user_w, domain_w, password_w;
+  wide(machine, machine_w);
+  const bool has_user = wide(user, user_w);
+  const bool has_domain = wide(domain, domain_w);
+  const bool has_password = wide(password, password_w);
+
+  // An identity only where one was given; otherwise the caller's own.
+  COAUTHIDENTITY identity{};
+  COAUTHINFO auth{};
+  COSERVERINFO server{};
+  server.pwszName = machine_w.data();
+  if (has_user || has_domain || has_password) {
+    auto chars = [](Wide& w, bool given) {
+      return given ? reinterpret_cast<USHORT*>(w.data()) : nullptr;
+    };
+    identity.User = chars(user_w, has_user);
+    identity.UserLength = static_cast<ULONG>(user_w.size());
+    identity.Domain = chars(domain_w, has_domain);
+    identity.DomainLength = static_cast<ULONG>(domain_w.size());
+    identity.Password = chars(password_w, has_password);
+    identity.PasswordLength = static_cast<ULONG>(password_w.size());
+    identity.Flags = SEC_WINNT_AUTH_IDENTITY_UNICODE;
+    auth.dwAuthnSvc = RPC_C_AUTHN_WINNT;
+    auth.dwAuthzSvc = RPC_C_AUTHZ_NONE;
+    auth.pwszServerPrincName = nullptr;
+    auth.dwAuthnLevel = RPC_C_AUTHN_LEVEL_CONNECT;
+    auth.dwImpersonationLevel = RPC_C_IMP_LEVEL_IMPERSONATE;
+    auth.pAuthIdentityData = &identity;
+    auth.dwCapabilities = EOAC_NONE;
+    server.pAuthInfo = &auth;
+  }
+
+  std::vector<MULTI_QI> results(static_cast<size_t>(iidCount));
+  for (int i = 0; i < iidCount; ++i) results[i] = MULTI_QI{iids[i], nullptr, S_OK};
+  const DWORD context = clsctx == 0 ? kAnyContext : static_cast<DWORD>(clsctx);
+  HRESULT hr = CoCreateInstanceEx(clsid, nullptr, context, &server, static_cast<DWORD>(iidCount),
+                                  results.data());
+
+  // Every interface handed back is released here; the registration keeps the
+  // object for the active-instance creation that reaches it from Java.
+  std::vector<ComPtr<IUnknown>> taken;
+  IUnknown* object = nullptr;
+  for (MULTI_QI& r : results) {
+    if (!r.pItf) continue;
+    if (SUCCEEDED(r.hr) && !object) object = r.pItf;
+    taken.emplace_back(r.pItf);
+  }
+  if (SUCCEEDED(hr)) hr = object ? register_remote(clsid, object) : E_NOINTERFACE;
+  return hr;
+}
+
+}  // namespace
+}  // namespace ezjcom
+
+using namespace ezjcom;
+
+EZJCOM_API HRESULT EZJCOM_CALL ezjcomCreateInstance(JNIEnv*, REFCLSID clsid, void** out) {
+  if (const unsigned h = hooks()) {
+    HRESULT forced;
+    if (seen(
+            h, "ezjcomCreateInstance", [&](Line& l) { l.guid(clsid); }, &forced)) {
+      if (out) *out = nullptr;
+      return forced;
+    }
+  }
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  return create_local(clsid, out);
+}
+
+EZJCOM_API HRESULT EZJCOM_CALL ezjcomGetActiveInstance(JNIEnv*, REFCLSID clsid, void** out) {
+  if (const unsigned h = hooks()) {
+    HRESULT forced;
+    if (seen(
+            h, "ezjcomGetActiveInstance", [&](Line& l) { l.guid(clsid); }, &forced)) {
+      if (out) *out = nullptr;
+      return forced;
+    }
+  }
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  return get_active(clsid, out);
+}
+
+// Attach or create: the running instance of the class when there is one,
+// otherwise a new local instance. flags selects nothing else: 0 is the only
+// value, anything else is E_INVALIDARG.
+EZJCOM_API HRESULT EZJCOM_CALL ezjcomMiscFunc4(JNIEnv*, REFCLSID clsid, void** out, int flags) {
+  if (const unsigned h = hooks()) {
+    HRESULT forced;
+    if (seen(
+            h, "ezjcomMiscFunc4", [&](Line& l) { l.guid(clsid).num(flags); }, &forced)) {
+      if (out) *out = nullptr;
+      return forced;
+    }
+  }
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (flags != 0) return E_INVALIDARG;
+  if (SUCCEEDED(get_active(clsid, out)) && *out) return S_OK;
+  *out = nullptr;
+  return create_local(clsid, out);
+}
+
+// Creation on a machine: text2..text4 are the user, domain and password of
+// the identity to create as (all null: the caller's own), iidCount the length
+// of iids, clsctx the class context (0: remote, local or in-process server).
+// On success the object becomes the running instance of clsid.
+EZJCOM_API HRESULT EZJCOM_CALL ezjcomCreateInstanceRemote(JNIEnv*, REFCLSID clsid,
+                                                          const jchar* machine, const jchar* text2,
+                                                          const jchar* text3, const jchar* text4,
+                                                          int iidCount, int value,
+                                                          const IID* const* iids) {
+  if (const unsigned h = hooks()) {
+    HRESULT forced;
+    const auto describe = [&](Line& l) {
+      l.guid(clsid).utf16(machine).utf16(text2).utf16(text3).utf16(text4).num(iidCount).num(value);
+      if (!iids || iidCount <= 0) {
+        l.text(nullptr);
+        return;
+      }
+      std::string list;
+      for (int i = 0; i < iidCount; ++i) {
+        if (i) list += ',';
+        list += iids[i] ? guid_text(*iids[i]) : "null";
+      }
+      l.text(list.c_str());
+    };
+    if (seen(h, "ezjcomCreateInstanceRemote", describe, &forced)) return forced;
+  }
+  return create_remote(clsid, machine, text2, text3, text4, iidCount, value, iids);
+}
+
+EZJCOM_API HRESULT EZJCOM_CALL ezjcomQueryInterface(JNIEnv*, jint comId, REFIID iid, void** out) {
+  if (const unsigned h = hooks()) {
+    HRESULT forced;
+    if (seen(
+            h, "ezjcomQueryInterface", [&](Line& l) { l.guid(iid); }, &forced)) {
+      if (out) *out = nullptr;
+      return forced;
+    }
+  }
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  IUnknown* object = pointer_from_field<IUnknown>(comId);
+  if (!object) return E_POINTER;
+  return object->QueryInterface(iid, out);
+}
+
+EZJCOM_API HRESULT EZJCOM_CALL ezjcomInvokeHelper(JNIEnv*, IDispatch* dispatch, DISPID dispid,
+                                                  DISPPARAMS* params, WORD flags,
+                                                  EXCEPINFO* excepInfo, UINT* argErr,
+                                                  VARIANT* result) {
+  if (const unsigned h = hooks()) {
+    HRESULT forced;
+    const auto describe = [&](Line& l) {
+      l.num(dispid).num(flags);
+      if (params)
+        l.num(params->cArgs).num(params->cNamedArgs);
+      else
+        l.text(nullptr);
+    };
+    if (seen(h, "ezjcomInvokeHelper", describe, &forced)) return forced;
+  }
+  if (!dispatch) return E_POINTER;
+  DISPPARAMS none{};  // Invoke needs parameters, if only an empty set
+  if (!params) params = &none;
+  // Invoke takes the result before the exception information.
+  return dispatch->Invoke(dispid, IID_NULL, GetUserDefaultLCID(), flags, params, result, excepInfo,
+                          argErr);
+}

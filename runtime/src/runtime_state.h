@@ -1,0 +1,48 @@
+// State that the runtime's operations share across its source files.
+#pragma once
+
+#include <jni.h>
+#include <oaidl.h>
+
+#include <atomic>
+#include <cstdint>
+
+struct EzjcomServerSideRecord;
+
+namespace ezjcom {
+
+// ---- interface map (lifecycle.cpp) ----
+// The Java class the map gives for iid, or null. The pointer stays valid.
+const char* iid_map_class(const IID& iid);
+
+// ---- server-side delivery (server_side.cpp) ----
+extern std::atomic<bool> g_server_side_events;  // on by default
+void server_side_reset();
+void server_side_last(EzjcomServerSideRecord* out);
+
+// ---- Java classes and fields (lifecycle.cpp) ----
+inline constexpr char kJComObject[] = "ezjcom/JComObject";
+inline constexpr char kJComEventListener[] = "ezjcom/JComEventListener";
+inline constexpr char kJComException[] = "ezjcom/JComException";
+inline constexpr char kNullPointerException[] = "java/lang/NullPointerException";
+
+jfieldID com_id_field(JNIEnv* env);
+jfieldID event_id_field(JNIEnv* env);
+
+// ---- helpers ----
+// A 32-bit Java int field back to the pointer it holds: through uint32_t, so
+// that an address above 2^31 in a 32-bit process (a negative int) is not
+// sign-extended.
+template <class T>
+T* pointer_from_field(jint value) {
+  return reinterpret_cast<T*>(static_cast<uintptr_t>(static_cast<uint32_t>(value)));
+}
+
+// Raises a new exception of the named class with message (no-op while
+// another exception is pending: that one is reported).
+void throw_new(JNIEnv* env, const char* slashClass, const char* message);
+
+// Raises ezjcom.JComException for hr with the given texts (either may be null).
+void throw_com_exception(JNIEnv* env, HRESULT hr, BSTR source, BSTR description);
+
+}  // namespace ezjcom

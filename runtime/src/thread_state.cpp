@@ -1,0 +1,47 @@
+#include "thread_state.h"
+
+#include <objbase.h>
+
+#include <atomic>
+
+namespace ezjcom {
+namespace {
+
+// A pending fatal error counts only while its generation is the current one,
+// so that clear_all_fatal() can drop those of other threads too.
+std::atomic<unsigned> g_fatal_generation{1};
+
+struct ThreadState {
+  unsigned fatal_generation = 0;  // 0: none pending
+  bool com_ready = false;
+};
+
+ThreadState& state() {
+  static thread_local ThreadState s;
+  return s;
+}
+
+}  // namespace
+
+void set_fatal() { state().fatal_generation = g_fatal_generation.load(std::memory_order_acquire); }
+
+bool take_fatal() {
+  ThreadState& s = state();
+  if (s.fatal_generation == 0) return false;
+  const bool current = s.fatal_generation == g_fatal_generation.load(std::memory_order_acquire);
+  s.fatal_generation = 0;
+  return current;
+}
+
+void clear_all_fatal() { g_fatal_generation.fetch_add(1, std::memory_order_acq_rel); }
+
+void ensure_com_thread() {
+  ThreadState& s = state();
+  if (s.com_ready) return;
+  // S_FALSE (already set up by someone else on this thread) is as good; a
+  // thread in another apartment keeps it, and is served all the same.
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  s.com_ready = true;
+}
+
+}  // namespace ezjcom

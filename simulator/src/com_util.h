@@ -1,0 +1,143 @@
+// Small COM helpers of the simulated component: owners for VARIANTs, BSTRs and
+// interface pointers, a base class that puts objects in task memory, and
+// UTF-16 strings.
+//
+//   UniqueVariant v;  VariantChangeType(v.put(), &in, 0, VT_I4);   // cleared at scope end
+//   ComPtr<IDispatch> d;  unk->QueryInterface(IID_IDispatch, d.put_void());
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+#include <ocidl.h>
+#if defined(_WIN32)
+// CONNECT_E_* and the standard DISPIDs live here in the Windows SDK.
+#include <olectl.h>
+#endif
+
+#include <cstddef>
+#include <new>
+#include <string>
+
+#if defined(_WIN32)
+#define SIM_TEXT(s) L##s
+#else
+#define SIM_TEXT(s) u##s
+#endif
+
+namespace sim {
+
+using OleString = std::basic_string<OLECHAR>;
+
+inline OleString ToOleString(const char* ascii) {
+  OleString out;
+  while (*ascii) out.push_back(static_cast<OLECHAR>(static_cast<unsigned char>(*ascii++)));
+  return out;
+}
+
+inline OleString FromBstr(BSTR b) { return b ? OleString(b, SysStringLen(b)) : OleString(); }
+
+// COM objects of this module live in task memory: on x86-64 hosts that lies
+// below 2 GiB, where a 32-bit Java int can hold an interface pointer.
+struct TaskMemObject {
+  static void* operator new(std::size_t) = delete;
+  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return CoTaskMemAlloc(size);
+  }
+  static void operator delete(void* p) noexcept { CoTaskMemFree(p); }
+  static void operator delete(void* p, const std::nothrow_t&) noexcept { CoTaskMemFree(p); }
+};
+
+class UniqueVariant {
+ public:
+  UniqueVariant() { VariantInit(&v_); }
+  ~UniqueVariant() { VariantClear(&v_); }
+  UniqueVariant(const UniqueVariant&) = delete;
+  UniqueVariant& operator=(const UniqueVariant&) = delete;
+  VARIANT* get() { return &v_; }
+  const VARIANT* get() const { return &v_; }
+  VARIANT* operator->() { return &v_; }
+  // Clears the held value and returns the VARIANT to fill.
+  VARIANT* put() {
+    VariantClear(&v_);
+    return &v_;
+  }
+  // Hands the value to *out (which must hold nothing) and leaves VT_EMPTY here.
+  void release(VARIANT* out) {
+    *out = v_;
+    VariantInit(&v_);
+  }
+
+ private:
+  VARIANT v_;
+};
+
+class UniqueBstr {
+ public:
+  UniqueBstr() = default;
+  explicit UniqueBstr(BSTR b) : b_(b) {}
+  ~UniqueBstr() { SysFreeString(b_); }
+  UniqueBstr(const UniqueBstr&) = delete;
+  UniqueBstr& operator=(const UniqueBstr&) = delete;
+  BSTR get() const { return b_; }
+  BSTR release() {
+    BSTR b = b_;
+    b_ = nullptr;
+    return b;
+  }
+
+ private:
+  BSTR b_ = nullptr;
+};
+
+template <typename T>
+class ComPtr {
+ public:
+  ComPtr() = default;
+  ~ComPtr() { reset(); }
+  ComPtr(const ComPtr&) = delete;
+  ComPtr& operator=(const ComPtr&) = delete;
+  ComPtr(ComPtr&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
+  ComPtr& operator=(ComPtr&& other) noexcept {
+    if (this != &other) {
+      reset();
+      p_ = other.p_;
+      other.p_ = nullptr;
+    }
+    return *this;
+  }
+  // Takes over a reference the caller already holds.
+  static ComPtr Adopt(T* p) {
+    ComPtr c;
+    c.p_ = p;
+    return c;
+  }
+  // Adds a reference of its own.
+  static ComPtr Share(T* p) {
+    if (p) p->AddRef();
+    return Adopt(p);
+  }
+  T* get() const { return p_; }
+  T* operator->() const { return p_; }
+  explicit operator bool() const { return p_ != nullptr; }
+  void reset() {
+    if (p_) {
+      T* p = p_;
+      p_ = nullptr;
+      p->Release();
+    }
+  }
+  T* release() {
+    T* p = p_;
+    p_ = nullptr;
+    return p;
+  }
+  void** put_void() {
+    reset();
+    return reinterpret_cast<void**>(&p_);
+  }
+
+ private:
+  T* p_ = nullptr;
+};
+
+}  // namespace sim

@@ -1,0 +1,589 @@
+#include "component.h"
+
+#include "module.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace sim {
+namespace {
+
+constexpr DISPID kOnChange = 1;
+constexpr DISPID kOnClick = 2;
+constexpr DISPID kOnDblClick = 3;
+constexpr DISPID kOnKeyPress = 9;
+constexpr DWORD kInfinite = 0xFFFFFFFFu;
+constexpr UINT kMaxBurstThreads = 64;
+
+// The component whose event thread the current thread is, if any.
+thread_local const ScanMontura* t_eventThreadOf = nullptr;
+
+// The instance registered as the running one (weakly) in the running object table.
+Mutex& RunningMutex() {
+  static Mutex mu;
+  return mu;
+}
+const ScanMontura* g_running = nullptr;
+DWORD g_runningToken = 0;
+
+}  // namespace
+
+// ---- Creation and lifetime ----
+
+ScanMontura::ScanMontura() : point_(this) { ModuleObjectCreated(); }
+
+ScanMontura::~ScanMontura() {
+  for (Connection& c : connections_) c.sink->Release();
+  ModuleObjectDestroyed();
+}
+
+HRESULT ScanMontura::Create(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  ScanMontura* self = new (std::nothrow) ScanMontura();
+  if (!self) return E_OUTOFMEMORY;
+  HRESULT hr = self->QueryInterface(riid, ppv);
+  if (SUCCEEDED(hr)) self->RegisterRunning();
+  self->Release();
+  return hr;
+}
+
+void ScanMontura::RegisterRunning() {
+  Lock lock(RunningMutex());
+  if (g_running) return;
+  // Nobody else holds this instance yet: what the count gains is the table's.
+  const LONG before = refs_;
+  DWORD token = 0;
+  if (SUCCEEDED(RegisterActiveObject(static_cast<IDispatch*>(this), kClsidScanMontura,
+                                     ACTIVEOBJECT_WEAK, &token))) {
+    g_running = this;
+    g_runningToken = token;
+    runningRefs_ = refs_ - before;
+  }
+}
+
+void ScanMontura::RevokeRunning() {
+  DWORD token = 0;
+  {
+    Lock lock(RunningMutex());
+    if (g_running != this) return;
+    token = g_runningToken;
+    g_running = nullptr;
+    g_runningToken = 0;
+    if (runningRefs_ != 0) runningRefs_ = 0;
+  }
+  // Outside the lock: the table may release its references, and with them
+  // this instance, right here.
+  RevokeActiveObject(token, nullptr);
+}
+
+HRESULT ScanMontura::QueryInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
+      IsEqualIID(riid, kIidIScanMontura)) {
+    *ppv = static_cast<IDispatch*>(this);
+  } else if (IsEqualIID(riid, IID_IConnectionPointContainer)) {
+    *ppv = static_cast<IConnectionPointContainer*>(this);
+  } else if (IsEqualIID(riid, IID_ISimControl)) {
+    *ppv = static_cast<ISimControl*>(this);
+  } else {
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+ULONG ScanMontura::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+
+ULONG ScanMontura::Release() {
+  LONG n = InterlockedDecrement(&refs_);
+  if (n == 0) {
+    Destroy();
+  } else if (n == runningRefs_.load()) {
+    RevokeRunning();  // only the running object table holds it: let it go
+    return 0;
+  }
+  return static_cast<ULONG>(n);
+}
+
+void ScanMontura::Destroy() {
+  RevokeRunning();
+  Lock lock(mu_);
+  stopping_ = true;
+  // Events nobody waits for are dropped; a waiting caller (who would still
+  // hold a reference, so this is only defence) is let go.
+  for (Job& job : queue_) {
+    if (job.done) {
+      job.done->hr = E_ABORT;
+      job.done->finished = true;
+    }
+  }
+  queue_.clear();
+  eventCv_.NotifyAll();
+  scanCv_.NotifyAll();
+  doneCv_.NotifyAll();
+  if (t_eventThreadOf == this) {
+    // The last reference went inside a sink call: the event thread cannot
+    // join itself, so it tears down once it is back in its loop.
+    teardownOnEventThread_ = true;
+    return;
+  }
+  lock.Unlock();
+  eventThread_.Join();
+  scanThread_.Join();
+  delete this;
+}
+
+void ScanMontura::FinishTeardownOnEventThread() {
+  scanThread_.Join();
+  eventThread_.Detach();
+  delete this;
+}
+
+// ---- Event thread ----
+
+void ScanMontura::EventThreadMain(void* self) { static_cast<ScanMontura*>(self)->EventLoop(); }
+
+void ScanMontura::EventLoop() {
+  t_eventThreadOf = this;
+  Lock lock(mu_);
+  for (;;) {
+    while (!stopping_ && queue_.empty()) eventCv_.Wait(lock);
+    if (stopping_) break;
+    Job job = std::move(queue_.front());
+    queue_.pop_front();
+    busy_ = true;
+    lock.Unlock();
+    HRESULT hr = RunJob(job);
+    lock.Relock();
+    busy_ = false;
+    if (job.done) {
+      job.done->hr = hr;
+      job.done->finished = true;
+    }
+    doneCv_.NotifyAll();
+  }
+  bool teardown = teardownOnEventThread_;
+  lock.Unlock();
+  t_eventThreadOf = nullptr;
+  if (teardown) FinishTeardownOnEventThread();
+}
+
+bool ScanMontura::EnsureEventThreadLocked() {
+  if (eventThread_.started()) return true;
+  if (stopping_) return false;
+  return eventThread_.Start(&EventThreadMain, this);
+}
+
+void ScanMontura::QueueEventLocked(DISPID dispid) {
+  if (stopping_ || !EnsureEventThreadLocked()) return;
+  Job job;
+  job.kind = Job::kFire;
+  job.dispid = dispid;
+  queue_.push_back(std::move(job));
+  eventCv_.NotifyAll();
+}
+
+HRESULT ScanMontura::RunOnEventThread(Job job) {
+  Lock lock(mu_);
+  if (t_eventThreadOf == this) {
+    // Asked from inside a sink: run it here rather than wait for ourselves.
+    lock.Unlock();
+    return RunJob(job);
+  }
+  if (!EnsureEventThreadLocked()) return E_OUTOFMEMORY;
+  Completion done;
+  job.done = &done;
+  queue_.push_back(std::move(job));
+  eventCv_.NotifyAll();
+  while (!done.finished) doneCv_.Wait(lock);
+  return done.hr;
+}
+
+HRESULT ScanMontura::RunJob(const Job& job) {
+  if (job.kind == Job::kType) return TypeOnEventThread(job.text);
+  DISPPARAMS params = job.params;
+  FireToSinks(job.dispid, &params);
+  return S_OK;
+}
+
+ULONG ScanMontura::FireToSinks(DISPID dispid, DISPPARAMS* params) {
+  std::vector<Connection> sinks;
+  {
+    Lock lock(mu_);
+    sinks = connections_;
+    for (Connection& c : sinks) c.sink->AddRef();
+  }
+  ULONG calls = 0;
+  for (Connection& c : sinks) {
+    c.sink->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, params, nullptr, nullptr,
+                   nullptr);
+    ++calls;
+    {
+      Lock lock(mu_);
+      ++delivered_[c.cookie];
+    }
+    c.sink->Release();
+  }
+  return calls;
+}
+
+HRESULT ScanMontura::TypeOnEventThread(const OleString& text) {
+  HRESULT hr = S_OK;
+  bool firstOfRun = true;
+  for (OLECHAR ch : text) {
+    SHORT key = static_cast<SHORT>(ch);
+    VARIANT arg;
+    VariantInit(&arg);
+    arg.vt = VT_BYREF | VT_I2;
+    arg.piVal = &key;
+    DISPPARAMS params{&arg, nullptr, 1, 0};
+    FireToSinks(kOnKeyPress, &params);
+    if (key == 0) continue;  // a sink swallowed the key
+    EditResult r;
+    {
+      Lock lock(mu_);
+      r = edit_.TypeKey(static_cast<OLECHAR>(static_cast<USHORT>(key)), firstOfRun);
+    }
+    if (r == EditResult::kReadOnly) hr = E_ACCESSDENIED;
+    if (r == EditResult::kChanged) {
+      firstOfRun = false;
+      DISPPARAMS none{nullptr, nullptr, 0, 0};
+      FireToSinks(kOnChange, &none);
+    }
+  }
+  return hr;
+}
+
+// ---- Scan thread ----
+
+void ScanMontura::ScanThreadMain(void* self) { static_cast<ScanMontura*>(self)->ScanLoop(); }
+
+void ScanMontura::SetDeviceTextLocked(const char* text) {
+  if (edit_.SetDeviceText(ToOleString(text))) QueueEventLocked(kOnChange);
+}
+
+void ScanMontura::ScanLoop() {
+  Lock lock(mu_);
+  while (!stopping_) {
+    if (!scanPending_) {
+      scanCv_.Wait(lock);
+      continue;
+    }
+    scanPending_ = false;
+    const ScanRequest req = request_;
+    const unsigned generation = scanGeneration_;
+    auto aborted = [&] { return stopping_ || scanGeneration_ != generation; };
+    lock.Unlock();
+    Trace trace;
+    if (req.frame) trace = MeasureFrame(*req.frame, req.points, req.leftEye);
+    lock.Relock();
+
+    // Ten steps of a tenth of the scan time each, 2000 ms / speed in all.
+    const uint64_t stepMs = 200u / static_cast<uint64_t>(req.speed);
+    uint64_t deadline = NowMs();
+    for (int percent = 0; percent < 100 && !aborted(); percent += 10) {
+      tracer_.status = 100 + percent;
+      std::string line = "Scanning " + std::to_string(percent) + "%";
+      SetDeviceTextLocked(line.c_str());
+      deadline += stepMs;
+      while (!aborted() && scanCv_.WaitUntil(lock, deadline)) {
+      }
+    }
+    if (aborted()) continue;  // Cierra (or the teardown) has dealt with it
+    if (!req.frame) {
+      tracer_.status = -1;
+      SetDeviceTextLocked("Scan failed: no frame in the tracer");
+    } else {
+      std::string line = "Trace: " + std::to_string(req.points) + " points";
+      tracer_.trace = std::move(trace);
+      tracer_.hasTrace = true;
+      tracer_.status = 200;
+      SetDeviceTextLocked(line.c_str());
+    }
+    scanning_ = false;
+    doneCv_.NotifyAll();
+  }
+}
+
+void ScanMontura::CierraLocked() {
+  if (scanning_) {
+    scanning_ = false;
+    ++scanGeneration_;
+    SetDeviceTextLocked("Scan aborted");
+    scanCv_.NotifyAll();
+    doneCv_.NotifyAll();
+  }
+  tracer_.port = 0;
+  tracer_.status = 0;
+}
+
+HRESULT ScanMontura::Explora(Failure* why) {
+  if (tracer_.port == 0) {
+    why->description = "Explora: no tracer port is open";
+    return E_FAIL;
+  }
+  if (scanning_) {
+    why->description = "Explora: a scan is already running";
+    return E_FAIL;
+  }
+  ScanRequest req;
+  req.frame = FrameForPort(tracer_.port);
+  if (const char* name = std::getenv("SCANMONTURA_SIM_FRAME")) {
+    if (std::strcmp(name, "none") == 0)
+      req.frame = nullptr;
+    else if (const FrameShape* f = FrameByName(name))
+      req.frame = f;
+  }
+  req.points = tracer_.mode == 2 ? 1000 : 400;
+  req.leftEye = tracer_.eye == 2;
+  req.speed = tracer_.speed;
+  if (!scanThread_.started() && !scanThread_.Start(&ScanThreadMain, this)) {
+    why->description = "Explora: cannot start the scan";
+    return E_OUTOFMEMORY;
+  }
+  request_ = req;
+  scanPending_ = true;
+  scanning_ = true;
+  ++scanGeneration_;
+  tracer_.status = 100;
+  scanCv_.NotifyAll();
+  return S_OK;
+}
+
+// ---- Connection point ----
+
+HRESULT ScanMontura::EventPoint::QueryInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IConnectionPoint)) {
+    *ppv = static_cast<IConnectionPoint*>(this);
+    AddRef();
+    return S_OK;
+  }
+  *ppv = nullptr;
+  return E_NOINTERFACE;
+}
+
+HRESULT ScanMontura::EventPoint::GetConnectionInterface(IID* pIID) {
+  if (!pIID) return E_POINTER;
+  *pIID = kIidIScanMonturaEvents;
+  return S_OK;
+}
+
+HRESULT ScanMontura::EventPoint::GetConnectionPointContainer(IConnectionPointContainer** ppCPC) {
+  if (!ppCPC) return E_POINTER;
+  *ppCPC = static_cast<IConnectionPointContainer*>(owner_);
+  owner_->AddRef();
+  return S_OK;
+}
+
+HRESULT ScanMontura::EventPoint::Advise(IUnknown* sink, DWORD* cookie) {
+  if (!cookie) return E_POINTER;
+  *cookie = 0;
+  if (!sink) return E_POINTER;
+  IDispatch* disp = nullptr;
+  if (FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&disp))) || !disp)
+    return CONNECT_E_CANNOTCONNECT;
+  Lock lock(owner_->mu_);
+  DWORD c = owner_->nextCookie_++;
+  owner_->connections_.push_back({c, disp});
+  owner_->delivered_[c] = 0;
+  *cookie = c;
+  return S_OK;
+}
+
+HRESULT ScanMontura::EventPoint::Unadvise(DWORD cookie) {
+  IDispatch* sink = nullptr;
+  {
+    Lock lock(owner_->mu_);
+    std::vector<Connection>& list = owner_->connections_;
+    for (auto it = list.begin(); it != list.end(); ++it) {
+      if (it->cookie == cookie) {
+        sink = it->sink;
+        list.erase(it);
+        break;
+      }
+    }
+  }
+  if (!sink) return CONNECT_E_NOCONNECTION;
+  sink->Release();
+  return S_OK;
+}
+
+HRESULT ScanMontura::EventPoint::EnumConnections(IEnumConnections** ppEnum) {
+  if (ppEnum) *ppEnum = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT ScanMontura::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
+  if (ppEnum) *ppEnum = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT ScanMontura::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
+  if (!ppCP) return E_POINTER;
+  if (!IsEqualIID(riid, kIidIScanMonturaEvents)) {
+    *ppCP = nullptr;
+    return CONNECT_E_NOCONNECTION;
+  }
+  *ppCP = &point_;
+  AddRef();
+  return S_OK;
+}
+
+// ---- ISimControl ----
+
+HRESULT ScanMontura::GetLastCall(SimCallRecord* out) {
+  if (!out) return E_POINTER;
+  Lock lock(mu_);
+  *out = last_;
+  return S_OK;
+}
+
+HRESULT ScanMontura::FireEvent(DISPID dispid, VARIANT* rgvarg, UINT cArgs) {
+  if (cArgs > 0 && !rgvarg) return E_POINTER;
+  Job job;
+  job.kind = Job::kFire;
+  job.dispid = dispid;
+  job.params = DISPPARAMS{rgvarg, nullptr, cArgs, 0};
+  return RunOnEventThread(std::move(job));
+}
+
+HRESULT ScanMontura::TypeText(LPCOLESTR text) {
+  if (!text) return E_POINTER;
+  Job job;
+  job.kind = Job::kType;
+  for (; *text; ++text) job.text.push_back(*text);
+  return RunOnEventThread(std::move(job));
+}
+
+HRESULT ScanMontura::Click() { return FireEvent(kOnClick, nullptr, 0); }
+HRESULT ScanMontura::DblClick() { return FireEvent(kOnDblClick, nullptr, 0); }
+
+namespace {
+
+struct Burst {
+  ScanMontura* self;
+  ULONG (*fire)(ScanMontura*, DISPID);
+  DISPID dispid;
+  UINT perThread;
+  std::atomic<ULONG> delivered{0};
+  Mutex mu;
+  CondVar go;
+  bool started = false;
+};
+
+}  // namespace
+
+HRESULT ScanMontura::FireBurst(DISPID dispid, UINT threads, UINT perThread, ULONG* delivered) {
+  if (delivered) *delivered = 0;
+  if (threads == 0 || threads > kMaxBurstThreads) return E_INVALIDARG;
+  Burst burst;
+  burst.self = this;
+  burst.fire = [](ScanMontura* s, DISPID id) {
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    return s->FireToSinks(id, &none);
+  };
+  burst.dispid = dispid;
+  burst.perThread = perThread;
+  std::unique_ptr<Thread[]> pool(new (std::nothrow) Thread[threads]);
+  if (!pool) return E_OUTOFMEMORY;
+  auto entry = [](void* p) {
+    Burst* b = static_cast<Burst*>(p);
+    {
+      Lock lock(b->mu);
+      while (!b->started) b->go.Wait(lock);
+    }
+    for (UINT k = 0; k < b->perThread; ++k) b->delivered += b->fire(b->self, b->dispid);
+  };
+  HRESULT hr = S_OK;
+  UINT running = 0;
+  for (; running < threads; ++running) {
+    if (!pool[running].Start(entry, &burst)) {
+      hr = E_OUTOFMEMORY;
+      break;
+    }
+  }
+  {
+    Lock lock(burst.mu);
+    burst.started = true;
+    burst.go.NotifyAll();
+  }
+  for (UINT k = 0; k < running; ++k) pool[k].Join();
+  if (delivered) *delivered = burst.delivered.load();
+  return hr;
+}
+
+HRESULT ScanMontura::OverrideResult(DISPID dispid, const VARIANT* result, HRESULT hr) {
+  Lock lock(mu_);
+  if (!result) {
+    overrides_.erase(dispid);
+    return S_OK;
+  }
+  ResultOverride& o = overrides_[dispid];
+#if defined(_WIN32)
+  // mingw-w64 declares the source of VariantCopy without const.
+  HRESULT copied = VariantCopy(o.value.put(), const_cast<VARIANT*>(result));
+#else
+  HRESULT copied = VariantCopy(o.value.put(), result);
+#endif
+  if (FAILED(copied)) {
+    overrides_.erase(dispid);
+    return copied;
+  }
+  o.hr = hr;
+  return S_OK;
+}
+
+HRESULT ScanMontura::FailMember(DISPID dispid, HRESULT hr, LPCOLESTR description) {
+  Lock lock(mu_);
+  if (hr == 0) {
+    failures_.erase(dispid);
+    return S_OK;
+  }
+  MemberFailure& f = failures_[dispid];
+  f.hr = hr;
+  f.hasDescription = description != nullptr;
+  f.description.clear();
+  if (description)
+    for (; *description; ++description) f.description.push_back(*description);
+  return S_OK;
+}
+
+HRESULT ScanMontura::WaitIdle(DWORD timeoutMs) {
+  Lock lock(mu_);
+  if (t_eventThreadOf == this) return E_UNEXPECTED;  // it would wait for itself
+  const uint64_t deadline = NowMs() + timeoutMs;
+  while (scanning_ || busy_ || !queue_.empty()) {
+    if (timeoutMs == kInfinite) {
+      doneCv_.Wait(lock);
+    } else if (!doneCv_.WaitUntil(lock, deadline)) {
+      if (scanning_ || busy_ || !queue_.empty()) return SIM_E_TIMEOUT;
+    }
+  }
+  return S_OK;
+}
+
+HRESULT ScanMontura::ConnectionCount(ULONG* count) {
+  if (!count) return E_POINTER;
+  Lock lock(mu_);
+  *count = static_cast<ULONG>(connections_.size());
+  return S_OK;
+}
+
+HRESULT ScanMontura::DeliveredTo(DWORD cookie, ULONG* count) {
+  if (!count) return E_POINTER;
+  Lock lock(mu_);
+  auto it = delivered_.find(cookie);
+  if (it == delivered_.end()) {
+    *count = 0;
+    return E_INVALIDARG;
+  }
+  *count = it->second;
+  return S_OK;
+}
+
+}  // namespace sim

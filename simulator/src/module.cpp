@@ -1,0 +1,132 @@
+// The in-process server entry points of the simulator library.
+#include "module.h"
+
+#include "com_util.h"
+#include "component.h"
+
+namespace sim {
+
+const CLSID kClsidScanMontura = {0x834FBEE5, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
+const IID kIidIScanMontura = {0x834FBEE1, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
+const IID kIidIScanMonturaEvents = {0x834FBEE3, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
+
+namespace {
+
+LONG g_objects = 0;
+LONG g_locks = 0;
+
+// A class factory does not keep the module loaded (COM caches them): only
+// live components and LockServer do.
+class ClassFactory final : public IClassFactory, public TaskMemObject {
+ public:
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
+      *ppv = static_cast<IClassFactory*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    LONG n = InterlockedDecrement(&refs_);
+    if (n == 0) delete this;
+    return static_cast<ULONG>(n);
+  }
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    return ScanMontura::Create(riid, ppv);
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+    if (lock)
+      InterlockedIncrement(&g_locks);
+    else
+      InterlockedDecrement(&g_locks);
+    return S_OK;
+  }
+
+ private:
+  ~ClassFactory() = default;
+  LONG refs_ = 1;
+};
+
+}  // namespace
+
+void ModuleObjectCreated() { InterlockedIncrement(&g_objects); }
+void ModuleObjectDestroyed() { InterlockedDecrement(&g_objects); }
+
+}  // namespace sim
+
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  if (!IsEqualCLSID(rclsid, sim::kClsidScanMontura)) return CLASS_E_CLASSNOTAVAILABLE;
+  sim::ClassFactory* factory = new (std::nothrow) sim::ClassFactory();
+  if (!factory) return E_OUTOFMEMORY;
+  HRESULT hr = factory->QueryInterface(riid, ppv);
+  factory->Release();
+  return hr;
+}
+
+STDAPI DllCanUnloadNow() {
+  // Reads through the interlocked API so that the counts are seen whole.
+  LONG objects = InterlockedIncrement(&sim::g_objects) - 1;
+  InterlockedDecrement(&sim::g_objects);
+  LONG locks = InterlockedIncrement(&sim::g_locks) - 1;
+  InterlockedDecrement(&sim::g_locks);
+  return (objects == 0 && locks == 0) ? S_OK : S_FALSE;
+}
+
+#if defined(_WIN32)
+
+// Registration under HKEY_CLASSES_ROOT\CLSID\{...}: the class name, and the
+// module as its in-process server for both threading models.
+namespace {
+
+HINSTANCE g_module = nullptr;
+const wchar_t kClsidKey[] = L"CLSID\\{834FBEE5-D957-11D3-9C50-0060972F00DC}";
+const wchar_t kServerKey[] = L"CLSID\\{834FBEE5-D957-11D3-9C50-0060972F00DC}\\InprocServer32";
+
+LONG SetValue(HKEY key, const wchar_t* name, const wchar_t* value) {
+  DWORD bytes = static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t));
+  return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), bytes);
+}
+
+LONG WriteKey(const wchar_t* path, const wchar_t* name, const wchar_t* value) {
+  HKEY key = nullptr;
+  LONG rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, path, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+  if (rc != ERROR_SUCCESS) return rc;
+  rc = SetValue(key, name, value);
+  RegCloseKey(key);
+  return rc;
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) g_module = instance;
+  return TRUE;
+}
+
+STDAPI DllRegisterServer() {
+  wchar_t path[MAX_PATH];
+  DWORD n = GetModuleFileNameW(g_module, path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return E_FAIL;
+  LONG rc = WriteKey(kClsidKey, nullptr, L"ScanMontura");
+  if (rc == ERROR_SUCCESS) rc = WriteKey(kServerKey, nullptr, path);
+  if (rc == ERROR_SUCCESS) rc = WriteKey(kServerKey, L"ThreadingModel", L"Both");
+  return rc == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(rc);
+}
+
+STDAPI DllUnregisterServer() {
+  RegDeleteKeyW(HKEY_CLASSES_ROOT, kServerKey);
+  LONG rc = RegDeleteKeyW(HKEY_CLASSES_ROOT, kClsidKey);
+  return (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND) ? S_OK : HRESULT_FROM_WIN32(rc);
+}
+
+#endif

@@ -1,0 +1,16 @@
+// Module-wide bookkeeping of the simulator library.
+#pragma once
+
+#include <oaidl.h>
+
+namespace sim {
+
+extern const CLSID kClsidScanMontura;
+extern const IID kIidIScanMontura;
+extern const IID kIidIScanMonturaEvents;
+
+// Objects alive in this module; DllCanUnloadNow answers S_OK at zero.
+void ModuleObjectCreated();
+void ModuleObjectDestroyed();
+
+}  // namespace sim

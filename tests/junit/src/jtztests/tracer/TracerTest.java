@@ -1,0 +1,222 @@
+package jtztests.tracer;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertNotNull;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import ezjcom.RuntimeTesting;
+import java.util.ArrayList;
+import java.util.List;
+import jtrazelo.tracer.DeviceNotReadyException;
+import jtrazelo.tracer.DrillHole;
+import jtrazelo.tracer.Eye;
+import jtrazelo.tracer.FrameTrace;
+import jtrazelo.tracer.ScanFailedException;
+import jtrazelo.tracer.Tracer;
+import jtrazelo.tracer.TracerException;
+import jtrazelo.tracer.TracerSettings;
+import org.junit.jupiter.api.AfterEach;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.CsvSource;
+import puente.IScanMontura;
+
+/** The tracer API against the simulated component and its bench of four frames. */
+class TracerTest {
+    private static final int E_FAIL = 0x80004005;
+    private static final int E_INVALIDARG = 0x80070057;
+
+    private static TracerSettings.Builder settings(int port) {
+        return TracerSettings.builder().port(port).speed(10);
+    }
+
+    @AfterEach
+    void clearForcedOutcomes() {
+        RuntimeTesting.reset();
+    }
+
+    @ParameterizedTest(name = "port {0}: {1}")
+    @CsvSource({
+        "1, rectangular, 52, 38, 0, 18",
+        "2, oval,        50, 36, 0, 17",
+        "3, aviator,     56, 48, 0, 19",
+        "4, rimless,     50, 34, 2, 20",
+    })
+    void eachFrameDecodesToItsOutline(int port, String frame, double width, double height, int holes,
+            double dbl) throws TracerException {
+        FrameTrace trace;
+        try (Tracer tracer = Tracer.open(settings(port).build())) {
+            trace = tracer.scan();
+        }
+        assertEquals(400, trace.pointCount());
+        assertEquals(Eye.RIGHT, trace.eye());
+        // The decoded outline agrees with the component's own figures...
+        assertEquals(trace.boxWidth(), trace.computedBox().width(), 0.1, "box width");
+        assertEquals(trace.boxHeight(), trace.computedBox().height(), 0.1, "box height");
+        assertEquals(trace.perimeter(), trace.computedPerimeter(), 0.1, "perimeter");
+        // ...which are those of the frame on that port.
+        assertEquals(width, trace.boxWidth(), 1.5, frame + " width");
+        assertEquals(height, trace.boxHeight(), 1.5, frame + " height");
+        assertEquals(dbl, trace.dbl(), 0.01, frame + " DBL");
+        assertEquals(trace.boxWidth() + trace.dbl(), trace.distanceBetweenCentres(), 0.01);
+        assertEquals(holes, trace.drillHoles().size());
+        FrameTrace.Box box = trace.computedBox();
+        assertEquals(0, box.minX() + box.maxX(), 0.02, "outline about the box centre");
+        assertEquals(0, box.minY() + box.maxY(), 0.02, "outline about the box centre");
+        for (DrillHole hole : trace.drillHoles()) {
+            assertTrue(Math.abs(hole.x()) < width / 2 && Math.abs(hole.y()) < height / 2, "hole inside the lens");
+        }
+    }
+
+    @Test
+    void scanModeAndEyeReachTheComponent() throws TracerException {
+        FrameTrace right;
+        FrameTrace left;
+        FrameTrace fine;
+        try (Tracer tracer = Tracer.open(settings(3).build())) {
+            right = tracer.scan();
+        }
+        try (Tracer tracer = Tracer.open(settings(3).eye(Eye.LEFT).build())) {
+            left = tracer.scan();
+        }
+        try (Tracer tracer = Tracer.open(settings(3).scanMode(2).build())) {
+            fine = tracer.scan();
+        }
+        assertEquals(Eye.LEFT, left.eye());
+        // The aviator frame is not symmetric about either axis: only a true mirror matches.
+        assertArrayEquals(right.mirror().radii(), left.radii(), 1e-9);
+        assertEquals(1000, fine.pointCount());
+        assertEquals(right.boxWidth(), fine.boxWidth(), 0.2);
+    }
+
+    @Test
+    void leftEyeHolesAreMirrored() throws TracerException {
+        List<DrillHole> right;
+        List<DrillHole> left;
+        try (Tracer tracer = Tracer.open(settings(4).build())) {
+            right = tracer.scan().drillHoles();
+        }
+        try (Tracer tracer = Tracer.open(settings(4).eye(Eye.LEFT).build())) {
+            left = tracer.scan().drillHoles();
+        }
+        assertEquals(right.stream().map(DrillHole::mirrored).toList(), left);
+    }
+
+    @Test
+    void progressRisesToCompletionAndFollowsEvents() throws TracerException {
+        List<Integer> percents = new ArrayList<>();
+        List<String> messages = new ArrayList<>();
+        try (Tracer tracer = Tracer.open(settings(1).speed(5).build())) {
+            tracer.scan((percent, message) -> {
+                percents.add(percent);
+                messages.add(message);
+            });
+            assertTrue(tracer.changeEvents() > 0, "the component's OnChange events reached the tracer");
+        }
+        assertTrue(percents.size() >= 2, "progress before the end: " + percents);
+        for (int i = 1; i < percents.size(); i++) {
+            assertTrue(percents.get(i) > percents.get(i - 1), "rising: " + percents);
+        }
+        assertTrue(percents.get(0) < 100);
+        assertEquals(100, percents.get(percents.size() - 1));
+        assertTrue(messages.get(messages.size() - 1).contains("400"), messages.toString());
+    }
+
+    @Test
+    void secondScanOfOneTracerGivesTheSameTrace() throws TracerException {
+        try (Tracer tracer = Tracer.open(settings(2).build())) {
+            assertEquals(tracer.scan(), tracer.scan());
+        }
+    }
+
+    @Test
+    void refusedSettingsSurfaceWithTheComponentsDescription() {
+        DeviceNotReadyException port = assertThrows(DeviceNotReadyException.class,
+                () -> Tracer.open(settings(17).build()));
+        assertEquals(E_INVALIDARG, port.hResult());
+        assertNotNull(port.description());
+        assertTrue(port.getMessage().contains(port.description()), port.getMessage());
+        assertTrue(port.getMessage().contains("0x80070057"), port.getMessage());
+
+        DeviceNotReadyException speed = assertThrows(DeviceNotReadyException.class,
+                () -> Tracer.open(settings(1).speed(11).build()));
+        assertEquals(E_INVALIDARG, speed.hResult());
+        assertTrue(speed.getMessage().startsWith("setting speed 11"), speed.getMessage());
+    }
+
+    @Test
+    void noPortMeansNotCalibrated() {
+        DeviceNotReadyException e = assertThrows(DeviceNotReadyException.class,
+                () -> Tracer.open(settings(0).build()));
+        assertFalse(e.isDeviceError());
+        assertTrue(e.getMessage().contains("not calibrated"), e.getMessage());
+    }
+
+    @Test
+    void scanWithoutPortFailsAndCloseStillClosesTheDevice() throws TracerException {
+        Tracer tracer = Tracer.open(settings(1).build());
+        IScanMontura device = tracer.device();
+        device.setPuertoComm((short) 0);
+        ScanFailedException e = assertThrows(ScanFailedException.class, tracer::scan);
+        assertEquals(E_FAIL, e.hResult());
+        assertNotNull(e.description());
+        assertFalse(e.description().isEmpty());
+        device.setPuertoComm((short) 1);
+        assertEquals(1, device.getStatus(), "port open again");
+        tracer.close();
+        assertEquals(0, device.getStatus(), "closed after the failure");
+        assertEquals(0, tracer.listenerCookie());
+    }
+
+    @Test
+    void closeClosesTheDeviceOnceAndForAll() throws TracerException {
+        Tracer tracer = Tracer.open(settings(2).build());
+        IScanMontura device = tracer.device();
+        tracer.scan();
+        assertEquals(200, device.getStatus());
+        tracer.close();
+        assertTrue(tracer.isClosed());
+        assertEquals(0, device.getStatus());
+        tracer.close();  // a second close does nothing
+        assertThrows(TracerException.class, tracer::scan);
+        assertEquals(400, device.getRadioDeltas().split(";").length, "the last trace stays readable");
+    }
+
+    @Test
+    void failureForcedInTheBridgeIsTypedAndCloseStillRuns() throws TracerException {
+        Tracer tracer = Tracer.open(settings(1).build());
+        IScanMontura device = tracer.device();
+        RuntimeTesting.forceHresult("ezjcomInvokeHelper", E_FAIL, 1);  // Explora's call
+        ScanFailedException e = assertThrows(ScanFailedException.class, tracer::scan);
+        assertEquals(E_FAIL, e.hResult());
+        tracer.close();
+        assertEquals(0, device.getStatus());
+    }
+
+    @Test
+    void failingCloseStillDisconnectsTheListener() throws TracerException {
+        Tracer tracer = Tracer.open(settings(1).build());
+        RuntimeTesting.forceHresult("ezjcomInvokeHelper", E_FAIL, 1);  // Cierra's call
+        TracerException e = assertThrows(TracerException.class, tracer::close);
+        assertEquals(E_FAIL, e.hResult());
+        assertEquals(0, tracer.listenerCookie(), "listener disconnected all the same");
+        tracer.device().Cierra();
+    }
+
+    @Test
+    void settingsAreChecked() {
+        assertThrows(IllegalArgumentException.class, () -> TracerSettings.builder().port(-1).build());
+        assertThrows(IllegalArgumentException.class, () -> TracerSettings.builder().port(40000).build());
+        assertThrows(IllegalArgumentException.class, () -> TracerSettings.builder().speed(0).build());
+        assertThrows(IllegalArgumentException.class, () -> TracerSettings.builder().scanMode(0).build());
+        assertThrows(NullPointerException.class, () -> TracerSettings.builder().eye(null).build());
+        assertThrows(IllegalArgumentException.class,
+                () -> TracerSettings.builder().scanTimeout(java.time.Duration.ZERO).build());
+        TracerSettings defaults = TracerSettings.builder().build();
+        assertEquals(defaults, defaults.toBuilder().build());
+        assertEquals(Eye.RIGHT, defaults.eye());
+    }
+}

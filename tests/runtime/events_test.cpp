@@ -1,0 +1,350 @@
+// Server-side delivery (the switch, OnServerSideEvent reaching the Java
+// handler) and __JComAdvise / __JComUnadvise against a fake connection point,
+// all driven through the JVM.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "fakes.h"
+#include "jvm.h"
+#include "runtime_api.h"
+#include "test_classes.h"
+
+namespace {
+
+using rtest::FakeComponent;
+using rtest::FakeSink;
+
+constexpr char kInterfaceName[] = "puente.IScanMonturaEvents";
+
+class Events : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ezjcomTestReset();
+    // Defined (and held by a global reference) before the count is taken.
+    ASSERT_NE(rtest::test_class(env, "rtest/ServerSideHandler"), nullptr);
+    refs_before = jtz::test::global_ref_count();
+    ASSERT_GE(refs_before, 0) << "the JVM's count of global references is not readable";
+  }
+  void TearDown() override {
+    EXPECT_EQ(jtz::test::global_ref_count(), refs_before) << "a JNI global reference leaked";
+    ezjcomTestReset();
+  }
+  JNIEnv* env = jtz::test::env();
+  long refs_before = 0;
+};
+
+// ---- server-side delivery ----
+
+TEST_F(Events, ServerSideSwitchIsOnByDefaultAndJavaTurnsIt) {
+  EXPECT_EQ(CheckServerSideEvents(env), 1);
+  jclass object = env->FindClass("ezjcom/JComObject");
+  jmethodID set = env->GetStaticMethodID(object, "__JComSetServerSideEvents", "(Z)V");
+  env->CallStaticVoidMethod(object, set, JNI_FALSE);
+  ASSERT_FALSE(env->ExceptionCheck());
+  EXPECT_EQ(CheckServerSideEvents(env), 0);
+  env->CallStaticVoidMethod(object, set, JNI_TRUE);
+  ASSERT_FALSE(env->ExceptionCheck());
+  EXPECT_EQ(CheckServerSideEvents(env), 1);
+  ezjcomTestSetServerSideEvents(0);
+  EXPECT_EQ(CheckServerSideEvents(env), 0);
+  ezjcomTestReset();
+  EXPECT_EQ(CheckServerSideEvents(env), 1) << "the reset turns it back on";
+  env->DeleteLocalRef(object);
+}
+
+struct Handler {
+  JNIEnv* env;
+  jobject object;
+  jclass cls;
+  std::string string_field(const char* name) const {
+    auto s = static_cast<jstring>(
+        env->GetObjectField(object, env->GetFieldID(cls, name, "Ljava/lang/String;")));
+    if (!s) return "<null>";
+    const char* c = env->GetStringUTFChars(s, nullptr);
+    std::string out = c;
+    env->ReleaseStringUTFChars(s, c);
+    env->DeleteLocalRef(s);
+    return out;
+  }
+  jobjectArray args() const {
+    return static_cast<jobjectArray>(
+        env->GetObjectField(object, env->GetFieldID(cls, "args", "[Ljava/lang/Object;")));
+  }
+  jint calls() const { return rtest::int_field(env, object, "calls"); }
+};
+
+Handler new_handler(JNIEnv* env) {
+  jclass cls = rtest::test_class(env, "rtest/ServerSideHandler");
+  return Handler{env, rtest::new_object(env, "rtest/ServerSideHandler"), cls};
+}
+
+TEST_F(Events, EventWithoutArgumentsReachesTheHandlerWithAnEmptyArray) {
+  Handler h = new_handler(env);
+  ASSERT_NE(h.object, nullptr) << jtz::test::take_exception(env);
+  jstring local_name = env->NewStringUTF(kInterfaceName);
+  jobject name = env->NewGlobalRef(local_name);  // what a server-side sink holds
+  OnServerSideEvent(env, h.object, name, 0, 0, "void", "OnDblClick");
+  ASSERT_FALSE(env->ExceptionCheck()) << jtz::test::take_exception(env);
+  EXPECT_EQ(h.calls(), 1);
+  EXPECT_EQ(h.string_field("interfaceName"), kInterfaceName);
+  EXPECT_EQ(h.string_field("eventName"), "OnDblClick");
+  jobjectArray args = h.args();
+  ASSERT_NE(args, nullptr);
+  EXPECT_EQ(env->GetArrayLength(args), 0);
+
+  EzjcomServerSideRecord r{};
+  ezjcomTestLastServerSide(&r);
+  EXPECT_EQ(r.env, env);
+  EXPECT_EQ(r.javaObject, h.object);
+  EXPECT_EQ(r.serverSideValue, name);
+  EXPECT_EQ(r.argCount, 0);
+  EXPECT_EQ(r.flags, 0);
+  EXPECT_STREQ(r.returnType, "void");
+  EXPECT_STREQ(r.eventName, "OnDblClick");
+  EXPECT_EQ(r.calls, 1);
+  EXPECT_EQ(ezjcom_journal_of("OnServerSideEvent"),
+            std::vector<std::string>{"OnServerSideEvent 0 0 void OnDblClick"});
+
+  env->DeleteLocalRef(args);
+  env->DeleteGlobalRef(name);
+  env->DeleteLocalRef(local_name);
+  env->DeleteLocalRef(h.object);
+}
+
+TEST_F(Events, ArgumentTriplesBecomeTheArrayInOrder) {
+  Handler h = new_handler(env);
+  jstring name = env->NewStringUTF(kInterfaceName);
+  jbyteArray key = env->NewByteArray(1);
+  const jbyte k = 'A';
+  env->SetByteArrayRegion(key, 0, 1, &k);
+  jstring third = env->NewStringUTF("third");
+  OnServerSideEvent(env, h.object, name, 1, 0, "void", "OnKeyPress", 0, "byte []",
+                    static_cast<jobject>(key));
+  ASSERT_FALSE(env->ExceptionCheck()) << jtz::test::take_exception(env);
+  jobjectArray args = h.args();
+  ASSERT_EQ(env->GetArrayLength(args), 1);
+  jobject got = env->GetObjectArrayElement(args, 0);
+  EXPECT_TRUE(env->IsSameObject(got, key));
+  env->DeleteLocalRef(got);
+  env->DeleteLocalRef(args);
+  EXPECT_EQ(ezjcom_journal_of("OnServerSideEvent"),
+            std::vector<std::string>{"OnServerSideEvent 1 0 void OnKeyPress 0 byte []"});
+
+  // The value passed for the key by the event sink (0) and more triples.
+  OnServerSideEvent(env, h.object, name, 3, 5, "void", "OnSomething", 4, "byte []",
+                    static_cast<jobject>(nullptr), 6, "java.lang.String",
+                    static_cast<jobject>(third), 8, "byte []", static_cast<jobject>(key));
+  ASSERT_FALSE(env->ExceptionCheck()) << jtz::test::take_exception(env);
+  args = h.args();
+  ASSERT_EQ(env->GetArrayLength(args), 3);
+  jobject a0 = env->GetObjectArrayElement(args, 0);
+  jobject a1 = env->GetObjectArrayElement(args, 1);
+  jobject a2 = env->GetObjectArrayElement(args, 2);
+  EXPECT_EQ(a0, nullptr);
+  EXPECT_TRUE(env->IsSameObject(a1, third));
+  EXPECT_TRUE(env->IsSameObject(a2, key));
+
+  EzjcomServerSideRecord r{};
+  ezjcomTestLastServerSide(&r);
+  EXPECT_EQ(r.argCount, 3);
+  EXPECT_EQ(r.flags, 5);
+  EXPECT_EQ(r.argFlags[0], 4);
+  EXPECT_EQ(r.argFlags[1], 6);
+  EXPECT_STREQ(r.argType[0], "byte []");
+  EXPECT_STREQ(r.argType[1], "java.lang.String");
+  EXPECT_EQ(r.argValue[0], nullptr);
+  EXPECT_EQ(r.argValue[1], static_cast<jobject>(third));
+  EXPECT_EQ(r.calls, 2);
+  EXPECT_EQ(h.calls(), 2);
+
+  for (jobject o : {a0, a1, a2, static_cast<jobject>(args), static_cast<jobject>(third),
+                    static_cast<jobject>(key), static_cast<jobject>(name), h.object})
+    env->DeleteLocalRef(o);
+}
+
+TEST_F(Events, ExceptionOfTheHandlerStaysPending) {
+  Handler h = new_handler(env);
+  jclass ise = env->FindClass("java/lang/IllegalStateException");
+  jobject thrown = env->NewObject(ise, env->GetMethodID(ise, "<init>", "(Ljava/lang/String;)V"),
+                                  env->NewStringUTF("listener failed"));
+  env->SetObjectField(h.object, env->GetFieldID(h.cls, "toThrow", "Ljava/lang/RuntimeException;"),
+                      thrown);
+  jstring name = env->NewStringUTF(kInterfaceName);
+  OnServerSideEvent(env, h.object, name, 0, 0, "void", "OnClick");
+  jthrowable pending = env->ExceptionOccurred();
+  ASSERT_NE(pending, nullptr);
+  env->ExceptionClear();
+  EXPECT_TRUE(env->IsSameObject(pending, thrown));
+  EXPECT_EQ(h.calls(), 1);
+  for (jobject o : {static_cast<jobject>(pending), thrown, static_cast<jobject>(ise),
+                    static_cast<jobject>(name), h.object})
+    env->DeleteLocalRef(o);
+}
+
+// ---- advise and unadvise ----
+
+// A bound component wrapper and a listener holding a sink, as Java objects.
+class Advise : public Events {
+ protected:
+  void SetUp() override {
+    Events::SetUp();
+    component = rtest::make<FakeComponent>();
+    sink = rtest::make<FakeSink>();
+    wrapper = rtest::new_object(env, "ezjcom/JComObject");
+    listener = rtest::new_object(env, "ezjcom/JComEventListener");
+    ASSERT_NE(wrapper, nullptr);
+    ASSERT_NE(listener, nullptr);
+    rtest::set_int_field(env, wrapper, "comId", rtest::as_field(component));
+    rtest::set_int_field(env, listener, "eventId", rtest::as_field(sink));
+    jclass cls = env->FindClass("ezjcom/JComObject");
+    advise_method = env->GetMethodID(cls, "__JComAdvise", "(Lezjcom/JComEventListener;)I");
+    unadvise_method = env->GetMethodID(cls, "__JComUnadvise", "(Lezjcom/JComEventListener;I)V");
+    env->DeleteLocalRef(cls);
+  }
+  void TearDown() override {
+    env->DeleteLocalRef(wrapper);
+    env->DeleteLocalRef(listener);
+    EXPECT_EQ(component->refs.load(), 1) << "a reference to the component was kept";
+    EXPECT_EQ(component->point_refs.load(), 0) << "a reference to the connection point was kept";
+    rtest::destroy(component);
+    rtest::destroy(sink);
+    Events::TearDown();
+  }
+  // The exception, if any, is read with exception() right after.
+  jint advise(jobject on, jobject l) {
+    const jint cookie = env->CallIntMethod(on, advise_method, l);
+    pending = env->ExceptionCheck();
+    return cookie;
+  }
+  void unadvise(jobject on, jobject l, jint cookie) {
+    env->CallVoidMethod(on, unadvise_method, l, cookie);
+    pending = env->ExceptionCheck();
+  }
+  std::string exception() { return jtz::test::take_exception(env); }
+
+  FakeComponent* component = nullptr;
+  FakeSink* sink = nullptr;
+  jobject wrapper = nullptr;
+  jobject listener = nullptr;
+  jmethodID advise_method = nullptr;
+  jmethodID unadvise_method = nullptr;
+  bool pending = false;
+};
+
+TEST_F(Advise, ConnectsTheSinkToThePointOfItsEventInterface) {
+  const jint cookie = advise(wrapper, listener);
+  ASSERT_EQ(exception(), "");
+  EXPECT_EQ(cookie, 41);
+  ASSERT_EQ(component->asked.size(), 1u);
+  EXPECT_TRUE(component->asked[0] == rtest::kFakeEventsIid);
+  ASSERT_EQ(component->sinks.size(), 1u);
+  EXPECT_EQ(component->sinks[0], sink);
+  EXPECT_EQ(sink->refs.load(), 2) << "the creation reference and the component's";
+  EXPECT_EQ(ezjcom_journal_of("__JComAdvise"), std::vector<std::string>{"__JComAdvise 41"});
+  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), rtest::as_field(sink));
+
+  // Unadvise: the connection ends, then the creation reference.
+  unadvise(wrapper, listener, cookie);
+  ASSERT_EQ(exception(), "");
+  EXPECT_EQ(component->unadvised, std::vector<DWORD>{41});
+  EXPECT_EQ(sink->refs.load(), 0);
+  EXPECT_TRUE(sink->destroyed);
+  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), 0);
+  EXPECT_EQ(ezjcom_journal_of("__JComUnadvise"), std::vector<std::string>{"__JComUnadvise 41"});
+}
+
+TEST_F(Advise, ListenerWithoutSinkOrUnboundWrapperIsRefused) {
+  rtest::set_int_field(env, listener, "eventId", 0);
+  EXPECT_EQ(advise(wrapper, listener), 0);
+  EXPECT_EQ(exception(), "java.lang.NullPointerException: Listener has no event sink");
+  EXPECT_EQ(advise(wrapper, nullptr), 0);
+  EXPECT_EQ(exception(), "java.lang.NullPointerException: Listener has no event sink");
+  rtest::set_int_field(env, listener, "eventId", rtest::as_field(sink));
+  rtest::set_int_field(env, wrapper, "comId", 0);
+  EXPECT_EQ(advise(wrapper, listener), 0);
+  EXPECT_EQ(exception(), "java.lang.NullPointerException: Uninitialized JComObject");
+  EXPECT_TRUE(component->asked.empty());
+  EXPECT_EQ(sink->refs.load(), 1);
+}
+
+TEST_F(Advise, EachFailingStepRaisesItsHresultAndKeepsNoReference) {
+  component->offers_container = false;
+  EXPECT_EQ(advise(wrapper, listener), 0);
+  EXPECT_EQ(exception(), "ezjcom.JComException: COM error 0x80004002");
+
+  component->offers_container = true;
+  sink->answers_event_iid = false;
+  EXPECT_EQ(advise(wrapper, listener), 0);
+  EXPECT_EQ(exception(), "ezjcom.JComException: COM error 0x80004002");
+  EXPECT_TRUE(component->asked.empty());
+
+  sink->answers_event_iid = true;
+  component->advise_result = CONNECT_E_ADVISELIMIT;
+  EXPECT_EQ(advise(wrapper, listener), 0);
+  EXPECT_EQ(exception(), "ezjcom.JComException: COM error 0x80040201");
+
+  component->advise_result = S_OK;
+  ezjcomTestForceHresult("__JComAdvise", CONNECT_E_CANNOTCONNECT, 1);
+  const size_t asked = component->asked.size();
+  EXPECT_EQ(advise(wrapper, listener), 0);
+  EXPECT_EQ(exception(), "ezjcom.JComException: COM error 0x80040202");
+  EXPECT_EQ(component->asked.size(), asked) << "a forced advise does no work";
+  EXPECT_EQ(sink->refs.load(), 1);
+  EXPECT_EQ(ezjcom_journal_of("__JComAdvise").back(), "__JComAdvise 0");
+}
+
+TEST_F(Advise, UnadviseWithCookieZeroOnlyGivesUpTheReference) {
+  jobject unbound = rtest::new_object(env, "ezjcom/JComObject");
+  unadvise(unbound, listener, 0);
+  EXPECT_EQ(exception(), "");
+  EXPECT_TRUE(sink->destroyed);
+  EXPECT_EQ(sink->releases.load(), 1);
+  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), 0);
+  EXPECT_TRUE(component->unadvised.empty());
+  env->DeleteLocalRef(unbound);
+}
+
+TEST_F(Advise, FailedUnadviseStillGivesUpTheReferenceExactlyOnce) {
+  const jint cookie = advise(wrapper, listener);
+  ASSERT_EQ(exception(), "");
+  component->unadvise_result = CONNECT_E_NOCONNECTION;
+  unadvise(wrapper, listener, cookie);
+  EXPECT_EQ(exception(), "ezjcom.JComException: COM error 0x80040200");
+  EXPECT_EQ(sink->releases.load(), 1);
+  EXPECT_EQ(sink->refs.load(), 1) << "only the component's reference is left";
+  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), 0);
+
+  // The field is clear now: a second unadvise finds no sink and releases nothing.
+  unadvise(wrapper, listener, cookie);
+  EXPECT_EQ(exception(), "java.lang.NullPointerException: Listener has no event sink");
+  EXPECT_EQ(sink->releases.load(), 1);
+
+  // Let the component give back its reference.
+  component->unadvise_result = S_OK;
+  component->point.Unadvise(static_cast<DWORD>(cookie));
+  EXPECT_TRUE(sink->destroyed);
+}
+
+TEST_F(Advise, UnadviseOnAnUnboundWrapperWithACookieRaisesAndStillGivesUp) {
+  jobject unbound = rtest::new_object(env, "ezjcom/JComObject");
+  unadvise(unbound, listener, 41);
+  EXPECT_EQ(exception(), "java.lang.NullPointerException: Uninitialized JComObject");
+  EXPECT_TRUE(sink->destroyed);
+  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), 0);
+  env->DeleteLocalRef(unbound);
+}
+
+TEST_F(Advise, ForcedUnadviseRaisesAndStillGivesUp) {
+  const jint cookie = advise(wrapper, listener);
+  ASSERT_EQ(exception(), "");
+  ezjcomTestForceHresult("__JComUnadvise", E_UNEXPECTED, 1);
+  unadvise(wrapper, listener, cookie);
+  EXPECT_EQ(exception(), "ezjcom.JComException: COM error 0x8000FFFF");
+  EXPECT_TRUE(component->unadvised.empty());
+  EXPECT_EQ(sink->releases.load(), 1);
+  component->point.Unadvise(static_cast<DWORD>(cookie));
+  EXPECT_TRUE(sink->destroyed);
+}
+
+}  // namespace

@@ -1,0 +1,330 @@
+// Events: the connection point, delivery on the component's threads,
+// OnKeyPress by reference, bursts and shutdown with events pending.
+#include "sim_test_support.h"
+
+#include <condition_variable>
+
+using namespace simtest;
+
+namespace {
+
+constexpr DWORD kWait = 60000;
+
+class Latch {
+ public:
+  void Open() {
+    std::lock_guard<std::mutex> lock(mu_);
+    open_ = true;
+    cv_.notify_all();
+  }
+  void Wait() {
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait(lock, [&] { return open_; });
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool open_ = false;
+};
+
+// An object that is no IDispatch: the connection point must refuse it.
+struct PlainUnknown : IUnknown {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = IsEqualIID(riid, IID_IUnknown) ? this : nullptr;
+    return *ppv ? S_OK : E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+};
+
+TEST(ConnectionPoint, FoundOnlyForTheEventInterface) {
+  Component c;
+  IConnectionPointContainer* cpc = nullptr;
+  ASSERT_EQ(c.disp()->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc)), S_OK);
+  IConnectionPoint* cp = reinterpret_cast<IConnectionPoint*>(1);
+  EXPECT_EQ(cpc->FindConnectionPoint(IID_IDispatch, &cp), CONNECT_E_NOCONNECTION);
+  EXPECT_EQ(cp, nullptr);
+  ASSERT_EQ(cpc->FindConnectionPoint(kIidEvents, &cp), S_OK);
+
+  IID iid{};
+  EXPECT_EQ(cp->GetConnectionInterface(&iid), S_OK);
+  EXPECT_TRUE(IsEqualIID(iid, kIidEvents));
+  IConnectionPointContainer* back = nullptr;
+  ASSERT_EQ(cp->GetConnectionPointContainer(&back), S_OK);
+  IUnknown *a = nullptr, *b = nullptr;
+  back->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&a));
+  c.disp()->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&b));
+  EXPECT_EQ(a, b);
+  IUnknown* pointUnk = nullptr;
+  ASSERT_EQ(cp->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&pointUnk)), S_OK);
+  EXPECT_EQ(static_cast<void*>(pointUnk), static_cast<void*>(cp)) << "the point has its own identity";
+
+  IEnumConnections* ec = nullptr;
+  IEnumConnectionPoints* ecp = nullptr;
+  EXPECT_EQ(cp->EnumConnections(&ec), E_NOTIMPL);
+  EXPECT_EQ(cpc->EnumConnectionPoints(&ecp), E_NOTIMPL);
+
+  for (IUnknown* u : {static_cast<IUnknown*>(cp), static_cast<IUnknown*>(cpc), static_cast<IUnknown*>(back), a, b, pointUnk})
+    u->Release();
+}
+
+TEST(ConnectionPoint, CookiesCountUpAndAreNeverReused) {
+  CountingSink s1, s2, s3;
+  Component c;
+  Advised first(c.disp(), &s1);
+  IConnectionPoint* cp = first.point();
+  EXPECT_EQ(first.cookie(), 1u);
+  EXPECT_EQ(s1.Refs(), 1) << "the point keeps one reference";
+
+  DWORD cookie2 = 0, cookie3 = 0;
+  ASSERT_EQ(cp->Advise(&s2, &cookie2), S_OK);
+  EXPECT_EQ(cookie2, 2u);
+  ULONG count = 0;
+  EXPECT_EQ(c.ctl()->ConnectionCount(&count), S_OK);
+  EXPECT_EQ(count, 2u);
+
+  EXPECT_EQ(cp->Unadvise(cookie2), S_OK);
+  EXPECT_EQ(s2.Refs(), 0);
+  EXPECT_EQ(cp->Unadvise(cookie2), CONNECT_E_NOCONNECTION);
+  EXPECT_EQ(cp->Unadvise(0), CONNECT_E_NOCONNECTION);
+  EXPECT_EQ(cp->Unadvise(77), CONNECT_E_NOCONNECTION);
+  ASSERT_EQ(cp->Advise(&s3, &cookie3), S_OK);
+  EXPECT_EQ(cookie3, 3u);
+
+  PlainUnknown plain;
+  DWORD none = 9;
+  EXPECT_EQ(cp->Advise(&plain, &none), CONNECT_E_CANNOTCONNECT);
+  EXPECT_EQ(none, 0u);
+  EXPECT_EQ(cp->Advise(nullptr, &none), E_POINTER);
+  EXPECT_EQ(c.ctl()->ConnectionCount(&count), S_OK);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(cp->Unadvise(cookie3), S_OK);
+}
+
+TEST(Events, ClicksAreSynchronousAndOnTheEventThread) {
+  CountingSink sink;
+  Component c;
+  Advised advised(c.disp(), &sink);
+  ASSERT_EQ(c.ctl()->Click(), S_OK);
+  EXPECT_EQ(sink.Count(kOnClick), 1) << "delivered before Click returned";
+  ASSERT_EQ(c.ctl()->DblClick(), S_OK);
+  EXPECT_EQ(sink.Count(kOnDblClick), 1);
+  EXPECT_NE(sink.LastThread(), std::this_thread::get_id());
+  EXPECT_FALSE(sink.BadCall()) << "IID_NULL, DISPATCH_METHOD, no result or EXCEPINFO";
+
+  VARIANT args[2] = {I4(7), Bool(true)};
+  int seenArgs = -1;
+  LONG seenFirst = 0;
+  sink.OnEach([&](DISPID id, DISPPARAMS* p) {
+    if (id != 77) return;
+    seenArgs = static_cast<int>(p->cArgs);
+    seenFirst = p->rgvarg[0].lVal;
+  });
+  ASSERT_EQ(c.ctl()->FireEvent(77, args, 2), S_OK);
+  EXPECT_EQ(seenArgs, 2);
+  EXPECT_EQ(seenFirst, 7);
+
+  ULONG delivered = 0;
+  ASSERT_EQ(c.ctl()->DeliveredTo(advised.cookie(), &delivered), S_OK);
+  EXPECT_EQ(delivered, 3u);
+  ASSERT_EQ(advised.Unadvise(), S_OK);
+  ASSERT_EQ(c.ctl()->Click(), S_OK);
+  EXPECT_EQ(sink.Count(kOnClick), 1) << "no delivery after Unadvise";
+  ASSERT_EQ(c.ctl()->DeliveredTo(1, &delivered), S_OK);
+  EXPECT_EQ(delivered, 3u) << "the count outlives the connection";
+  EXPECT_EQ(c.ctl()->DeliveredTo(2, &delivered), E_INVALIDARG);
+}
+
+TEST(Events, SinkMayCallBackIntoTheComponent) {
+  CountingSink sink;
+  Component c;
+  Advised advised(c.disp(), &sink);
+  sink.OnEach([&](DISPID id, DISPPARAMS*) {
+    if (id == kOnClick) {
+      EXPECT_EQ(c.ctl()->DblClick(), S_OK);  // runs in place, no waiting for itself
+      EXPECT_EQ(c.PutText(DISPID_TEXT, "from the sink"), S_OK);
+    }
+  });
+  ASSERT_EQ(c.ctl()->Click(), S_OK);
+  EXPECT_EQ(sink.Count(kOnDblClick), 1);
+  ASSERT_EQ(c.ctl()->WaitIdle(kWait), S_OK);
+  EXPECT_EQ(sink.Count(kOnChange), 1);
+  EXPECT_EQ(c.Text(), "from the sink");
+}
+
+TEST(Events, OnChangeIsQueuedToTheEventThread) {
+  CountingSink sink;
+  Component c;
+  Advised advised(c.disp(), &sink);
+  Latch release;
+  sink.OnEach([&](DISPID id, DISPPARAMS*) {
+    if (id == kOnChange && sink.Count(kOnChange) == 1) release.Wait();
+  });
+  // The first OnChange blocks in the sink, yet the member calls return.
+  ASSERT_EQ(c.PutText(DISPID_TEXT, "one"), S_OK);
+  ASSERT_EQ(c.PutText(DISPID_TEXT, "two"), S_OK);
+  EXPECT_EQ(c.PutText(DISPID_TEXT, "two"), S_OK) << "same text: no change, no event";
+  EXPECT_EQ(c.ctl()->WaitIdle(0), SIM_E_TIMEOUT);
+  release.Open();
+  ASSERT_EQ(c.ctl()->WaitIdle(kWait), S_OK);
+  EXPECT_EQ(sink.Count(kOnChange), 2);
+  EXPECT_NE(sink.LastThread(), std::this_thread::get_id());
+
+  // Every way of changing the text announces it.
+  EXPECT_EQ(c.Call(26), S_OK);       // SelectAll
+  EXPECT_EQ(c.Call(21), S_OK);       // Cut: ""
+  EXPECT_EQ(c.Call(22), S_OK);       // Paste: "two"
+  EXPECT_EQ(c.Put(4, I4(1)), S_OK);  // CharCase upper: "TWO"
+  EXPECT_EQ(c.Call(18), S_OK);       // Clear: ""
+  EXPECT_EQ(c.Call(23), S_OK);       // Undo: "TWO"
+  EXPECT_EQ(c.Call(18), S_OK);       // Clear: ""
+  EXPECT_EQ(c.Call(18), S_OK);       // Clear again: no change
+  ASSERT_EQ(c.ctl()->WaitIdle(kWait), S_OK);
+  EXPECT_EQ(sink.Count(kOnChange), 8);
+}
+
+TEST(Events, TypedKeysGoThroughOnKeyPressByReference) {
+  CountingSink sink;
+  Component c;
+  Advised advised(c.disp(), &sink);
+  bool shapeOk = true;
+  sink.OnEach([&](DISPID id, DISPPARAMS* p) {
+    if (id != kOnKeyPress) return;
+    shapeOk &= p->cArgs == 1 && p->cNamedArgs == 0 && p->rgvarg[0].vt == (VT_BYREF | VT_I2);
+    SHORT& key = *p->rgvarg[0].piVal;
+    if (key == 'a') key = 'x';  // replaced
+    if (key == 'b') key = 0;    // swallowed
+  });
+  ASSERT_EQ(c.ctl()->TypeText(u"abc"), S_OK);
+  EXPECT_TRUE(shapeOk);
+  EXPECT_EQ(c.Text(), "xc");
+  EXPECT_EQ(sink.Count(kOnKeyPress), 3);
+  EXPECT_EQ(sink.Count(kOnChange), 2) << "no change for the swallowed key";
+  EXPECT_EQ(sink.Order(), (std::vector<DISPID>{kOnKeyPress, kOnChange, kOnKeyPress, kOnKeyPress, kOnChange}));
+  EXPECT_TRUE(c.GetBool(29)) << "typing modifies";
+  EXPECT_EQ(c.GetI4(31), 2) << "caret after the typed text";
+
+  ASSERT_EQ(c.ctl()->TypeText(u"\b"), S_OK);
+  EXPECT_EQ(c.Text(), "x");
+  EXPECT_EQ(c.Call(23), S_OK);  // Undo
+  EXPECT_EQ(c.Text(), "xc");
+}
+
+TEST(Events, TwoSinksSeeTheKeyInTurn) {
+  CountingSink upper, recorder;
+  Component c;
+  Advised a(c.disp(), &upper), b(c.disp(), &recorder);
+  upper.OnEach([](DISPID id, DISPPARAMS* p) {
+    if (id == kOnKeyPress) {
+      SHORT& key = *p->rgvarg[0].piVal;
+      if (key >= 'a' && key <= 'z') key = static_cast<SHORT>(key - 'a' + 'A');
+    }
+  });
+  std::string seen;
+  recorder.OnEach([&](DISPID id, DISPPARAMS* p) {
+    if (id == kOnKeyPress) seen.push_back(static_cast<char>(*p->rgvarg[0].piVal));
+  });
+  ASSERT_EQ(c.ctl()->TypeText(u"ok!"), S_OK);
+  EXPECT_EQ(seen, "OK!");
+  EXPECT_EQ(c.Text(), "OK!");
+}
+
+TEST(Events, TypingObeysTheEditRules) {
+  CountingSink sink;
+  Component c;
+  Advised advised(c.disp(), &sink);
+  ASSERT_EQ(c.Put(11, I4(3)), S_OK);
+  ASSERT_EQ(c.Put(4, I4(2)), S_OK);  // lower case
+  ASSERT_EQ(c.ctl()->TypeText(u"ABCDE"), S_OK);
+  EXPECT_EQ(c.Text(), "abc");
+  EXPECT_EQ(sink.Count(kOnChange), 3);
+
+  ASSERT_EQ(c.Put(16, Bool(true)), S_OK);
+  EXPECT_EQ(c.ctl()->TypeText(u"z"), E_ACCESSDENIED);
+  EXPECT_EQ(c.Text(), "abc");
+  EXPECT_EQ(sink.Count(kOnKeyPress), 6) << "the key is still announced";
+  EXPECT_EQ(sink.Count(kOnChange), 3);
+}
+
+TEST(Events, BurstFromManyThreadsReachesEverySink) {
+  CountingSink s1, s2;
+  Component c;
+  Advised a(c.disp(), &s1), b(c.disp(), &s2);
+  ULONG delivered = 0;
+  ASSERT_EQ(c.ctl()->FireBurst(kOnClick, 8, 250, &delivered), S_OK);
+  EXPECT_EQ(delivered, 8u * 250u * 2u);
+  EXPECT_EQ(s1.Count(kOnClick), 2000);
+  EXPECT_EQ(s2.Count(kOnClick), 2000);
+  ULONG n = 0;
+  ASSERT_EQ(c.ctl()->DeliveredTo(a.cookie(), &n), S_OK);
+  EXPECT_EQ(n, 2000u);
+  EXPECT_EQ(c.ctl()->FireBurst(kOnClick, 0, 1, &delivered), E_INVALIDARG);
+  EXPECT_EQ(delivered, 0u);
+}
+
+TEST(Events, AdviseAndUnadviseDuringABurst) {
+  CountingSink steady, churn;
+  Component c;
+  Advised a(c.disp(), &steady);
+  std::atomic<bool> done{false};
+  std::thread churner([&] {
+    while (!done) {
+      DWORD cookie = 0;
+      if (a.point()->Advise(&churn, &cookie) == S_OK) a.point()->Unadvise(cookie);
+    }
+  });
+  ULONG delivered = 0;
+  EXPECT_EQ(c.ctl()->FireBurst(kOnClick, 4, 500, &delivered), S_OK);
+  done = true;
+  churner.join();
+  EXPECT_EQ(steady.Count(kOnClick), 2000);
+  EXPECT_EQ(delivered, 2000u + static_cast<ULONG>(churn.Count(kOnClick)));
+  EXPECT_EQ(churn.Refs(), 0);
+}
+
+TEST(Shutdown, LastReleaseInsideASinkDropsQueuedEvents) {
+  CountingSink sink;
+  IDispatch* disp = nullptr;
+  ASSERT_EQ(CoCreateInstance(kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                             reinterpret_cast<void**>(&disp)), S_OK);
+  Latch go;
+  sink.OnEach([&](DISPID id, DISPPARAMS*) {
+    if (id == kOnChange && sink.Count(kOnChange) == 1) {
+      go.Wait();
+      disp->Release();  // the last reference goes, on the event thread
+    }
+  });
+  DWORD cookie = 0;
+  {
+    Advised advised(disp, &sink);
+    ASSERT_EQ(advised.point()->Advise(&sink, &cookie), S_OK);  // outlives `advised`
+  }
+  for (int i = 0; i < 50; ++i) {
+    BstrArg text(std::to_string(i).c_str());
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS p{&text.v, &named, 1, 1};
+    ASSERT_EQ(disp->Invoke(DISPID_TEXT, IID_NULL, 0, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr, nullptr), S_OK);
+  }
+  go.Open();  // from here on the sink holds the only reference
+  sink.WaitUntilReleased();
+  EXPECT_EQ(sink.Count(kOnChange), 1) << "the queued OnChange events were dropped";
+}
+
+TEST(Shutdown, ReleaseWithEventsQueuedAndAScanRunning) {
+  CountingSink sink;
+  {
+    Component c;
+    Advised advised(c.disp(), &sink);
+    ASSERT_EQ(c.Put(34, I2(1)), S_OK);
+    ASSERT_EQ(c.Put(39, Int(1)), S_OK);
+    ASSERT_EQ(c.Call(47), S_OK);
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(c.PutText(DISPID_TEXT, std::to_string(i).c_str()), S_OK);
+    DWORD cookie = 0;
+    ASSERT_EQ(advised.point()->Advise(&sink, &cookie), S_OK);  // stays connected to the end
+  }
+  EXPECT_EQ(sink.Refs(), 0) << "the component let go of its sinks";
+  EXPECT_LE(sink.Count(kOnChange), 2 * 101);
+}
+
+}  // namespace
