@@ -3,6 +3,7 @@
 //   Bstr text(SysAllocStringLen(chars, n));     // SysFreeString at the end of the scope
 //   ComPtr<ISimControl> sim; unknown->QueryInterface(IID_ISimControl, sim.put());
 //   GlobalRef listener(env, obj);               // DeleteGlobalRef at the end of the scope
+//   LocalRef<jclass> cls(env, env->GetObjectClass(obj));   // DeleteLocalRef likewise
 #pragma once
 
 #include <jni.h>
@@ -63,6 +64,24 @@ class GlobalRef {
  private:
   JNIEnv* env_;  // the creating thread's, which also ends the reference
   jobject ref_;
+};
+
+// A JNI local reference, deleted at the end of the scope (loops make many).
+template <class T>
+class LocalRef {
+ public:
+  LocalRef(JNIEnv* env, T ref) : env_(env), ref_(ref) {}
+  LocalRef(const LocalRef&) = delete;
+  LocalRef& operator=(const LocalRef&) = delete;
+  ~LocalRef() {
+    if (ref_) env_->DeleteLocalRef(ref_);
+  }
+  T get() const { return ref_; }
+  explicit operator bool() const { return ref_ != nullptr; }
+
+ private:
+  JNIEnv* env_;
+  T ref_;
 };
 
 }  // namespace jtzbench

@@ -22,6 +22,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <thread>
 #if !defined(_WIN32)
 #include <dlfcn.h>
@@ -105,7 +106,7 @@ class NoopSink : public IDispatch {
     *out = nullptr;
     return E_NOINTERFACE;
   }
-  // Lives on the caller's stack: the count only has to stay balanced.
+  // Owned by the caller, who frees it once the count is back to 1.
   ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs_); }
   ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs_); }
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
@@ -254,9 +255,8 @@ JNIEXPORT jlong JNICALL Java_jtzbench_Probe_fromBstr(JNIEnv* env, jclass, jstrin
   if (!text) return -1;
   const jlong start = now();
   for (jint i = 0; i < n; ++i) {
-    jstring s = ezjcomBstrToJstr(env, text.get());
+    LocalRef<jstring> s(env, ezjcomBstrToJstr(env, text.get()));
     if (!s) return -1;
-    env->DeleteLocalRef(s);
   }
   return since(start);
 }
@@ -268,22 +268,21 @@ JNIEXPORT jlong JNICALL Java_jtzbench_Probe_toColor(JNIEnv* env, jclass, jint ol
   for (jint i = 0; i < n; ++i) {
     COLORREF rgb = 0;
     if (FAILED(OleTranslateColor(static_cast<OLE_COLOR>(oleColor), nullptr, &rgb))) return -1;
-    jclass cls = env->FindClass("java/awt/Color");
+    LocalRef<jclass> cls(env, env->FindClass("java/awt/Color"));
     if (!cls) return -1;
-    jmethodID init = env->GetMethodID(cls, "<init>", "(III)V");
-    jobject color = init ? env->NewObject(cls, init, static_cast<jint>(rgb & 0xFF),
-                                          static_cast<jint>((rgb >> 8) & 0xFF),
-                                          static_cast<jint>((rgb >> 16) & 0xFF))
-                         : nullptr;
-    env->DeleteLocalRef(cls);
+    jmethodID init = env->GetMethodID(cls.get(), "<init>", "(III)V");
+    if (!init) return -1;
+    LocalRef<jobject> color(env, env->NewObject(cls.get(), init, static_cast<jint>(rgb & 0xFF),
+                                                static_cast<jint>((rgb >> 8) & 0xFF),
+                                                static_cast<jint>((rgb >> 16) & 0xFF)));
     if (!color) return -1;
-    env->DeleteLocalRef(color);
   }
   return since(start);
 }
 
 // The raw upcall: a new native thread attaches to the JVM, looks OnChange ()V
-// up once and calls it n times on the listener. Timed from the thread's start
+// up once and calls it n times on the listener, checking for an exception
+// after each call as JNI requires. Timed from the thread's start
 // to its end, as fireBurst times the component's burst thread.
 // lookupEachCall: the class and method are looked up for every call instead,
 // and a pending exception asked for after it, as a sink that caches nothing must.
@@ -300,20 +299,24 @@ JNIEXPORT jlong JNICALL Java_jtzbench_Probe_rawUpcall(JNIEnv* env, jclass, jobje
     if (lookupEachCall) {
       ok = true;
       for (jint i = 0; i < n && ok; ++i) {
-        jclass cls = e->GetObjectClass(target.get());
-        jmethodID onChange = e->GetMethodID(cls, "OnChange", "()V");
+        LocalRef<jclass> cls(e, e->GetObjectClass(target.get()));
+        jmethodID onChange = e->GetMethodID(cls.get(), "OnChange", "()V");
         if (onChange) e->CallVoidMethod(target.get(), onChange);
-        jthrowable thrown = e->ExceptionOccurred();
+        LocalRef<jthrowable> thrown(e, e->ExceptionOccurred());
         ok = onChange && !thrown;
-        e->DeleteLocalRef(cls);
       }
     } else {
-      jclass cls = e->GetObjectClass(target.get());
-      jmethodID onChange = e->GetMethodID(cls, "OnChange", "()V");
-      e->DeleteLocalRef(cls);
+      jmethodID onChange = nullptr;
+      {
+        LocalRef<jclass> cls(e, e->GetObjectClass(target.get()));
+        onChange = e->GetMethodID(cls.get(), "OnChange", "()V");
+      }
       if (onChange) {
-        for (jint i = 0; i < n; ++i) e->CallVoidMethod(target.get(), onChange);
-        ok = !e->ExceptionCheck();
+        ok = true;
+        for (jint i = 0; i < n && ok; ++i) {
+          e->CallVoidMethod(target.get(), onChange);
+          ok = !e->ExceptionCheck();
+        }
       }
     }
     e->ExceptionClear();
@@ -351,16 +354,20 @@ JNIEXPORT jlong JNICALL Java_jtzbench_Probe_fireNoopSink(JNIEnv*, jclass, jint c
       FAILED(container->FindConnectionPoint(kIidEvents, reinterpret_cast<IConnectionPoint**>(
                                                             point.put()))))
     return -1;
-  NoopSink sink(kIidEvents);
+  std::unique_ptr<NoopSink> sink(new NoopSink(kIidEvents));
   DWORD cookie = 0;
-  if (FAILED(point->Advise(&sink, &cookie))) return -1;
+  if (FAILED(point->Advise(sink.get(), &cookie))) return -1;
   ULONG delivered = 0;
   const jlong start = now();
   const HRESULT hr = sim->FireBurst(dispid, 1, static_cast<UINT>(n), &delivered);
   const jlong elapsed = since(start);
   point->Unadvise(cookie);
-  const bool ok = SUCCEEDED(hr) && delivered == static_cast<ULONG>(n) && sink.calls() == n &&
-                  sink.refs() == 1;
+  const bool ok = SUCCEEDED(hr) && delivered == static_cast<ULONG>(n) && sink->calls() == n;
+  // A component that still holds the sink keeps it: it is left alive, not freed under it.
+  if (sink->refs() != 1) {
+    static_cast<void>(sink.release());
+    return -1;
+  }
   return ok ? elapsed : -1;
 }
 

@@ -17,7 +17,13 @@
 #    define EZJCOM_API extern "C" __declspec(dllimport)
 #  endif
 #  define EZJCOM_CALL __cdecl
+#  if defined(EZJCOM_BUILDING)
+#    define EZJCOM_NATIVE JNIEXPORT
+#  else
+#    define EZJCOM_NATIVE JNIIMPORT
+#  endif
 #else
+#  define EZJCOM_NATIVE JNIEXPORT
 #  define EZJCOM_API extern "C" __attribute__((visibility("default")))
 #  define EZJCOM_CALL
 #endif
@@ -75,6 +81,6 @@ EZJCOM_API int EZJCOM_CALL OnServerSideEvent(JNIEnv* env, jobject javaObject, jo
 
 // The runtime's own native of ezjcom.JComObject: connects the sink held in the
 // listener's event-id field to the component's event source; returns the cookie.
-extern "C" JNIIMPORT jint JNICALL Java_ezjcom_JComObject__1_1JComAdvise(JNIEnv* env,
-                                                                        jobject wrapper,
-                                                                        jobject listener);
+extern "C" EZJCOM_NATIVE jint JNICALL Java_ezjcom_JComObject__1_1JComAdvise(JNIEnv* env,
+                                                                          jobject wrapper,
+                                                                          jobject listener);

@@ -3,11 +3,4 @@
 
 #include <jni.h>
 
-#if defined(_WIN32) && defined(EZJCOM_BUILDING)
-// The bridge imports the runtime's native __JComAdvise; this library defines
-// and exports it.
-#undef JNIIMPORT
-#define JNIIMPORT JNIEXPORT
-#endif
-
 #include "bridge/runtime.h"

@@ -1,9 +1,9 @@
-// Small COM helpers of the simulated component: owners for VARIANTs, BSTRs and
+// Small COM helpers of the simulated component: owners for VARIANTs and
 // interface pointers, a base class that puts objects in task memory, and
 // UTF-16 strings.
 //
 //   UniqueVariant v;  VariantChangeType(v.put(), &in, 0, VT_I4);   // cleared at scope end
-//   ComPtr<IDispatch> d;  unk->QueryInterface(IID_IDispatch, d.put_void());
+//   ComPtr<IDispatch> d;  unk->QueryInterface(IID_IDispatch, d.put_void());  // released at scope end
 #pragma once
 
 #include <windows.h>
@@ -69,24 +69,6 @@ class UniqueVariant {
 
  private:
   VARIANT v_;
-};
-
-class UniqueBstr {
- public:
-  UniqueBstr() = default;
-  explicit UniqueBstr(BSTR b) : b_(b) {}
-  ~UniqueBstr() { SysFreeString(b_); }
-  UniqueBstr(const UniqueBstr&) = delete;
-  UniqueBstr& operator=(const UniqueBstr&) = delete;
-  BSTR get() const { return b_; }
-  BSTR release() {
-    BSTR b = b_;
-    b_ = nullptr;
-    return b;
-  }
-
- private:
-  BSTR b_ = nullptr;
 };
 
 template <typename T>

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace sim {
 namespace {
@@ -35,7 +36,7 @@ DWORD g_runningToken = 0;
 ScanMontura::ScanMontura() : point_(this) { ModuleObjectCreated(); }
 
 ScanMontura::~ScanMontura() {
-  for (Connection& c : connections_) c.sink->Release();
+  connections_.clear();  // lets the sinks go
   ModuleObjectDestroyed();
 }
 
@@ -211,22 +212,19 @@ HRESULT ScanMontura::RunJob(const Job& job) {
 }
 
 ULONG ScanMontura::FireToSinks(DISPID dispid, DISPPARAMS* params) {
-  std::vector<Connection> sinks;
+  std::vector<Connection> sinks;  // its references go after the calls, without the lock
   {
     Lock lock(mu_);
-    sinks = connections_;
-    for (Connection& c : sinks) c.sink->AddRef();
+    sinks.reserve(connections_.size());
+    for (const Connection& c : connections_) sinks.push_back({c.cookie, ComPtr<IDispatch>::Share(c.sink.get())});
   }
   ULONG calls = 0;
   for (Connection& c : sinks) {
     c.sink->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, params, nullptr, nullptr,
                    nullptr);
     ++calls;
-    {
-      Lock lock(mu_);
-      ++delivered_[c.cookie];
-    }
-    c.sink->Release();
+    Lock lock(mu_);
+    ++delivered_[c.cookie];
   }
   return calls;
 }
@@ -311,7 +309,9 @@ void ScanMontura::ScanLoop() {
 
 void ScanMontura::CierraLocked() {
   if (scanning_) {
+    // Aborts the scan in progress, or the one the scan thread has not taken up yet.
     scanning_ = false;
+    scanPending_ = false;
     ++scanGeneration_;
     SetDeviceTextLocked("Scan aborted");
     scanCv_.NotifyAll();
@@ -384,33 +384,29 @@ HRESULT ScanMontura::EventPoint::Advise(IUnknown* sink, DWORD* cookie) {
   if (!cookie) return E_POINTER;
   *cookie = 0;
   if (!sink) return E_POINTER;
-  IDispatch* disp = nullptr;
-  if (FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&disp))) || !disp)
+  ComPtr<IDispatch> disp;
+  if (FAILED(sink->QueryInterface(IID_IDispatch, disp.put_void())) || !disp)
     return CONNECT_E_CANNOTCONNECT;
   Lock lock(owner_->mu_);
   DWORD c = owner_->nextCookie_++;
-  owner_->connections_.push_back({c, disp});
+  owner_->connections_.push_back({c, std::move(disp)});
   owner_->delivered_[c] = 0;
   *cookie = c;
   return S_OK;
 }
 
 HRESULT ScanMontura::EventPoint::Unadvise(DWORD cookie) {
-  IDispatch* sink = nullptr;
-  {
-    Lock lock(owner_->mu_);
-    std::vector<Connection>& list = owner_->connections_;
-    for (auto it = list.begin(); it != list.end(); ++it) {
-      if (it->cookie == cookie) {
-        sink = it->sink;
-        list.erase(it);
-        break;
-      }
+  ComPtr<IDispatch> sink;  // released on return, after the lock
+  Lock lock(owner_->mu_);
+  std::vector<Connection>& list = owner_->connections_;
+  for (auto it = list.begin(); it != list.end(); ++it) {
+    if (it->cookie == cookie) {
+      sink = std::move(it->sink);
+      list.erase(it);
+      return S_OK;
     }
   }
-  if (!sink) return CONNECT_E_NOCONNECTION;
-  sink->Release();
-  return S_OK;
+  return CONNECT_E_NOCONNECTION;
 }
 
 HRESULT ScanMontura::EventPoint::EnumConnections(IEnumConnections** ppEnum) {

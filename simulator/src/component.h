@@ -144,7 +144,7 @@ class ScanMontura final : public IDispatch,
 
   struct Connection {
     DWORD cookie;
-    IDispatch* sink;
+    ComPtr<IDispatch> sink;
   };
 
   struct ResultOverride {

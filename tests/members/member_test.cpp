@@ -83,6 +83,8 @@ class Members : public ::testing::Test {
   }
 
   jmethodID method(const char* name, const char* sig) {
+    // Every call into Java is followed by a look at its exception before the next one.
+    EXPECT_FALSE(e->ExceptionCheck()) << "an exception is pending before " << name;
     jclass c = e->GetObjectClass(dispatch);
     jmethodID m = e->GetMethodID(c, name, sig);
     e->DeleteLocalRef(c);
@@ -147,6 +149,7 @@ class Members : public ::testing::Test {
       out = o ? "object" : "null";
       if (o) e->DeleteLocalRef(o);
     }
+    if (e->ExceptionCheck()) out += " (raised)";
     for (size_t i = 0; i < row.args.size(); ++i)
       if (std::string(row.args[i]) == "String" || std::string(row.args[i]) == "Color" ||
           std::string(row.args[i]).rfind("Tx", 0) == 0)

@@ -88,6 +88,7 @@ Ref<ISimControl> sim_control(jobject wrapper) {
 
 Global new_object(const char* slashClass) {
   JNIEnv* e = env();
+  EXPECT_FALSE(e->ExceptionCheck()) << "an exception is pending";
   jclass c = e->FindClass(slashClass);
   if (!c) {
     ADD_FAILURE() << "no class " << slashClass << ": " << take_exception(e);
@@ -100,8 +101,9 @@ Global new_object(const char* slashClass) {
 }
 
 std::string str(jstring s) {
-  if (!s) return "<null>";
   JNIEnv* e = env();
+  EXPECT_FALSE(e->ExceptionCheck()) << "an exception is pending";
+  if (!s) return "<null>";
   const char* c = e->GetStringUTFChars(s, nullptr);
   std::string out = c;
   e->ReleaseStringUTFChars(s, c);
@@ -110,6 +112,7 @@ std::string str(jstring s) {
 
 std::vector<std::string> recorded(jobject listener) {
   JNIEnv* e = env();
+  EXPECT_FALSE(e->ExceptionCheck()) << "an exception is pending";
   jclass c = e->GetObjectClass(listener);
   jobject rec = e->GetObjectField(listener, e->GetFieldID(c, "calls", "Ljtztest/Recorder;"));
   jclass rc = e->GetObjectClass(rec);

@@ -58,6 +58,12 @@ std::string take_exception(JNIEnv* e) {
   jclass object = e->FindClass("java/lang/Object");
   jmethodID toString = e->GetMethodID(object, "toString", "()Ljava/lang/String;");
   auto text = static_cast<jstring>(e->CallObjectMethod(t, toString));
+  if (e->ExceptionCheck() || !text) {
+    e->ExceptionClear();
+    e->DeleteLocalRef(object);
+    e->DeleteLocalRef(t);
+    return "<exception whose toString failed>";
+  }
   const char* chars = e->GetStringUTFChars(text, nullptr);
   std::string out = chars;
   e->ReleaseStringUTFChars(text, chars);

@@ -10,6 +10,7 @@
 #include <oaidl.h>
 #include <ocidl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -362,12 +363,33 @@ bool create_and_bind(Wrappers& w) {
         exception);
   if (!g_sim) return false;
 
+  // What regsvr32 wrote: the module as the class's in-process server, both models.
+  wchar_t server[MAX_PATH] = L"", model[32] = L"", loaded[MAX_PATH] = L"";
+  DWORD server_size = sizeof server, model_size = sizeof model;
+  const wchar_t key[] = L"CLSID\\{834FBEE5-D957-11D3-9C50-0060972F00DC}\\InprocServer32";
+  const bool registered =
+      RegGetValueW(HKEY_CLASSES_ROOT, key, nullptr, RRF_RT_REG_SZ, nullptr, server, &server_size) ==
+          ERROR_SUCCESS &&
+      RegGetValueW(HKEY_CLASSES_ROOT, key, L"ThreadingModel", RRF_RT_REG_SZ, nullptr, model,
+                   &model_size) == ERROR_SUCCESS;
+  GetModuleFileNameW(GetModuleHandleW(L"ScanMonturaSim.dll"), loaded, MAX_PATH);
+  check(registered && lstrcmpiW(server, loaded) == 0 && std::wstring(model) == L"Both",
+        "DllRegisterServer: InprocServer32 is the loaded module, ThreadingModel Both");
+
   w.active = ref(new_instance("puente/ScanMontura"));
   const jboolean found = native<jboolean>("Java_puente_ScanMontura__1_1JComCreateObject__ZZ",
                                           w.active, jboolean{1}, jboolean{0});
   check(found && take_exception().empty() &&
             pointer<IUnknown>(deref(w.active), "comId") == unknown,
         "__JComCreateObject(true, false) finds it in the running object table");
+  jobject attached = ref(new_instance("puente/ScanMontura"));
+  const jboolean either = native<jboolean>("Java_puente_ScanMontura__1_1JComCreateObject__ZZ",
+                                           attached, jboolean{0}, jboolean{1});
+  IUnknown* running = pointer<IUnknown>(deref(attached), "comId");
+  check(either && take_exception().empty() && running == unknown,
+        "__JComCreateObject(false, true) attaches to the running instance");
+  if (running) running->Release();
+  deref(attached)->set_int("comId", 0);
 
   w.device = ref(new_instance("puente/IScanMontura"));
   const jboolean bound = native<jboolean>(
@@ -612,6 +634,21 @@ void events(const Wrappers& w) {
         "OnKeyPress by reference: keys changed and swallowed by the listener reach the control; "
         "a listener's exception reaches JComOnEventException",
         joined(typed) + " text " + vm.utf8(vm.new_string(text)));
+
+  // Events from several new threads at once: each is registered at its
+  // attach (DllMain), attached by the runtime, and detached at its end.
+  const std::size_t registered = journal_of("ezjcomInitThread").size();
+  const long attaches = vm.accounts().daemonAttaches;
+  ULONG delivered = 0;
+  g_sim->FireBurst(2, 4, 25, &delivered);
+  const std::vector<std::string> burst = deliveries();
+  const bool all_clicks =
+      burst.size() == 100 && std::all_of(burst.begin(), burst.end(),
+                                         [](const std::string& d) { return d == "OnClick"; });
+  check(delivered == 100 && all_clicks && journal_of("ezjcomInitThread").size() >= registered + 4 &&
+            vm.accounts().daemonAttaches >= attaches + 4,
+        "100 events from 4 threads at once: all delivered, each thread registered and attached",
+        std::to_string(burst.size()) + " delivered");
 
   g_sim->DblClick();
   wait_idle();

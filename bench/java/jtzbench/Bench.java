@@ -58,6 +58,11 @@ public final class Bench {
             case "events" -> new EventSuite().cases();
             default -> throw new IllegalArgumentException("unknown suite " + suite);
         };
+        // -Djtzbench.only=<text>: only the cases whose name contains it (for a profiler).
+        String only = System.getProperty("jtzbench.only");
+        if (only != null) {
+            cases = cases.stream().filter(c -> c.name().contains(only)).toList();
+        }
         int[] n = new int[cases.size()];
         for (int c = 0; c < cases.size(); c++) {
             n[c] = calibrate(cases.get(c), warmupMs * MS, targetMs * MS);
