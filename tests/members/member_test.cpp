@@ -149,7 +149,6 @@ class Members : public ::testing::Test {
       out = o ? "object" : "null";
       if (o) e->DeleteLocalRef(o);
     }
-    if (e->ExceptionCheck()) out += " (raised)";
     for (size_t i = 0; i < row.args.size(); ++i)
       if (std::string(row.args[i]) == "String" || std::string(row.args[i]) == "Color" ||
           std::string(row.args[i]).rfind("Tx", 0) == 0)
