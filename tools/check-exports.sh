@@ -118,6 +118,9 @@ exports_of "$runtime" >"$work/runtime"
 exports_of "$sim" >"$work/sim"
 imports_of "$bridge" | awk '$1 == "EZJcomLib18.dll" { print $2 }' >"$work/bridge-imports"
 grep -o '_Java_[A-Za-z0-9_]*@[0-9]*' "$src/runtime/EZJcomLib18.def" >"$work/runtime-natives"
+# Every native the runtime exports in mingw's form (its dllexport) needs the
+# decorated twin the JVM looks up: a native missing from its .def shows here.
+sed -n 's/^\(Java_[A-Za-z0-9_]*@[0-9]*\)$/_\1/p' "$work/runtime" >"$work/runtime-twins"
 printf '%s\n' DllGetClassObject DllCanUnloadNow DllRegisterServer DllUnregisterServer >"$work/com"
 
 check "the tables list 93 natives" count_is 93 "$work/expected"
@@ -129,6 +132,7 @@ check "JTrazelo.dll imports only what EZJcomLib18.dll exports" contains_all "$wo
 check "EZJcomLib18.dll exports _Java_ezjcom_JComObject__1_1JComAdvise@12" \
   grep -qx '_Java_ezjcom_JComObject__1_1JComAdvise@12' "$work/runtime"
 check "EZJcomLib18.dll exports every native of its .def decorated" contains_all "$work/runtime-natives" "$work/runtime"
+check "EZJcomLib18.dll exports each of its natives under _Name@bytes too" contains_all "$work/runtime-twins" "$work/runtime"
 check "ScanMonturaSim.dll exports the in-process server entry points" same_list "$work/com" "$work/sim"
 check "JTrazelo.dll needs only system DLLs and EZJcomLib18.dll" only_system_dlls "$bridge" EZJcomLib18.dll
 check "EZJcomLib18.dll needs only system DLLs" only_system_dlls "$runtime"

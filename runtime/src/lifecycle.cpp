@@ -129,6 +129,10 @@ EZJCOM_API int EZJCOM_CALL ezjcomIidMapTypes(const EzjcomIidMapEntry* map, int c
 
 EZJCOM_API int EZJCOM_CALL ezjcomInitThread(JNIEnv* env) {
   if (const unsigned h = hooks()) seen(h, "ezjcomInitThread", [&](Line& l) { l.env(env); });
+  // Without an environment the call comes from a thread-attach notification,
+  // under the loader lock, where COM must not be initialised: the thread gets
+  // it at its first call with an environment, creation or event instead.
+  if (!env) return 1;
   remember_vm(env);
   ensure_com_thread();
   return 1;
