@@ -5,21 +5,27 @@
 #   allocations  heap allocations per member call (jtz_bench_alloc)
 # Usage: bench/run.sh [harness options]      e.g. --forks 5 --iterations 7 --clock wall
 #   (options of jtzbench.Bench: --forks --iterations --warmup-ms --target-ms --suite --clock)
-# JTZ_BUILD_DIR=<dir> uses an already configured build tree instead of the host preset's.
+# JTZ_BENCH_PRESET=x86 runs the 32-bit build on the 32-bit JVM instead of the host preset.
+# JTZ_BUILD_DIR=<dir> uses an already configured build tree of that preset's kind instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-jdk=/usr/lib/jvm/java-17-openjdk-amd64
+preset=${JTZ_BENCH_PRESET:-host}
+case "$preset" in
+  host) jdk=/usr/lib/jvm/java-17-openjdk-amd64 ;;
+  x86) jdk=/usr/lib/jvm/java-17-openjdk-i386 ;;
+  *) echo "JTZ_BENCH_PRESET is host or x86" >&2; exit 2 ;;
+esac
 if [ -n "${JTZ_BUILD_DIR:-}" ]; then
   build=$JTZ_BUILD_DIR
   cmake --build "$build" -j2 --target jtz_bench >/dev/null
 else
-  build=build/host
-  cmake --preset host >/dev/null
-  cmake --build --preset host -j2 --target jtz_bench >/dev/null
+  build=build/$preset
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j2 --target jtz_bench >/dev/null
 fi
 
-echo "== machine"
+echo "== machine ($preset preset)"
 echo "cpu:    $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc) cores"
 echo "kernel: $(uname -sr)"
 echo "jvm:    $("$jdk/bin/java" -version 2>&1 | head -n 2 | tail -n 1)"
@@ -30,7 +36,7 @@ start=$(date +%s)
 unset SCANMONTURA_SIM_FRAME
 "$jdk/bin/java" -Djava.library.path="$build/lib" \
   -cp "$build/bench/jtrazelo_bench.jar:$build/jtrazelo.jar" \
-  jtzbench.Bench --forks 5 --iterations 7 "$@"
+  jtzbench.Bench --forks 5 "$@"
 "$build/bench/jtz_bench_alloc" 20000
 echo
 echo "load:   $(cut -d' ' -f1-3 /proc/loadavg) at the end; $(( $(date +%s) - start )) s"

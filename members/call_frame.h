@@ -88,7 +88,9 @@ class Result {
   Result() { VariantInit(&v_); }
   Result(const Result&) = delete;
   Result& operator=(const Result&) = delete;
-  ~Result() { VariantClear(&v_); }
+  ~Result() {
+    if (holds_resource(v_.vt)) VariantClear(&v_);
+  }
   VARIANT* get() { return &v_; }
 
   // Takes over a successful call's result and brings it to the member's type.
@@ -101,6 +103,19 @@ class Result {
   }
 
  private:
+  // Numbers, booleans and VT_EMPTY own nothing: clearing them is a no-op
+  // not worth a call on every member call.
+  static bool holds_resource(VARTYPE vt) {
+    switch (vt) {
+      case VT_EMPTY: case VT_NULL: case VT_I2: case VT_I4: case VT_R4: case VT_R8:
+      case VT_CY: case VT_DATE: case VT_ERROR: case VT_BOOL: case VT_I1: case VT_UI1:
+      case VT_UI2: case VT_UI4: case VT_I8: case VT_UI8: case VT_INT: case VT_UINT:
+        return false;
+      default:
+        return true;
+    }
+  }
+
   VARIANT v_;
 };
 
@@ -116,9 +131,9 @@ class ExcepInfo {
   ExcepInfo(const ExcepInfo&) = delete;
   ExcepInfo& operator=(const ExcepInfo&) = delete;
   ~ExcepInfo() {
-    SysFreeString(e_.bstrSource);
-    SysFreeString(e_.bstrDescription);
-    SysFreeString(e_.bstrHelpFile);
+    if (e_.bstrSource) SysFreeString(e_.bstrSource);
+    if (e_.bstrDescription) SysFreeString(e_.bstrDescription);
+    if (e_.bstrHelpFile) SysFreeString(e_.bstrHelpFile);
   }
   EXCEPINFO* get() { return &e_; }
 

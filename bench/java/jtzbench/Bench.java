@@ -16,8 +16,9 @@ import java.util.Map;
  * The benchmark harness: each suite runs in several JVM forks; in each fork every case is warmed
  * up and calibrated, then measured for several iterations taken in turn (case 1, case 2, ...,
  * case 1, ...), so that a slow phase of the machine falls on every case alike. The table gives the
- * median ns/op over all iterations of all forks and the spread; ratios are computed within each
- * fork from that fork's medians.
+ * median ns/op over all iterations of all forks and the spread. A ratio is computed for every
+ * iteration from the cases of that iteration, which ran one after the other under the same
+ * conditions; the table gives the median over all iterations and the range of the fork medians.
  *
  * <p>The default clock is CPU time, which leaves out the time other processes hold the cores of a
  * shared machine: the calling thread's for member calls (the component answers on that thread), the
@@ -26,7 +27,7 @@ import java.util.Map;
  *
  * <pre>
  * java -Djava.library.path=build/host/lib -cp build/host/bench/jtrazelo_bench.jar:build/host/jtrazelo.jar \
- *     jtzbench.Bench [--forks 3] [--iterations 7] [--warmup-ms 300] [--target-ms 40] \
+ *     jtzbench.Bench [--forks 3] [--iterations 12] [--warmup-ms 300] [--target-ms 20] \
  *     [--suite all|members|events] [--clock cpu|wall]
  * </pre>
  */
@@ -112,14 +113,24 @@ public final class Bench {
         Map<String, List<Double>> all = new LinkedHashMap<>();
         Map<String, Integer> counts = new LinkedHashMap<>();
         List<Map<String, Double>> forkMedians = new ArrayList<>();
+        // Per fork, per iteration: the cases of one iteration ran one after the other.
+        List<List<Map<String, Double>>> forkIterations = new ArrayList<>();
         for (int f = 0; f < o.forks; f++) {
             Map<String, List<Double>> fork = runFork(suite, o, counts);
             Map<String, Double> medians = new LinkedHashMap<>();
+            List<Map<String, Double>> iterations = new ArrayList<>();
             fork.forEach((name, samples) -> {
                 medians.put(name, median(samples));
                 all.computeIfAbsent(name, k -> new ArrayList<>()).addAll(samples);
+                for (int it = 0; it < samples.size(); it++) {
+                    if (iterations.size() <= it) {
+                        iterations.add(new LinkedHashMap<>());
+                    }
+                    iterations.get(it).put(name, samples.get(it));
+                }
             });
             forkMedians.add(medians);
+            forkIterations.add(iterations);
         }
 
         String clock = !o.clock.equals("cpu") ? "wall clock"
@@ -139,12 +150,18 @@ public final class Bench {
             System.out.println(perSecond ? line + String.format(Locale.ROOT, " %12.0f", 1e9 / med) : line);
         }
 
-        System.out.printf(Locale.ROOT, "%n%-58s %8s %17s %6s %s%n", "ratio (within each fork)", "median",
-                "fork range", "goal", "");
+        System.out.printf(Locale.ROOT, "%n%-58s %8s %17s %6s %s%n", "ratio (per iteration)", "median",
+                "fork medians", "goal", "");
         for (Ratio r : ratios) {
             List<Double> values = new ArrayList<>();
-            for (Map<String, Double> m : forkMedians) {
-                values.add(r.of().applyAsDouble(m));
+            List<Double> forks = new ArrayList<>();
+            for (List<Map<String, Double>> iterations : forkIterations) {
+                List<Double> fork = new ArrayList<>();
+                for (Map<String, Double> m : iterations) {
+                    fork.add(r.of().applyAsDouble(m));
+                }
+                values.addAll(fork);
+                forks.add(median(fork));
             }
             double med = median(values);
             String verdict = "";
@@ -152,7 +169,7 @@ public final class Bench {
                 verdict = med <= r.goal() ? "met" : "MISSED";
             }
             System.out.printf(Locale.ROOT, "%-58s %8.2f %17s %6s %s%n", r.name(), med,
-                    String.format(Locale.ROOT, "%.2f .. %.2f", min(values), max(values)),
+                    String.format(Locale.ROOT, "%.2f .. %.2f", min(forks), max(forks)),
                     Double.isNaN(r.goal()) ? "-" : String.format(Locale.ROOT, "<=%.1f", r.goal()), verdict);
         }
     }
@@ -207,9 +224,9 @@ public final class Bench {
 
     private static final class Options {
         int forks = 3;
-        int iterations = 7;
+        int iterations = 12;
         long warmupMs = 300;
-        long targetMs = 40;
+        long targetMs = 20;
         List<String> suites = List.of("members", "events");
         String clock = "cpu";
 

@@ -53,6 +53,7 @@ final class MemberSuite {
     }
 
     List<Case> cases() {
+        // Each bridge call next to its baselines: the cases of an iteration run in this order.
         return List.of(
                 new Case(EMPTY, n -> {
                     long start = Probe.now();
@@ -84,6 +85,9 @@ final class MemberSuite {
                     floats += sum;
                     return elapsed;
                 }),
+                new Case(INVOKE + BOX_H, n -> Probe.invokeGet(comId, DISPID_BOX_H, false, n)),
+                new Case(HELPER, n -> Probe.helperGet(comId, DISPID_BOX_H, false, n)),
+                new Case(C_LOOP, n -> Probe.bridgeGetBoxH(device, n)),
                 new Case(STATUS, n -> {
                     long start = Probe.now();
                     long sum = 0;
@@ -94,6 +98,7 @@ final class MemberSuite {
                     longs += sum;
                     return elapsed;
                 }),
+                new Case(INVOKE + STATUS, n -> Probe.invokeGet(comId, DISPID_STATUS, false, n)),
                 new Case(SET_TEXT, n -> {
                     long start = Probe.now();
                     for (int i = 0; i < n; i++) {
@@ -101,6 +106,8 @@ final class MemberSuite {
                     }
                     return Probe.now() - start;
                 }),
+                new Case(INVOKE + SET_TEXT, n -> Probe.invokePutString(comId, DISPID_TEXT, TEXT, n)),
+                new Case(TO_BSTR, n -> Probe.toBstr(TEXT, n)),
                 new Case(GET_TEXT, n -> {
                     long start = Probe.now();
                     long sum = 0;
@@ -111,6 +118,8 @@ final class MemberSuite {
                     longs += sum;
                     return elapsed;
                 }),
+                new Case(INVOKE + GET_TEXT, n -> Probe.invokeGet(comId, DISPID_TEXT, true, n)),
+                new Case(FROM_BSTR, n -> Probe.fromBstr(TEXT, n)),
                 new Case(COLOR, n -> {
                     long start = Probe.now();
                     Object last = null;
@@ -121,15 +130,7 @@ final class MemberSuite {
                     objects = last;
                     return elapsed;
                 }),
-                new Case(INVOKE + BOX_H, n -> Probe.invokeGet(comId, DISPID_BOX_H, false, n)),
-                new Case(INVOKE + STATUS, n -> Probe.invokeGet(comId, DISPID_STATUS, false, n)),
-                new Case(INVOKE + SET_TEXT, n -> Probe.invokePutString(comId, DISPID_TEXT, TEXT, n)),
-                new Case(INVOKE + GET_TEXT, n -> Probe.invokeGet(comId, DISPID_TEXT, true, n)),
                 new Case(INVOKE + COLOR, n -> Probe.invokeGet(comId, DISPID_COLOR, false, n)),
-                new Case(HELPER, n -> Probe.helperGet(comId, DISPID_BOX_H, false, n)),
-                new Case(C_LOOP, n -> Probe.bridgeGetBoxH(device, n)),
-                new Case(TO_BSTR, n -> Probe.toBstr(TEXT, n)),
-                new Case(FROM_BSTR, n -> Probe.fromBstr(TEXT, n)),
                 new Case(TO_COLOR, n -> Probe.toColor(SYSTEM_WINDOW, n)));
     }
 
