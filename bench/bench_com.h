@@ -1,4 +1,5 @@
-// Owners for the benchmark natives: a BSTR, a COM reference, a JNI global reference.
+// Owners for the benchmark natives: a BSTR and a JNI global reference, plus the
+// bridge's COM-reference and local-reference owners.
 //
 //   Bstr text(SysAllocStringLen(chars, n));     // SysFreeString at the end of the scope
 //   ComPtr<ISimControl> sim; unknown->QueryInterface(IID_ISimControl, sim.put());
@@ -10,6 +11,8 @@
 #include <oaidl.h>
 
 #include <utility>
+
+#include "jni_util.h"
 
 namespace jtzbench {
 
@@ -28,28 +31,6 @@ class Bstr {
   BSTR b_;
 };
 
-template <class T>
-class ComPtr {
- public:
-  ComPtr() = default;
-  ComPtr(const ComPtr&) = delete;
-  ComPtr& operator=(const ComPtr&) = delete;
-  ~ComPtr() { reset(); }
-  T* get() const { return p_; }
-  T* operator->() const { return p_; }
-  void reset() {
-    if (p_) std::exchange(p_, nullptr)->Release();
-  }
-  // Frees the old value and gives the address to fill.
-  void** put() {
-    reset();
-    return reinterpret_cast<void**>(&p_);
-  }
-
- private:
-  T* p_ = nullptr;
-};
-
 // A JNI global reference, usable from any attached thread while it lives.
 class GlobalRef {
  public:
@@ -66,22 +47,8 @@ class GlobalRef {
   jobject ref_;
 };
 
-// A JNI local reference, deleted at the end of the scope (loops make many).
-template <class T>
-class LocalRef {
- public:
-  LocalRef(JNIEnv* env, T ref) : env_(env), ref_(ref) {}
-  LocalRef(const LocalRef&) = delete;
-  LocalRef& operator=(const LocalRef&) = delete;
-  ~LocalRef() {
-    if (ref_) env_->DeleteLocalRef(ref_);
-  }
-  T get() const { return ref_; }
-  explicit operator bool() const { return ref_ != nullptr; }
-
- private:
-  JNIEnv* env_;
-  T ref_;
-};
+// The bridge's own owners of a COM reference and a JNI local reference.
+using jtz::ComPtr;
+using jtz::LocalRef;
 
 }  // namespace jtzbench
