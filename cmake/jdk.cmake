@@ -13,6 +13,12 @@ endif()
 add_library(jni_headers INTERFACE)
 target_include_directories(jni_headers SYSTEM INTERFACE ${JTZ_JNI_INCLUDE})
 
-# Java compiler: the build machine's own (the class files run on either JVM).
+# Java compiler: the build machine's own (the class files run on either JVM). Named explicitly,
+# so that a 32-bit JDK installed beside it (which this machine may not be able to run) is never
+# picked up through /usr/bin.
+set(JTZ_BUILD_JDK /usr/lib/jvm/java-17-openjdk-amd64 CACHE PATH "JDK whose javac and jar the build runs")
+if(EXISTS ${JTZ_BUILD_JDK}/bin/javac)
+  set(ENV{JAVA_HOME} ${JTZ_BUILD_JDK})
+endif()
 find_package(Java 17 REQUIRED COMPONENTS Development)
 include(UseJava)
