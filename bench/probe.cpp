@@ -129,7 +129,8 @@ class NoopSink : public IDispatch {
 };
 
 // IScanMonturaEvents {834FBEE3-D957-11D3-9C50-0060972F00DC}.
-const IID kIidEvents = {0x834FBEE3, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
+const IID kIidEvents = {
+    0x834FBEE3, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
 
 }  // namespace
 
@@ -227,8 +228,8 @@ JNIEXPORT jlong JNICALL Java_jtzbench_Probe_helperGet(JNIEnv* env, jclass, jint 
     VARIANT result;
     VariantInit(&result);
     UINT argErr = 0;
-    const HRESULT hr = ezjcomInvokeHelper(env, d, dispid, &params, DISPATCH_PROPERTYGET, &excep,
-                                          &argErr, &result);
+    const HRESULT hr =
+        ezjcomInvokeHelper(env, d, dispid, &params, DISPATCH_PROPERTYGET, &excep, &argErr, &result);
     if ((ezjcomCheckFatalError(env) & 0xFF) != 0 || FAILED(hr)) return -1;
     if (clearResult) VariantClear(&result);
   }
@@ -286,8 +287,8 @@ JNIEXPORT jlong JNICALL Java_jtzbench_Probe_toColor(JNIEnv* env, jclass, jint ol
 // to its end, as fireBurst times the component's burst thread.
 // lookupEachCall: the class and method are looked up for every call instead,
 // and a pending exception asked for after it, as a sink that caches nothing must.
-JNIEXPORT jlong JNICALL Java_jtzbench_Probe_rawUpcall(JNIEnv* env, jclass, jobject listener,
-                                                      jint n, jboolean lookupEachCall) {
+JNIEXPORT jlong JNICALL Java_jtzbench_Probe_rawUpcall(JNIEnv* env, jclass, jobject listener, jint n,
+                                                      jboolean lookupEachCall) {
   JavaVM* vm = nullptr;
   if (env->GetJavaVM(&vm) != JNI_OK) return -1;
   GlobalRef target(env, listener);
@@ -351,8 +352,8 @@ JNIEXPORT jlong JNICALL Java_jtzbench_Probe_fireNoopSink(JNIEnv*, jclass, jint c
   ComPtr<IConnectionPoint> point;
   if (!component || FAILED(component->QueryInterface(IID_ISimControl, sim.put())) ||
       FAILED(component->QueryInterface(IID_IConnectionPointContainer, container.put())) ||
-      FAILED(container->FindConnectionPoint(kIidEvents, reinterpret_cast<IConnectionPoint**>(
-                                                            point.put()))))
+      FAILED(container->FindConnectionPoint(kIidEvents,
+                                            reinterpret_cast<IConnectionPoint**>(point.put()))))
     return -1;
   std::unique_ptr<NoopSink> sink(new NoopSink(kIidEvents));
   DWORD cookie = 0;

@@ -60,8 +60,8 @@ JNIEXPORT jstring JNICALL Java_puente_ScanMontura__1_1JComGetGUID(JNIEnv* env, j
 }
 
 JNIEXPORT jobject JNICALL Java_puente_ScanMontura__1_1JComNewObj__Ljava_lang_Class_2(JNIEnv* env,
-                                                                                   jobject,
-                                                                                   jclass cls) {
+                                                                                     jobject,
+                                                                                     jclass cls) {
   if (!cls) {
     throw_new(env, kNullPointer, "Argument 1 is null");
     return nullptr;
@@ -76,8 +76,10 @@ JNIEXPORT jobject JNICALL Java_puente_ScanMontura__1_1JComNewObj__Ljava_lang_Cla
   return env->NewObject(cls, init);
 }
 
-JNIEXPORT jboolean JNICALL Java_puente_ScanMontura__1_1JComCreateObject__ZZ(
-    JNIEnv* env, jobject wrapper, jboolean activeInstance, jboolean miscCreate) {
+JNIEXPORT jboolean JNICALL Java_puente_ScanMontura__1_1JComCreateObject__ZZ(JNIEnv* env,
+                                                                            jobject wrapper,
+                                                                            jboolean activeInstance,
+                                                                            jboolean miscCreate) {
   ezjcomInitThread(env);
   void* p = nullptr;
   HRESULT hr;
@@ -107,8 +109,8 @@ Java_puente_ScanMontura__1_1JComCreateObjectRemote__Ljava_lang_String_2Ljava_lan
     return JNI_FALSE;
   }
   ScopedStringChars m(env, machine), t2(env, text2), t3(env, text3), t4(env, text4);
-  const HRESULT hr = ezjcomCreateInstanceRemote(env, kClsidScanMontura, m.get(), t2.get(),
-                                                t3.get(), t4.get(), 2, value, kRemoteInterfaces);
+  const HRESULT hr = ezjcomCreateInstanceRemote(env, kClsidScanMontura, m.get(), t2.get(), t3.get(),
+                                                t4.get(), 2, value, kRemoteInterfaces);
   // Given back in the order they were taken.
   m.reset();
   t2.reset();

@@ -49,8 +49,7 @@ inline bool pointer_fits_field(const void* p) {
 inline jint pointer_to_field(const void* p) {
   return static_cast<jint>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)));
 }
-inline constexpr char kPointerTooWide[] =
-    "COM interface pointer does not fit a 32-bit int field";
+inline constexpr char kPointerTooWide[] = "COM interface pointer does not fit a 32-bit int field";
 
 // Owns a JNI local reference; deletes it at the end of the scope.
 template <class T>

@@ -11,21 +11,21 @@
 #include <ocidl.h>
 
 #if defined(_WIN32)
-#  if defined(EZJCOM_BUILDING)
-#    define EZJCOM_API extern "C" __declspec(dllexport)
-#  else
-#    define EZJCOM_API extern "C" __declspec(dllimport)
-#  endif
-#  define EZJCOM_CALL __cdecl
-#  if defined(EZJCOM_BUILDING)
-#    define EZJCOM_NATIVE JNIEXPORT
-#  else
-#    define EZJCOM_NATIVE JNIIMPORT
-#  endif
+#if defined(EZJCOM_BUILDING)
+#define EZJCOM_API extern "C" __declspec(dllexport)
 #else
-#  define EZJCOM_NATIVE JNIEXPORT
-#  define EZJCOM_API extern "C" __attribute__((visibility("default")))
-#  define EZJCOM_CALL
+#define EZJCOM_API extern "C" __declspec(dllimport)
+#endif
+#define EZJCOM_CALL __cdecl
+#if defined(EZJCOM_BUILDING)
+#define EZJCOM_NATIVE JNIEXPORT
+#else
+#define EZJCOM_NATIVE JNIIMPORT
+#endif
+#else
+#define EZJCOM_NATIVE JNIEXPORT
+#define EZJCOM_API extern "C" __attribute__((visibility("default")))
+#define EZJCOM_CALL
 #endif
 
 // One entry of the interface map handed over at load: the IID of a COM
@@ -75,12 +75,12 @@ EZJCOM_API int EZJCOM_CALL CheckServerSideEvents(JNIEnv* env);
 // Server-side delivery of one event. After the fixed arguments come three values
 // per event argument: flags (int), the argument's Java type name (const char*)
 // and the argument's value (a jobject, for OnKeyPress the key's byte array).
-EZJCOM_API int EZJCOM_CALL OnServerSideEvent(JNIEnv* env, jobject javaObject, jobject serverSideValue,
-                                         int argCount, int flags, const char* returnType,
-                                         const char* eventName, ...);
+EZJCOM_API int EZJCOM_CALL OnServerSideEvent(JNIEnv* env, jobject javaObject,
+                                             jobject serverSideValue, int argCount, int flags,
+                                             const char* returnType, const char* eventName, ...);
 
 // The runtime's own native of ezjcom.JComObject: connects the sink held in the
 // listener's event-id field to the component's event source; returns the cookie.
 extern "C" EZJCOM_NATIVE jint JNICALL Java_ezjcom_JComObject__1_1JComAdvise(JNIEnv* env,
-                                                                          jobject wrapper,
-                                                                          jobject listener);
+                                                                            jobject wrapper,
+                                                                            jobject listener);

@@ -115,8 +115,8 @@ void call_back(JNIEnv* env, jobject target, const char* name, const char* signat
 // Delivers one event; the component always gets S_OK. Of the arguments only
 // the DISPID and the DISPPARAMS are used.
 HRESULT STDMETHODCALLTYPE ScanMonturaEventSink::Invoke(DISPID dispid, REFIID, LCID, WORD,
-                                                       DISPPARAMS* params, VARIANT*,
-                                                       EXCEPINFO*, UINT*) {
+                                                       DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                                                       UINT*) {
   JNIEnv* env = ezjcomGetJniEnv();
   ezjcomInitEventThread(env);
   if (serverSide_ && (CheckServerSideEvents(env) & 0xFF) == 0) return S_OK;
@@ -137,8 +137,8 @@ HRESULT STDMETHODCALLTYPE ScanMonturaEventSink::Invoke(DISPID dispid, REFIID, LC
       } else if (KeyArgument key(env, params); env->ExceptionCheck()) {
         // The key's array could not be made: reported below like a listener's exception.
       } else if (serverSide_) {
-        OnServerSideEvent(env, javaObject_, serverSideValue_, 1, 0, "void", eventName, 0,
-                          "byte []", static_cast<jobject>(key.array()));
+        OnServerSideEvent(env, javaObject_, serverSideValue_, 1, 0, "void", eventName, 0, "byte []",
+                          static_cast<jobject>(key.array()));
         key.write_back();
       } else {
         env->CallVoidMethod(javaObject_, method, key.array());

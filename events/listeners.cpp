@@ -43,16 +43,16 @@ void drop_sink(JNIEnv* env, jobject holder, ScanMonturaEventSink* sink) {
 
 extern "C" {
 
-JNIEXPORT jboolean JNICALL Java_puente_IScanMonturaEvents__1_1JComEventListenerInit(
-    JNIEnv* env, jobject listener) {
+JNIEXPORT jboolean JNICALL
+Java_puente_IScanMonturaEvents__1_1JComEventListenerInit(JNIEnv* env, jobject listener) {
   ezjcomInitThread(env);
   auto* sink = new (std::nothrow) ScanMonturaEventSink(listener);
   return store_sink(env, listener, sink) ? JNI_TRUE : JNI_FALSE;
 }
 
 JNIEXPORT jobjectArray JNICALL Java_puente_ScanMontura__1_1RemoteEventAdd(JNIEnv* env,
-                                                                         jobject wrapper,
-                                                                         jstring name) {
+                                                                          jobject wrapper,
+                                                                          jstring name) {
   if (!name) {
     throw_new(env, kNullPointer, "Argument 1 is null");
     return nullptr;
@@ -100,8 +100,7 @@ JNIEXPORT jobjectArray JNICALL Java_puente_ScanMontura__1_1RemoteEventAdd(JNIEnv
   env->SetObjectArrayElement(result.get(), 0, listener.get());
 
   LocalRef<jclass> integerClass(env, env->FindClass("java/lang/Integer"));
-  jmethodID init =
-      integerClass ? env->GetMethodID(integerClass.get(), "<init>", "(I)V") : nullptr;
+  jmethodID init = integerClass ? env->GetMethodID(integerClass.get(), "<init>", "(I)V") : nullptr;
   LocalRef<jobject> boxed(env, init ? env->NewObject(integerClass.get(), init, cookie) : nullptr);
   if (!boxed) {
     drop_sink(env, listener.get(), sink);

@@ -43,9 +43,7 @@ class Arguments {
 
   VARIANT* slots() { return kCount ? slots_ : nullptr; }
 
-  void release() {
-    release_each(std::index_sequence_for<Args...>{});
-  }
+  void release() { release_each(std::index_sequence_for<Args...>{}); }
 
  private:
   template <size_t... I>
@@ -107,12 +105,25 @@ class Result {
   // not worth a call on every member call.
   static bool holds_resource(VARTYPE vt) {
     switch (vt) {
-      case VT_EMPTY: case VT_NULL: case VT_I2: case VT_I4: case VT_R4: case VT_R8:
-      case VT_CY: case VT_DATE: case VT_ERROR: case VT_BOOL: case VT_I1: case VT_UI1:
-      case VT_UI2: case VT_UI4: case VT_I8: case VT_UI8: case VT_INT: case VT_UINT:
-        return false;
-      default:
-        return true;
+      case VT_EMPTY:
+      case VT_NULL:
+      case VT_I2:
+      case VT_I4:
+      case VT_R4:
+      case VT_R8:
+      case VT_CY:
+      case VT_DATE:
+      case VT_ERROR:
+      case VT_BOOL:
+      case VT_I1:
+      case VT_UI1:
+      case VT_UI2:
+      case VT_UI4:
+      case VT_I8:
+      case VT_UI8:
+      case VT_INT:
+      case VT_UINT: return false;
+      default: return true;
     }
   }
 

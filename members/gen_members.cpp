@@ -94,7 +94,7 @@ int java_file(const char* templ, const char* out) {
     for (const Native& n : natives()) {
       const char* shape = std::strcmp(n.shape, "get") == 0   ? "property get"
                           : std::strcmp(n.shape, "put") == 0 ? "property put"
-                                                              : "method";
+                                                             : "method";
       text << "    /** DISPID " << n.dispid << ", " << shape << ". */\n";
       text << "    public native " << kind(n.result.c_str()).java << ' ' << n.name << '(';
       for (size_t i = 0; i < n.args.size(); ++i)
@@ -112,8 +112,8 @@ int java_file(const char* templ, const char* out) {
 
 int exports() {
   for (const Native& n : natives())
-    std::cout << jni_name(n) << ' ' << 8 + 4 * n.args.size() << ' ' << n.dispid << ' '
-              << n.shape << '\n';
+    std::cout << jni_name(n) << ' ' << 8 + 4 * n.args.size() << ' ' << n.dispid << ' ' << n.shape
+              << '\n';
   return 0;
 }
 
@@ -130,13 +130,12 @@ int def_file() {
                "EXPORTS\n";
   for (const Native& n : natives()) def_line(jni_name(n), 8 + 4 * n.args.size());
   bool consistent = true;
-#define NATIVE(Class, JniName, Bytes)                                      \
-  if (std::strncmp(#JniName, "Java_puente_" #Class "_",                   \
-                   sizeof "Java_puente_" #Class "_" - 1) != 0) {          \
-    std::fprintf(stderr, "gen_members: %s is not a native of puente.%s\n", \
-                 #JniName, #Class);                                        \
-    consistent = false;                                                    \
-  }                                                                        \
+#define NATIVE(Class, JniName, Bytes)                                                            \
+  if (std::strncmp(#JniName, "Java_puente_" #Class "_", sizeof "Java_puente_" #Class "_" - 1) != \
+      0) {                                                                                       \
+    std::fprintf(stderr, "gen_members: %s is not a native of puente.%s\n", #JniName, #Class);    \
+    consistent = false;                                                                          \
+  }                                                                                              \
   def_line(#JniName, Bytes);
 #include "../bridge/natives.def"
   return consistent ? 0 : 1;

@@ -43,9 +43,7 @@ JTZCOM_API BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui) {
   return bstr;
 }
 
-JTZCOM_API UINT SysStringLen(BSTR bstr) {
-  return bstr ? *header(bstr) / sizeof(OLECHAR) : 0;
-}
+JTZCOM_API UINT SysStringLen(BSTR bstr) { return bstr ? *header(bstr) / sizeof(OLECHAR) : 0; }
 
 JTZCOM_API void SysFreeString(BSTR bstr) {
   if (!bstr) return;

@@ -52,17 +52,14 @@ constexpr DWORD kSystemColorCount = sizeof kSystemColors / sizeof kSystemColors[
 JTZCOM_API HRESULT OleTranslateColor(OLE_COLOR clr, HPALETTE, COLORREF* lpcolorref) {
   COLORREF result;
   switch (clr >> 24) {
-    case 0x00:
-      result = clr & 0x00FFFFFF;
-      break;
+    case 0x00: result = clr & 0x00FFFFFF; break;
     case 0x80: {
       const DWORD index = clr & 0x00FFFFFF;
       if (index >= kSystemColorCount) return E_INVALIDARG;
       result = kSystemColors[index];
       break;
     }
-    default:
-      return E_INVALIDARG;
+    default: return E_INVALIDARG;
   }
   if (lpcolorref) *lpcolorref = result;
   return S_OK;

@@ -155,8 +155,10 @@ JTZCOM_API HRESULT CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWOR
       continue;
     }
     qi.hr = object->QueryInterface(*qi.pIID, reinterpret_cast<void**>(&qi.pItf));
-    if (FAILED(qi.hr)) qi.pItf = nullptr;
-    else ++found;
+    if (FAILED(qi.hr))
+      qi.pItf = nullptr;
+    else
+      ++found;
   }
   if (found == dwCount) return S_OK;
   return found ? CO_S_NOTALLINTERFACES : E_NOINTERFACE;

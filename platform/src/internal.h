@@ -22,10 +22,14 @@ bool parse_guid(const Char* text, size_t length, GUID* out) {
       continue;
     }
     int value;
-    if (c >= '0' && c <= '9') value = static_cast<int>(c - '0');
-    else if (c >= 'A' && c <= 'F') value = static_cast<int>(c - 'A' + 10);
-    else if (c >= 'a' && c <= 'f') value = static_cast<int>(c - 'a' + 10);
-    else return false;
+    if (c >= '0' && c <= '9')
+      value = static_cast<int>(c - '0');
+    else if (c >= 'A' && c <= 'F')
+      value = static_cast<int>(c - 'A' + 10);
+    else if (c >= 'a' && c <= 'f')
+      value = static_cast<int>(c - 'a' + 10);
+    else
+      return false;
     bytes[nibble / 2] = static_cast<BYTE>(bytes[nibble / 2] << 4 | value);
     ++nibble;
   }

@@ -54,8 +54,8 @@ struct alignas(kAlign) Header {
 static_assert(sizeof(Header) == kAlign, "header keeps payloads aligned");
 
 void* map_low(size_t bytes) {
-  void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT,
-                 -1, 0);
+  void* p =
+      mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
   return p == MAP_FAILED ? nullptr : p;
 }
 

@@ -3,11 +3,11 @@
 // Type change covers the scalar Automation types the bridge exchanges:
 // VT_EMPTY, VT_BOOL, the integer types (VT_I1, VT_UI1, VT_I2, VT_UI2, VT_I4,
 // VT_UI4, VT_INT, VT_UINT), VT_R4, VT_R8 and VT_BSTR, with a source by value,
-// by VT_BYREF, or in a VARIANT that a VT_BYREF | VT_VARIANT refers to. Any other pair, apart from a copy to the same type, is a
-// DISP_E_TYPEMISMATCH. Numbers follow Windows (locale 0x0409): integers are
-// range checked (DISP_E_OVERFLOW), floating point becomes an integer by
-// rounding to nearest with ties to even, VARIANT_TRUE is -1, and text is
-// decimal. SAFEARRAYs are not supported (VT_ARRAY is DISP_E_BADVARTYPE).
+// by VT_BYREF, or in a VARIANT that a VT_BYREF | VT_VARIANT refers to. Any other pair, apart from a
+// copy to the same type, is a DISP_E_TYPEMISMATCH. Numbers follow Windows (locale 0x0409): integers
+// are range checked (DISP_E_OVERFLOW), floating point becomes an integer by rounding to nearest
+// with ties to even, VARIANT_TRUE is -1, and text is decimal. SAFEARRAYs are not supported
+// (VT_ARRAY is DISP_E_BADVARTYPE).
 #include "internal.h"
 
 #include <algorithm>
@@ -27,12 +27,27 @@ constexpr VARTYPE kBaseMask = VT_TYPEMASK;
 // pointer; 0 for types that are not valid in a VARIANT.
 size_t value_size(VARTYPE base) {
   switch (base) {
-    case VT_EMPTY: case VT_NULL: return 0;
-    case VT_I1: case VT_UI1: return 1;
-    case VT_I2: case VT_UI2: case VT_BOOL: return 2;
-    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_R4: case VT_ERROR: return 4;
-    case VT_R8: case VT_CY: case VT_DATE: case VT_I8: case VT_UI8: return 8;
-    case VT_BSTR: case VT_DISPATCH: case VT_UNKNOWN: return sizeof(void*);
+    case VT_EMPTY:
+    case VT_NULL: return 0;
+    case VT_I1:
+    case VT_UI1: return 1;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL: return 2;
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_R4:
+    case VT_ERROR: return 4;
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_I8:
+    case VT_UI8: return 8;
+    case VT_BSTR:
+    case VT_DISPATCH:
+    case VT_UNKNOWN: return sizeof(void*);
     case VT_DECIMAL: return sizeof(DECIMAL);
     case VT_VARIANT: return sizeof(VARIANT);
     default: return 0;
@@ -107,8 +122,8 @@ long decimal_exponent(const std::string& text) {
   const size_t point = std::min(digits.find('.'), digits.size());
   const size_t lead = digits.find_first_of("123456789");
   if (lead == std::string::npos) return 0;
-  const long power = lead < point ? static_cast<long>(point - lead) - 1
-                                  : -static_cast<long>(lead - point);
+  const long power =
+      lead < point ? static_cast<long>(point - lead) - 1 : -static_cast<long>(lead - point);
   const long exponent = e == std::string::npos ? 0 : std::strtol(text.c_str() + e + 1, nullptr, 10);
   return power + std::clamp(exponent, -100000L, 100000L);
 }
@@ -168,15 +183,26 @@ HRESULT parse_number(BSTR text, bool words_are_booleans, Number* out) {
 HRESULT read_number(VARTYPE base, const void* data, VARTYPE target, Number* out) {
   switch (base) {
     case VT_EMPTY: out->i = 0; return S_OK;
-    case VT_BOOL: out->i = load<VARIANT_BOOL>(data); out->is_bool = true; return S_OK;
+    case VT_BOOL:
+      out->i = load<VARIANT_BOOL>(data);
+      out->is_bool = true;
+      return S_OK;
     case VT_I1: out->i = load<int8_t>(data); return S_OK;
     case VT_UI1: out->i = load<uint8_t>(data); return S_OK;
     case VT_I2: out->i = load<int16_t>(data); return S_OK;
     case VT_UI2: out->i = load<uint16_t>(data); return S_OK;
-    case VT_I4: case VT_INT: out->i = load<int32_t>(data); return S_OK;
-    case VT_UI4: case VT_UINT: out->i = load<uint32_t>(data); return S_OK;
-    case VT_R4: out->is_float = true; out->d = load<float>(data); return S_OK;
-    case VT_R8: out->is_float = true; out->d = load<double>(data); return S_OK;
+    case VT_I4:
+    case VT_INT: out->i = load<int32_t>(data); return S_OK;
+    case VT_UI4:
+    case VT_UINT: out->i = load<uint32_t>(data); return S_OK;
+    case VT_R4:
+      out->is_float = true;
+      out->d = load<float>(data);
+      return S_OK;
+    case VT_R8:
+      out->is_float = true;
+      out->d = load<double>(data);
+      return S_OK;
     case VT_BSTR: return parse_number(load<BSTR>(data), target == VT_BOOL, out);
     default: return DISP_E_TYPEMISMATCH;
   }
@@ -241,22 +267,22 @@ HRESULT store_number_text(VARTYPE base, const Number& n, USHORT flags, VARIANT* 
 // Copies a value of the source's own type; `data` points at it.
 HRESULT copy_same_type(VARTYPE base, const void* data, VARIANT* out) {
   switch (base) {
-    case VT_EMPTY: case VT_NULL: break;
+    case VT_EMPTY:
+    case VT_NULL: break;
     case VT_BSTR: {
       BSTR source = load<BSTR>(data);
       out->bstrVal = source ? SysAllocStringLen(source, SysStringLen(source)) : nullptr;
       if (source && !out->bstrVal) return E_OUTOFMEMORY;
       break;
     }
-    case VT_UNKNOWN: case VT_DISPATCH: {
+    case VT_UNKNOWN:
+    case VT_DISPATCH: {
       IUnknown* object = load<IUnknown*>(data);
       if (object) object->AddRef();
       out->punkVal = object;
       break;
     }
-    case VT_DECIMAL:
-      std::memcpy(&out->decVal, data, sizeof(DECIMAL));
-      break;
+    case VT_DECIMAL: std::memcpy(&out->decVal, data, sizeof(DECIMAL)); break;
     default: {
       const size_t size = value_size(base);
       if (size == 0 || size > sizeof out->llVal) return DISP_E_TYPEMISMATCH;
@@ -278,7 +304,7 @@ HRESULT convert(const VARIANT& src, USHORT flags, VARTYPE vt, VARIANT* out) {
     if (inner.vt == (VT_BYREF | VT_VARIANT)) return DISP_E_BADVARTYPE;
     return convert(inner, flags, vt, out);
   }
-  const void* data = by_reference ? src.byref
+  const void* data = by_reference         ? src.byref
                      : base == VT_DECIMAL ? static_cast<const void*>(&src.decVal)
                                           : static_cast<const void*>(&src.llVal);
   if (base == vt) return copy_same_type(base, data, out);
@@ -287,9 +313,7 @@ HRESULT convert(const VARIANT& src, USHORT flags, VARTYPE vt, VARIANT* out) {
   if (HRESULT hr = read_number(base, data, vt, &n); FAILED(hr)) return hr;
   if (const IntegerRange* range = integer_range(vt)) return store_integer(*range, n, out);
   switch (vt) {
-    case VT_R8:
-      out->dblVal = n.is_float ? n.d : static_cast<double>(n.i);
-      break;
+    case VT_R8: out->dblVal = n.is_float ? n.d : static_cast<double>(n.i); break;
     case VT_R4:
       if (n.is_float && std::fabs(n.d) > FLT_MAX) return DISP_E_OVERFLOW;
       out->fltVal = n.is_float ? static_cast<float>(n.d) : static_cast<float>(n.i);
@@ -297,10 +321,8 @@ HRESULT convert(const VARIANT& src, USHORT flags, VARTYPE vt, VARIANT* out) {
     case VT_BOOL:
       out->boolVal = (n.is_float ? n.d != 0 : n.i != 0) ? VARIANT_TRUE : VARIANT_FALSE;
       break;
-    case VT_BSTR:
-      return store_number_text(base, n, flags, out);
-    default:
-      return DISP_E_TYPEMISMATCH;
+    case VT_BSTR: return store_number_text(base, n, flags, out);
+    default: return DISP_E_TYPEMISMATCH;
   }
   out->vt = vt;
   return S_OK;

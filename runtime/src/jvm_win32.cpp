@@ -37,9 +37,7 @@ void detach_at_thread_exit(JavaVM* vm) {
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   using namespace ezjcom;
   switch (reason) {
-    case DLL_PROCESS_ATTACH:
-      g_attached_slot = TlsAlloc();
-      break;
+    case DLL_PROCESS_ATTACH: g_attached_slot = TlsAlloc(); break;
     case DLL_THREAD_DETACH:
       if (g_attached_slot != TLS_OUT_OF_INDEXES) {
         if (auto* vm = static_cast<JavaVM*>(TlsGetValue(g_attached_slot))) {
@@ -52,8 +50,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     case DLL_PROCESS_DETACH:
       if (g_attached_slot != TLS_OUT_OF_INDEXES) TlsFree(g_attached_slot);
       break;
-    default:
-      break;
+    default: break;
   }
   return TRUE;
 }

@@ -150,11 +150,11 @@ struct SimCallRecord {
   WORD flags;
   UINT cArgs;
   UINT cNamedArgs;
-  DISPID named[4];      // the first min(cNamedArgs, 4) named DISPIDs
-  VARIANT args[4];      // bitwise copies of rgvarg[0..min(cArgs,4)-1] (not owned)
-  BOOL resultGiven;     // pVarResult was not null
+  DISPID named[4];          // the first min(cNamedArgs, 4) named DISPIDs
+  VARIANT args[4];          // bitwise copies of rgvarg[0..min(cArgs,4)-1] (not owned)
+  BOOL resultGiven;         // pVarResult was not null
   VARTYPE resultVtOnEntry;  // vt of *pVarResult on entry
-  ULONG calls;          // Invoke calls so far on this object
+  ULONG calls;              // Invoke calls so far on this object
 };
 
 // Test and demo control of the simulated component.

@@ -3,7 +3,8 @@
 // UTF-16 strings.
 //
 //   UniqueVariant v;  VariantChangeType(v.put(), &in, 0, VT_I4);   // cleared at scope end
-//   ComPtr<IDispatch> d;  unk->QueryInterface(IID_IDispatch, d.put_void());  // released at scope end
+//   ComPtr<IDispatch> d;  unk->QueryInterface(IID_IDispatch, d.put_void());  // released at scope
+//   end
 #pragma once
 
 #include <windows.h>

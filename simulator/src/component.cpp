@@ -216,7 +216,8 @@ ULONG ScanMontura::FireToSinks(DISPID dispid, DISPPARAMS* params) {
   {
     Lock lock(mu_);
     sinks.reserve(connections_.size());
-    for (const Connection& c : connections_) sinks.push_back({c.cookie, ComPtr<IDispatch>::Share(c.sink.get())});
+    for (const Connection& c : connections_)
+      sinks.push_back({c.cookie, ComPtr<IDispatch>::Share(c.sink.get())});
   }
   ULONG calls = 0;
   for (Connection& c : sinks) {

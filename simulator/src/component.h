@@ -75,7 +75,8 @@ class ScanMontura final : public IDispatch,
     ULONG STDMETHODCALLTYPE AddRef() override { return owner_->AddRef(); }
     ULONG STDMETHODCALLTYPE Release() override { return owner_->Release(); }
     HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* pIID) override;
-    HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** ppCPC) override;
+    HRESULT STDMETHODCALLTYPE
+    GetConnectionPointContainer(IConnectionPointContainer** ppCPC) override;
     HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override;
     HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override;
     HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** ppEnum) override;
@@ -102,9 +103,9 @@ class ScanMontura final : public IDispatch,
     bool autoSelect = true, autoSize = true, ctl3D = true, enabled = true, hideSelection = true;
     bool oemConvert = false, parentColor = false, parentCtl3D = true, visible = true;
     bool doubleBuffered = false;
-    int borderStyle = 1;  // bsSingle
-    int dragMode = 0;     // dmManual
-    int imeMode = 3;      // imDontCare
+    int borderStyle = 1;           // bsSingle
+    int dragMode = 0;              // dmManual
+    int imeMode = 3;               // imDontCare
     OLE_COLOR color = 0x80000005;  // system colour "window"
     SHORT dragCursor = -12;        // crDrag
     SHORT cursor = 0;              // crDefault

@@ -59,9 +59,7 @@ bool Dereference(const VARIANT& in, VARIANT* out) {
     case VT_R4: out->fltVal = *in.pfltVal; return true;
     case VT_R8: out->dblVal = *in.pdblVal; return true;
     case VT_BSTR: out->bstrVal = *in.pbstrVal; return true;
-    case VT_VARIANT:
-      *out = *in.pvarVal;
-      return !(out->vt & VT_BYREF);
+    case VT_VARIANT: *out = *in.pvarVal; return !(out->vt & VT_BYREF);
     default: return false;
   }
 }
@@ -94,7 +92,8 @@ void FillExcepInfo(EXCEPINFO* ei, HRESULT scode, const OleString* description) {
   ei->scode = scode;
   ei->bstrSource = SysAllocString(SIM_TEXT("ScanMontura"));
   if (description)
-    ei->bstrDescription = SysAllocStringLen(description->data(), static_cast<UINT>(description->size()));
+    ei->bstrDescription =
+        SysAllocStringLen(description->data(), static_cast<UINT>(description->size()));
 }
 
 // E_INVALIDARG with a description naming the property and its range.
@@ -326,7 +325,8 @@ HRESULT ScanMontura::Execute(const MemberInfo& m, Shape shape, const Arg* a, VAR
     case 23: return EditOutcome(edit_.Undo(), why);
     case 24: edit_.ClearUndo(); return S_OK;
     case 25:  // GetSelTextBuf(byte b, int n)
-      if (a[1].n < 0) return OutOfRange("GetSelTextBuf count", a[1].n, 0, 0x7FFFFFFF, &why->description);
+      if (a[1].n < 0)
+        return OutOfRange("GetSelTextBuf count", a[1].n, 0, 0x7FFFFFFF, &why->description);
       return PutI4(out, edit_.CountInSelection(static_cast<OLECHAR>(a[0].n), a[1].n));
     case 26: edit_.SelectAll(); return S_OK;
     case 27: {  // SetSelTextBuf(byte b): the selection becomes b (nothing for 0)
@@ -369,7 +369,8 @@ HRESULT ScanMontura::ExecuteTracer(const MemberInfo& m, Shape, const Arg* a, VAR
   const bool has = tracer_.hasTrace;
   switch (m.dispid) {
     case 34:  // PuertoComm
-      if (a[0].n < 0 || a[0].n > 16) return OutOfRange("PuertoComm", a[0].n, 0, 16, &why->description);
+      if (a[0].n < 0 || a[0].n > 16)
+        return OutOfRange("PuertoComm", a[0].n, 0, 16, &why->description);
       if (scanning_) {
         why->hr = E_FAIL;
         why->description = "PuertoComm: a scan is in progress";
@@ -384,7 +385,8 @@ HRESULT ScanMontura::ExecuteTracer(const MemberInfo& m, Shape, const Arg* a, VAR
       return S_OK;
     case 38: CierraLocked(); return S_OK;
     case 39:
-      if (a[0].n < 1 || a[0].n > 10) return OutOfRange("Velocidad", a[0].n, 1, 10, &why->description);
+      if (a[0].n < 1 || a[0].n > 10)
+        return OutOfRange("Velocidad", a[0].n, 1, 10, &why->description);
       tracer_.speed = a[0].n;
       return S_OK;
     case 43: return PutI2(out, tracer_.port != 0 ? 1 : 0);

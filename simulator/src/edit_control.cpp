@@ -183,7 +183,9 @@ void EditControl::SetSelStart(int start) {
   selLength_ = 0;
 }
 
-void EditControl::SetSelLength(int length) { selLength_ = std::clamp(length, 0, Len(text_) - selStart_); }
+void EditControl::SetSelLength(int length) {
+  selLength_ = std::clamp(length, 0, Len(text_) - selStart_);
+}
 
 bool EditControl::SetCharCase(int charCase) {
   charCase_ = charCase;

@@ -34,7 +34,7 @@ class EditControl {
 
   // Edits: refused when read-only; each one sets Modified and becomes the
   // one undoable step.
-  EditResult SetText(const OleString& text);       // caret to 0, nothing selected
+  EditResult SetText(const OleString& text);        // caret to 0, nothing selected
   EditResult ReplaceSelection(const OleString& s);  // caret after the inserted text
   EditResult Clear();
   EditResult ClearSelection();
@@ -49,7 +49,10 @@ class EditControl {
   EditResult TypeKey(OLECHAR key, bool firstOfRun);
 
   void Copy() const;
-  void ClearUndo() { canUndo_ = false; undoText_.clear(); }
+  void ClearUndo() {
+    canUndo_ = false;
+    undoText_.clear();
+  }
   void SelectAll();
   void SetSelStart(int start);    // clamped to the text; selects nothing
   void SetSelLength(int length);  // clamped to what follows SelStart

@@ -6,9 +6,12 @@
 
 namespace sim {
 
-const CLSID kClsidScanMontura = {0x834FBEE5, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
-const IID kIidIScanMontura = {0x834FBEE1, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
-const IID kIidIScanMonturaEvents = {0x834FBEE3, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
+const CLSID kClsidScanMontura = {
+    0x834FBEE5, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
+const IID kIidIScanMontura = {
+    0x834FBEE1, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
+const IID kIidIScanMonturaEvents = {
+    0x834FBEE3, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
 
 namespace {
 
@@ -19,7 +22,6 @@ LONG g_locks = 0;
 // live components and LockServer do.
 class ClassFactory final : public IClassFactory, public TaskMemObject {
  public:
-
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
@@ -30,7 +32,9 @@ class ClassFactory final : public IClassFactory, public TaskMemObject {
     *ppv = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+  ULONG STDMETHODCALLTYPE AddRef() override {
+    return static_cast<ULONG>(InterlockedIncrement(&refs_));
+  }
   ULONG STDMETHODCALLTYPE Release() override {
     LONG n = InterlockedDecrement(&refs_);
     if (n == 0) delete this;
@@ -99,7 +103,8 @@ LONG SetValue(HKEY key, const wchar_t* name, const wchar_t* value) {
 
 LONG WriteKey(const wchar_t* path, const wchar_t* name, const wchar_t* value) {
   HKEY key = nullptr;
-  LONG rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, path, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+  LONG rc =
+      RegCreateKeyExW(HKEY_CLASSES_ROOT, path, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
   if (rc != ERROR_SUCCESS) return rc;
   rc = SetValue(key, name, value);
   RegCloseKey(key);

@@ -15,7 +15,9 @@ uint64_t NowMs() { return GetTickCount64(); }
 
 CondVar::CondVar() { InitializeConditionVariable(&cv_); }
 CondVar::~CondVar() = default;
-void CondVar::Wait(Lock& lock) { SleepConditionVariableSRW(&cv_, &lock.mutex().lock_, INFINITE, 0); }
+void CondVar::Wait(Lock& lock) {
+  SleepConditionVariableSRW(&cv_, &lock.mutex().lock_, INFINITE, 0);
+}
 bool CondVar::WaitUntil(Lock& lock, uint64_t deadlineMs) {
   uint64_t now = NowMs();
   if (now >= deadlineMs) return false;

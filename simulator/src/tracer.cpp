@@ -87,7 +87,8 @@ double RayDistance(const std::vector<Point>& poly, double phi) {
 
 void AppendHundredths(std::string& out, long v) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%s%ld.%02ld", v < 0 ? "-" : "", std::labs(v) / 100, std::labs(v) % 100);
+  std::snprintf(buf, sizeof buf, "%s%ld.%02ld", v < 0 ? "-" : "", std::labs(v) / 100,
+                std::labs(v) % 100);
   out += buf;
 }
 
@@ -143,7 +144,8 @@ Trace MeasureFrame(const FrameShape& frame, int points, bool leftEye) {
   trace.base = static_cast<float>(frame.base / 100.0);
 
   std::string deltas = std::to_string(points);
-  for (int i = 1; i < points; ++i) deltas += ";" + std::to_string(trace.radii[i] - trace.radii[i - 1]);
+  for (int i = 1; i < points; ++i)
+    deltas += ";" + std::to_string(trace.radii[i] - trace.radii[i - 1]);
   trace.deltas = ToOleString(deltas.c_str());
 
   std::string holes = std::to_string(frame.holeCount);

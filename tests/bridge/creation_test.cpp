@@ -70,17 +70,19 @@ TEST(LibraryEntry, ProcessAttachInitialisesRuntimeThenHandsOverTheMap) {
   const auto journal = ezjcom_journal();
   ASSERT_GE(journal.size(), 2u);
   EXPECT_EQ(journal[0], "ezjcomInitDLL18 1");
-  EXPECT_EQ(journal[1], std::string("ezjcomIidMapTypes 1 ") + kIidScanMontura + " puente/IScanMontura");
+  EXPECT_EQ(journal[1],
+            std::string("ezjcomIidMapTypes 1 ") + kIidScanMontura + " puente/IScanMontura");
   EXPECT_EQ(ezjcom_journal_of("ezjcomInitDLL18").size(), 1u);
   EXPECT_EQ(ezjcom_journal_of("ezjcomIidMapTypes").size(), 1u);
-  static const IID iid = {0x834FBEE1, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
+  static const IID iid = {
+      0x834FBEE1, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
   ASSERT_NE(ezjcomTestIidMapClass(&iid), nullptr);
   EXPECT_STREQ(ezjcomTestIidMapClass(&iid), "puente/IScanMontura");
 }
 
 TEST_F(Creation, GuidTextAndNewObj) {
-  jmethodID guid = e->GetStaticMethodID(static_cast<jclass>(cls.get()), "__JComGetGUID",
-                                        "()Ljava/lang/String;");
+  jmethodID guid =
+      e->GetStaticMethodID(static_cast<jclass>(cls.get()), "__JComGetGUID", "()Ljava/lang/String;");
   auto text = static_cast<jstring>(e->CallStaticObjectMethod(static_cast<jclass>(cls.get()), guid));
   EXPECT_EQ(str(text), kClsid);
   e->DeleteLocalRef(text);

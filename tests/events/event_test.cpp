@@ -20,8 +20,10 @@ using jtz::ScanMonturaEventSink;
 
 namespace {
 
-const IID kIidEvents = {0x834FBEE3, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
-const IID kIidQuery = {0xB14F3C49, 0x0C7B, 0x4439, {0xA2, 0x48, 0x62, 0x29, 0xFE, 0x6D, 0x96, 0x05}};
+const IID kIidEvents = {
+    0x834FBEE3, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
+const IID kIidQuery = {
+    0xB14F3C49, 0x0C7B, 0x4439, {0xA2, 0x48, 0x62, 0x29, 0xFE, 0x6D, 0x96, 0x05}};
 
 class Events : public ::testing::Test {
  protected:
@@ -35,7 +37,8 @@ class Events : public ::testing::Test {
   // Called through IDispatch, as the component calls it.
   IDispatch* listen(jobject listener) {
     jclass c = e->FindClass("puente/IScanMonturaEvents");
-    jboolean ok = e->CallBooleanMethod(listener, e->GetMethodID(c, "__JComEventListenerInit", "()Z"));
+    jboolean ok =
+        e->CallBooleanMethod(listener, e->GetMethodID(c, "__JComEventListenerInit", "()Z"));
     e->DeleteLocalRef(c);
     EXPECT_TRUE(ok);
     return reinterpret_cast<IDispatch*>(
@@ -136,12 +139,14 @@ TEST_F(Events, MissingMethodsAndThrowingListeners) {
   EXPECT_EQ(calls[2], "JComOnEventException OnDblClick");
   // The very exception the listener threw.
   jclass c = e->GetObjectClass(partial);
-  jobject thrown = e->GetObjectField(partial, e->GetFieldID(c, "thrown", "Ljava/lang/RuntimeException;"));
+  jobject thrown =
+      e->GetObjectField(partial, e->GetFieldID(c, "thrown", "Ljava/lang/RuntimeException;"));
   jobject rec = e->GetObjectField(partial, e->GetFieldID(c, "calls", "Ljtztest/Recorder;"));
   jclass rc = e->GetObjectClass(rec);
   jobject got = e->CallObjectMethod(rec, e->GetMethodID(rc, "object", "(I)Ljava/lang/Object;"), 2);
   EXPECT_TRUE(e->IsSameObject(thrown, got));
-  for (jobject o : {static_cast<jobject>(c), thrown, rec, static_cast<jobject>(rc), got}) e->DeleteLocalRef(o);
+  for (jobject o : {static_cast<jobject>(c), thrown, rec, static_cast<jobject>(rc), got})
+    e->DeleteLocalRef(o);
   sink->Release();
 
   // No callbacks at all, and a callback that throws: nothing escapes.
@@ -150,7 +155,8 @@ TEST_F(Events, MissingMethodsAndThrowingListeners) {
   EXPECT_EQ(fire(sink, 2), S_OK);
   EXPECT_EQ(fire(sink, 1), S_OK);
   EXPECT_EQ(take_exception(e), "");
-  EXPECT_EQ(recorded(bare), (std::vector<std::string>{"OnChange", "JComOnEventException OnChange"}));
+  EXPECT_EQ(recorded(bare),
+            (std::vector<std::string>{"OnChange", "JComOnEventException OnChange"}));
   sink->Release();
 }
 
@@ -279,7 +285,8 @@ TEST_F(Registration, RemoteEventAddAndServerSideDelivery) {
   EXPECT_EQ(r.serverSideValue, value) << "the same String every time";
   // Typing fires OnKeyPress then OnChange: look at the key press in the journal.
   EXPECT_EQ(ezjcom_journal_of("OnServerSideEvent").size(), 3u);
-  EXPECT_EQ(ezjcom_journal_of("OnServerSideEvent")[1], "OnServerSideEvent 1 0 void OnKeyPress 0 byte []");
+  EXPECT_EQ(ezjcom_journal_of("OnServerSideEvent")[1],
+            "OnServerSideEvent 1 0 void OnKeyPress 0 byte []");
 
   // The gate: delivery off, nothing reaches the runtime.
   ezjcomTestSetServerSideEvents(0);
@@ -292,8 +299,8 @@ TEST_F(Registration, RemoteEventAddAndServerSideDelivery) {
   unadvise(listener, cookie);
   EXPECT_EQ(take_exception(e), "");
   EXPECT_EQ(event_id(listener), 0);
-  for (jobject o : {listener, boxed, static_cast<jobject>(listenerClass), static_cast<jobject>(integer),
-                    static_cast<jobject>(result)})
+  for (jobject o : {listener, boxed, static_cast<jobject>(listenerClass),
+                    static_cast<jobject>(integer), static_cast<jobject>(result)})
     e->DeleteLocalRef(o);
   EXPECT_EQ(global_ref_count(), refs_at_start) << "both of the sink's references deleted";
 }
@@ -340,7 +347,8 @@ TEST_F(Registration, DirectListenersThroughTheComponent) {
   sim->TypeText(reinterpret_cast<LPCOLESTR>(typed));
   Global dispatch = bind_dispatch(component);
   jclass dc = e->GetObjectClass(dispatch);
-  auto text = static_cast<jstring>(e->CallObjectMethod(dispatch, e->GetMethodID(dc, "getText", "()Ljava/lang/String;")));
+  auto text = static_cast<jstring>(
+      e->CallObjectMethod(dispatch, e->GetMethodID(dc, "getText", "()Ljava/lang/String;")));
   EXPECT_EQ(str(text), "b");
   e->DeleteLocalRef(text);
   e->DeleteLocalRef(dc);

@@ -56,11 +56,13 @@ std::vector<Row> rows() {
     return s + ")" + jni_sig(result);
   };
 #define GETTER(N, D, K) out.push_back({"get" #N, sig({}, #K), D, DISPATCH_PROPERTYGET, {}, #K});
-#define SETTER(N, D, K) out.push_back({"set" #N, sig({#K}, "None"), D, DISPATCH_PROPERTYPUT, {#K}, "None"});
+#define SETTER(N, D, K) \
+  out.push_back({"set" #N, sig({#K}, "None"), D, DISPATCH_PROPERTYPUT, {#K}, "None"});
 #define PROPERTY(N, D, K) GETTER(N, D, K) SETTER(N, D, K)
 #define METHOD(N, D, R) out.push_back({#N, sig({}, #R), D, DISPATCH_METHOD, {}, #R});
 #define METHOD1(N, D, R, A) out.push_back({#N, sig({#A}, #R), D, DISPATCH_METHOD, {#A}, #R});
-#define METHOD2(N, D, R, A, B) out.push_back({#N, sig({#A, #B}, #R), D, DISPATCH_METHOD, {#A, #B}, #R});
+#define METHOD2(N, D, R, A, B) \
+  out.push_back({#N, sig({#A, #B}, #R), D, DISPATCH_METHOD, {#A, #B}, #R});
 #include "members.def"
   return out;
 }
@@ -119,7 +121,8 @@ class Members : public ::testing::Test {
     std::string cls = std::string("puente/") + name;
     jclass c = e->FindClass(cls.c_str());
     std::string sig = "(I)L" + cls + ";";
-    jobject o = e->CallStaticObjectMethod(c, e->GetStaticMethodID(c, "fromValue", sig.c_str()), value);
+    jobject o =
+        e->CallStaticObjectMethod(c, e->GetStaticMethodID(c, "fromValue", sig.c_str()), value);
     e->DeleteLocalRef(c);
     return o;
   }
@@ -138,12 +141,18 @@ class Members : public ::testing::Test {
     for (size_t i = 0; i < row.args.size(); ++i) args[i] = arg_of(row.args[i]);
     std::string r = row.result;
     std::string out;
-    if (r == "None") e->CallVoidMethodA(target, m, args);
-    else if (r == "Bool") out = std::to_string(e->CallBooleanMethodA(target, m, args));
-    else if (r == "Byte") out = std::to_string(e->CallByteMethodA(target, m, args));
-    else if (r == "Short") out = std::to_string(e->CallShortMethodA(target, m, args));
-    else if (r == "Int") out = std::to_string(e->CallIntMethodA(target, m, args));
-    else if (r == "Float") out = std::to_string(e->CallFloatMethodA(target, m, args));
+    if (r == "None")
+      e->CallVoidMethodA(target, m, args);
+    else if (r == "Bool")
+      out = std::to_string(e->CallBooleanMethodA(target, m, args));
+    else if (r == "Byte")
+      out = std::to_string(e->CallByteMethodA(target, m, args));
+    else if (r == "Short")
+      out = std::to_string(e->CallShortMethodA(target, m, args));
+    else if (r == "Int")
+      out = std::to_string(e->CallIntMethodA(target, m, args));
+    else if (r == "Float")
+      out = std::to_string(e->CallFloatMethodA(target, m, args));
     else {
       jobject o = e->CallObjectMethodA(target, m, args);
       out = o ? "object" : "null";
@@ -188,8 +197,9 @@ TEST_F(Members, TableHas85NativesAndJavaDeclaresThemAll) {
   EXPECT_EQ(methods, 17);
   jclass helper = e->FindClass("jtztest/Natives");
   jclass wrapper = e->FindClass("puente/IScanMontura");
-  EXPECT_EQ(e->CallStaticIntMethod(helper, e->GetStaticMethodID(helper, "countMemberNatives",
-                                                                "(Ljava/lang/Class;)I"), wrapper),
+  EXPECT_EQ(e->CallStaticIntMethod(
+                helper, e->GetStaticMethodID(helper, "countMemberNatives", "(Ljava/lang/Class;)I"),
+                wrapper),
             85);
   e->DeleteLocalRef(helper);
   e->DeleteLocalRef(wrapper);
@@ -342,7 +352,8 @@ TEST_F(Members, ResultEncodings) {
   v.lVal = 0x00563412;
   put_result(DISPID_BACKCOLOR, v);
   EXPECT_EQ(rgb(e->CallObjectMethod(dispatch, method("getColor", "()Ljava/awt/Color;"))),
-            0xFF123456u) << "opaque, red 0x12 green 0x34 blue 0x56";
+            0xFF123456u)
+      << "opaque, red 0x12 green 0x34 blue 0x56";
   v.lVal = static_cast<LONG>(0x80000005);  // the system colour of a window's background
   put_result(DISPID_BACKCOLOR, v);
   EXPECT_EQ(rgb(e->CallObjectMethod(dispatch, method("getColor", "()Ljava/awt/Color;"))),
@@ -366,7 +377,8 @@ TEST_F(Members, RealControlRoundTrips) {
   const jchar text[] = {'T', 0x00E9, 'x', 0xD83D, 0xDC53, 't'};
   jstring s = e->NewString(text, 6);
   e->CallVoidMethod(dispatch, method("setText", "(Ljava/lang/String;)V"), s);
-  auto back = static_cast<jstring>(e->CallObjectMethod(dispatch, method("getText", "()Ljava/lang/String;")));
+  auto back = static_cast<jstring>(
+      e->CallObjectMethod(dispatch, method("getText", "()Ljava/lang/String;")));
   ASSERT_TRUE(back);
   ASSERT_EQ(e->GetStringLength(back), 6);
   jchar got[6];
@@ -446,7 +458,8 @@ TEST_F(Members, UnexpectedResultTypesAreCoercedOrRefused) {
   v.vt = VT_I4;
   v.lVal = 5;
   put_result(DISPID_TEXT, v);
-  auto t = static_cast<jstring>(e->CallObjectMethod(dispatch, method("getText", "()Ljava/lang/String;")));
+  auto t = static_cast<jstring>(
+      e->CallObjectMethod(dispatch, method("getText", "()Ljava/lang/String;")));
   EXPECT_EQ(str(t), "5");
   e->DeleteLocalRef(t);
   v.vt = VT_NULL;
@@ -474,7 +487,8 @@ TEST_F(Members, PendingExceptionFromArgumentStopsTheCall) {
   // A null string is the runtime's to convert: a null BSTR, which reads back as "".
   e->CallVoidMethod(dispatch, method("setText", "(Ljava/lang/String;)V"), nullptr);
   EXPECT_EQ(take_exception(e), "");
-  auto t = static_cast<jstring>(e->CallObjectMethod(dispatch, method("getText", "()Ljava/lang/String;")));
+  auto t = static_cast<jstring>(
+      e->CallObjectMethod(dispatch, method("getText", "()Ljava/lang/String;")));
   EXPECT_EQ(str(t), "");
   e->DeleteLocalRef(t);
 }

@@ -9,7 +9,8 @@ namespace {
 using Bstr = BstrLeakCheck;
 
 TEST_F(Bstr, KeepsLengthPrefixTerminatorAndEmbeddedNuls) {
-  const OLECHAR text[] = {u'a', 0, u'\u00e9', u'\u4e2d', 0xD83D, 0xDE00};  // NUL and a surrogate pair
+  const OLECHAR text[] = {u'a',      0,      u'\u00e9',
+                          u'\u4e2d', 0xD83D, 0xDE00};  // NUL and a surrogate pair
   BSTR b = SysAllocStringLen(text, 6);
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(SysStringLen(b), 6u);
@@ -127,8 +128,9 @@ TEST_F(Variant, ClearLeavesWhatAReferencePointsAt) {
 }
 
 TEST_F(Variant, ClearRejectsTypesThatCannotBeInAVariant) {
-  for (VARTYPE vt : {VARTYPE(15), VARTYPE(VT_VOID), VARTYPE(VT_HRESULT), VARTYPE(0x0FFF),
-                     VARTYPE(VT_VARIANT), VARTYPE(VT_ARRAY | VT_I4), VARTYPE(VT_BYREF | VT_EMPTY)}) {
+  for (VARTYPE vt :
+       {VARTYPE(15), VARTYPE(VT_VOID), VARTYPE(VT_HRESULT), VARTYPE(0x0FFF), VARTYPE(VT_VARIANT),
+        VARTYPE(VT_ARRAY | VT_I4), VARTYPE(VT_BYREF | VT_EMPTY)}) {
     VARIANT v;
     VariantInit(&v);
     v.vt = vt;

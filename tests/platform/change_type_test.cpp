@@ -7,11 +7,41 @@
 
 namespace {
 
-VARIANT make_i4(LONG v) { VARIANT x; VariantInit(&x); x.vt = VT_I4; x.lVal = v; return x; }
-VARIANT make_r8(double v) { VARIANT x; VariantInit(&x); x.vt = VT_R8; x.dblVal = v; return x; }
-VARIANT make_r4(float v) { VARIANT x; VariantInit(&x); x.vt = VT_R4; x.fltVal = v; return x; }
-VARIANT make_ui4(ULONG v) { VARIANT x; VariantInit(&x); x.vt = VT_UI4; x.ulVal = v; return x; }
-VARIANT make_bool(VARIANT_BOOL v) { VARIANT x; VariantInit(&x); x.vt = VT_BOOL; x.boolVal = v; return x; }
+VARIANT make_i4(LONG v) {
+  VARIANT x;
+  VariantInit(&x);
+  x.vt = VT_I4;
+  x.lVal = v;
+  return x;
+}
+VARIANT make_r8(double v) {
+  VARIANT x;
+  VariantInit(&x);
+  x.vt = VT_R8;
+  x.dblVal = v;
+  return x;
+}
+VARIANT make_r4(float v) {
+  VARIANT x;
+  VariantInit(&x);
+  x.vt = VT_R4;
+  x.fltVal = v;
+  return x;
+}
+VARIANT make_ui4(ULONG v) {
+  VARIANT x;
+  VariantInit(&x);
+  x.vt = VT_UI4;
+  x.ulVal = v;
+  return x;
+}
+VARIANT make_bool(VARIANT_BOOL v) {
+  VARIANT x;
+  VariantInit(&x);
+  x.vt = VT_BOOL;
+  x.boolVal = v;
+  return x;
+}
 
 // The integer value of a VARIANT of an integer type, widened by its signedness.
 long long integer_of(const VARIANT& v) {
@@ -34,10 +64,14 @@ struct IntegerType {
   long long lo, hi;
 };
 const IntegerType kIntegerTypes[] = {
-    {VT_I1, -128, 127},         {VT_UI1, 0, 255},
-    {VT_I2, -32768, 32767},     {VT_UI2, 0, 65535},
-    {VT_I4, INT32_MIN, INT32_MAX}, {VT_INT, INT32_MIN, INT32_MAX},
-    {VT_UI4, 0, UINT32_MAX},    {VT_UINT, 0, UINT32_MAX},
+    {VT_I1, -128, 127},
+    {VT_UI1, 0, 255},
+    {VT_I2, -32768, 32767},
+    {VT_UI2, 0, 65535},
+    {VT_I4, INT32_MIN, INT32_MAX},
+    {VT_INT, INT32_MIN, INT32_MAX},
+    {VT_UI4, 0, UINT32_MAX},
+    {VT_UINT, 0, UINT32_MAX},
 };
 
 // A source that holds `value` exactly: VT_I4 where it fits, else VT_UI4 or VT_R8.
@@ -72,9 +106,21 @@ TEST_F(ChangeType, IntegersFitUpToTheirEdgesAndOverflowJustBeyond) {
 }
 
 TEST_F(ChangeType, FloatingPointRoundsHalfToEven) {
-  const struct { double in; long long out; } cases[] = {
-      {0.5, 0}, {1.5, 2}, {2.5, 2}, {3.5, 4}, {-0.5, 0}, {-1.5, -2}, {-2.5, -2},
-      {2.4999, 2}, {2.5001, 3}, {-2.5001, -3}, {0.49999999999999994, 0},
+  const struct {
+    double in;
+    long long out;
+  } cases[] = {
+      {0.5, 0},
+      {1.5, 2},
+      {2.5, 2},
+      {3.5, 4},
+      {-0.5, 0},
+      {-1.5, -2},
+      {-2.5, -2},
+      {2.4999, 2},
+      {2.5001, 3},
+      {-2.5001, -3},
+      {0.49999999999999994, 0},
   };
   for (const auto& c : cases) {
     VARIANT src = make_r8(c.in), dst;
@@ -88,12 +134,22 @@ TEST_F(ChangeType, FloatingPointRoundsHalfToEven) {
 }
 
 TEST_F(ChangeType, RoundingDecidesTheRangeAtTheEdges) {
-  const struct { double in; VARTYPE vt; HRESULT hr; long long out; } cases[] = {
-      {127.4, VT_I1, S_OK, 127},      {127.5, VT_I1, DISP_E_OVERFLOW, 0},  // 128 after rounding
-      {-128.5, VT_I1, S_OK, -128},    {-128.6, VT_I1, DISP_E_OVERFLOW, 0},
-      {255.5, VT_UI1, DISP_E_OVERFLOW, 0}, {-0.5, VT_UI1, S_OK, 0},
-      {-0.6, VT_UI1, DISP_E_OVERFLOW, 0},  {4294967295.4, VT_UI4, S_OK, 4294967295LL},
-      {2147483647.5, VT_I4, DISP_E_OVERFLOW, 0}, {-2147483648.5, VT_I4, S_OK, INT32_MIN},
+  const struct {
+    double in;
+    VARTYPE vt;
+    HRESULT hr;
+    long long out;
+  } cases[] = {
+      {127.4, VT_I1, S_OK, 127},
+      {127.5, VT_I1, DISP_E_OVERFLOW, 0},  // 128 after rounding
+      {-128.5, VT_I1, S_OK, -128},
+      {-128.6, VT_I1, DISP_E_OVERFLOW, 0},
+      {255.5, VT_UI1, DISP_E_OVERFLOW, 0},
+      {-0.5, VT_UI1, S_OK, 0},
+      {-0.6, VT_UI1, DISP_E_OVERFLOW, 0},
+      {4294967295.4, VT_UI4, S_OK, 4294967295LL},
+      {2147483647.5, VT_I4, DISP_E_OVERFLOW, 0},
+      {-2147483648.5, VT_I4, S_OK, INT32_MIN},
   };
   for (const auto& c : cases) {
     VARIANT src = make_r8(c.in), dst;
@@ -138,9 +194,17 @@ TEST_F(ChangeType, BooleansAreMinusOneOrZero) {
   VariantInit(&dst);
   VARIANT t = make_bool(VARIANT_TRUE), f = make_bool(VARIANT_FALSE);
   // VARIANT_TRUE keeps its bits in every integer type.
-  const struct { VARTYPE vt; long long out; } true_as[] = {
-      {VT_I1, -1}, {VT_UI1, 255}, {VT_I2, -1}, {VT_UI2, 65535},
-      {VT_I4, -1}, {VT_INT, -1},  {VT_UI4, 4294967295LL}, {VT_UINT, 4294967295LL}};
+  const struct {
+    VARTYPE vt;
+    long long out;
+  } true_as[] = {{VT_I1, -1},
+                 {VT_UI1, 255},
+                 {VT_I2, -1},
+                 {VT_UI2, 65535},
+                 {VT_I4, -1},
+                 {VT_INT, -1},
+                 {VT_UI4, 4294967295LL},
+                 {VT_UINT, 4294967295LL}};
   for (const auto& c : true_as) {
     ASSERT_EQ(VariantChangeType(&dst, &t, 0, c.vt), S_OK) << c.vt;
     EXPECT_EQ(integer_of(dst), c.out) << c.vt;
@@ -151,8 +215,8 @@ TEST_F(ChangeType, BooleansAreMinusOneOrZero) {
   EXPECT_EQ(dst.dblVal, -1.0);
 
   // Any nonzero number is VARIANT_TRUE, whatever its bits.
-  const VARIANT to_bool[] = {make_i4(1), make_i4(0x10000), make_i4(-2), make_r8(0.25),
-                             make_r4(-1e-30f), make_ui4(0x80000000u)};
+  const VARIANT to_bool[] = {make_i4(1),    make_i4(0x10000), make_i4(-2),
+                             make_r8(0.25), make_r4(-1e-30f), make_ui4(0x80000000u)};
   for (const VARIANT& src : to_bool) {
     ASSERT_EQ(VariantChangeType(&dst, &src, 0, VT_BOOL), S_OK);
     EXPECT_EQ(dst.vt, VT_BOOL);
@@ -172,13 +236,18 @@ struct Text {
 
 TEST_F(ChangeType, NumbersBecomeDecimalText) {
   const Text cases[] = {
-      {make_i4(-123), 0, "-123"},       {make_i4(INT32_MIN), 0, "-2147483648"},
+      {make_i4(-123), 0, "-123"},
+      {make_i4(INT32_MIN), 0, "-2147483648"},
       {make_ui4(UINT32_MAX), 0, "4294967295"},
-      {make_r8(1.5), 0, "1.5"},         {make_r8(-0.1), 0, "-0.1"},
-      {make_r8(1e20), 0, "1E+20"},      {make_r8(1.0 / 3), 0, "0.333333333333333"},
+      {make_r8(1.5), 0, "1.5"},
+      {make_r8(-0.1), 0, "-0.1"},
+      {make_r8(1e20), 0, "1E+20"},
+      {make_r8(1.0 / 3), 0, "0.333333333333333"},
       {make_r8(123456789012.0), 0, "123456789012"},
-      {make_r4(0.1f), 0, "0.1"},        {make_r4(1.0f / 3), 0, "0.3333333"},
-      {make_bool(VARIANT_TRUE), 0, "-1"}, {make_bool(VARIANT_FALSE), 0, "0"},
+      {make_r4(0.1f), 0, "0.1"},
+      {make_r4(1.0f / 3), 0, "0.3333333"},
+      {make_bool(VARIANT_TRUE), 0, "-1"},
+      {make_bool(VARIANT_FALSE), 0, "0"},
       {make_bool(VARIANT_TRUE), VARIANT_ALPHABOOL, "True"},
       {make_bool(VARIANT_FALSE), VARIANT_ALPHABOOL, "False"},
   };
@@ -201,30 +270,46 @@ struct Parse {
 
 TEST_F(ChangeType, TextIsParsedAsANumber) {
   const Parse cases[] = {
-      {"42", VT_I4, S_OK, 42},             {"  -7 ", VT_I4, S_OK, -7},
-      {"+3", VT_I2, S_OK, 3},              {"1e3", VT_I4, S_OK, 1000},
-      {"2.5", VT_I4, S_OK, 2},             {"3.5", VT_UI1, S_OK, 4},
-      {".5", VT_R8, S_OK, 0.5},            {"5.", VT_R8, S_OK, 5},
-      {"-1.25E-2", VT_R8, S_OK, -0.0125},  {"0.1", VT_R4, S_OK, 0.1f},
-      {"255", VT_UI1, S_OK, 255},          {"256", VT_UI1, DISP_E_OVERFLOW, 0},
-      {"-1", VT_UI4, DISP_E_OVERFLOW, 0},  {"2147483648", VT_I4, DISP_E_OVERFLOW, 0},
+      {"42", VT_I4, S_OK, 42},
+      {"  -7 ", VT_I4, S_OK, -7},
+      {"+3", VT_I2, S_OK, 3},
+      {"1e3", VT_I4, S_OK, 1000},
+      {"2.5", VT_I4, S_OK, 2},
+      {"3.5", VT_UI1, S_OK, 4},
+      {".5", VT_R8, S_OK, 0.5},
+      {"5.", VT_R8, S_OK, 5},
+      {"-1.25E-2", VT_R8, S_OK, -0.0125},
+      {"0.1", VT_R4, S_OK, 0.1f},
+      {"255", VT_UI1, S_OK, 255},
+      {"256", VT_UI1, DISP_E_OVERFLOW, 0},
+      {"-1", VT_UI4, DISP_E_OVERFLOW, 0},
+      {"2147483648", VT_I4, DISP_E_OVERFLOW, 0},
       {"4294967295", VT_UI4, S_OK, 4294967295.0},
-      {"1e400", VT_R8, DISP_E_OVERFLOW, 0}, {"1e-400", VT_R8, S_OK, 0},
+      {"1e400", VT_R8, DISP_E_OVERFLOW, 0},
+      {"1e-400", VT_R8, S_OK, 0},
       {"0.00000000000000000000000000000000000000000000000000000000000000000000000000000000"
        "0000000000000000000000000000000000000000000000000000000000000000000000000000000000"
        "0000000000000000000000000000000000000000000000000000000000000000000000000000000000"
        "0000000000000000000000000000000000000000000000000000000000000000000000000000000001",
        VT_R8, S_OK, 0},
       {"1e39", VT_R4, DISP_E_OVERFLOW, 0},
-      {"0", VT_BOOL, S_OK, VARIANT_FALSE}, {"7", VT_BOOL, S_OK, VARIANT_TRUE},
-      {"True", VT_BOOL, S_OK, VARIANT_TRUE}, {"fALSE", VT_BOOL, S_OK, VARIANT_FALSE},
+      {"0", VT_BOOL, S_OK, VARIANT_FALSE},
+      {"7", VT_BOOL, S_OK, VARIANT_TRUE},
+      {"True", VT_BOOL, S_OK, VARIANT_TRUE},
+      {"fALSE", VT_BOOL, S_OK, VARIANT_FALSE},
       {"True", VT_I4, DISP_E_TYPEMISMATCH, 0},
-      {"", VT_I4, DISP_E_TYPEMISMATCH, 0},    {"   ", VT_I4, DISP_E_TYPEMISMATCH, 0},
-      {"abc", VT_I4, DISP_E_TYPEMISMATCH, 0}, {"12x", VT_I4, DISP_E_TYPEMISMATCH, 0},
-      {"0x10", VT_I4, DISP_E_TYPEMISMATCH, 0}, {"inf", VT_R8, DISP_E_TYPEMISMATCH, 0},
-      {"nan", VT_R8, DISP_E_TYPEMISMATCH, 0},  {"1e", VT_R8, DISP_E_TYPEMISMATCH, 0},
-      {"--1", VT_I4, DISP_E_TYPEMISMATCH, 0},  {".", VT_R8, DISP_E_TYPEMISMATCH, 0},
-      {"1 2", VT_I4, DISP_E_TYPEMISMATCH, 0},  {"yes", VT_BOOL, DISP_E_TYPEMISMATCH, 0},
+      {"", VT_I4, DISP_E_TYPEMISMATCH, 0},
+      {"   ", VT_I4, DISP_E_TYPEMISMATCH, 0},
+      {"abc", VT_I4, DISP_E_TYPEMISMATCH, 0},
+      {"12x", VT_I4, DISP_E_TYPEMISMATCH, 0},
+      {"0x10", VT_I4, DISP_E_TYPEMISMATCH, 0},
+      {"inf", VT_R8, DISP_E_TYPEMISMATCH, 0},
+      {"nan", VT_R8, DISP_E_TYPEMISMATCH, 0},
+      {"1e", VT_R8, DISP_E_TYPEMISMATCH, 0},
+      {"--1", VT_I4, DISP_E_TYPEMISMATCH, 0},
+      {".", VT_R8, DISP_E_TYPEMISMATCH, 0},
+      {"1 2", VT_I4, DISP_E_TYPEMISMATCH, 0},
+      {"yes", VT_BOOL, DISP_E_TYPEMISMATCH, 0},
   };
   for (const Parse& c : cases) {
     TestBstr text(c.text);

@@ -7,7 +7,8 @@
 namespace {
 
 TEST(OleTranslateColor, PlainColorsPassThroughInTheLow24Bits) {
-  for (OLE_COLOR c : {0x00000000u, 0x000000FFu, 0x0000FF00u, 0x00FF0000u, 0x00123456u, 0x00FFFFFFu}) {
+  for (OLE_COLOR c :
+       {0x00000000u, 0x000000FFu, 0x0000FF00u, 0x00FF0000u, 0x00123456u, 0x00FFFFFFu}) {
     COLORREF out = 0xDEADBEEF;
     EXPECT_EQ(OleTranslateColor(c, nullptr, &out), S_OK);
     EXPECT_EQ(out, c);
@@ -15,7 +16,10 @@ TEST(OleTranslateColor, PlainColorsPassThroughInTheLow24Bits) {
 }
 
 TEST(OleTranslateColor, SystemColorsComeFromTheClassicTable) {
-  const struct { DWORD index; COLORREF rgb; } cases[] = {
+  const struct {
+    DWORD index;
+    COLORREF rgb;
+  } cases[] = {
       {5, 0xFFFFFF},   // COLOR_WINDOW
       {8, 0x000000},   // COLOR_WINDOWTEXT
       {15, 0xC8D0D4},  // COLOR_BTNFACE, RGB(212, 208, 200)
@@ -36,8 +40,8 @@ TEST(OleTranslateColor, SystemColorsComeFromTheClassicTable) {
 }
 
 TEST(OleTranslateColor, RejectsBadIndexesAndOtherHighBytesWithoutWriting) {
-  for (OLE_COLOR c : {0x8000001Fu, 0x800000FFu, 0x80010005u, 0x01000005u, 0x02123456u,
-                      0x7F000000u, 0xFF000000u, 0x81000005u}) {
+  for (OLE_COLOR c : {0x8000001Fu, 0x800000FFu, 0x80010005u, 0x01000005u, 0x02123456u, 0x7F000000u,
+                      0xFF000000u, 0x81000005u}) {
     COLORREF out = 0xDEADBEEF;
     EXPECT_EQ(OleTranslateColor(c, nullptr, &out), E_INVALIDARG) << std::hex << c;
     EXPECT_EQ(out, 0xDEADBEEFu);
@@ -58,7 +62,10 @@ std::string text_of(REFGUID g) {
 }
 
 TEST(Guids, InterfaceIdentifiersHaveTheirPublishedValues) {
-  const struct { const IID& iid; const char* text; } cases[] = {
+  const struct {
+    const IID& iid;
+    const char* text;
+  } cases[] = {
       {IID_NULL, "{00000000-0000-0000-0000-000000000000}"},
       {IID_IUnknown, "{00000000-0000-0000-C000-000000000046}"},
       {IID_IDispatch, "{00020400-0000-0000-C000-000000000046}"},
@@ -72,12 +79,14 @@ TEST(Guids, InterfaceIdentifiersHaveTheirPublishedValues) {
 }
 
 TEST(Guids, TextRoundTripsInUpperCase) {
-  const CLSID clsid = {0x834FBEE5, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
+  const CLSID clsid = {
+      0x834FBEE5, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
   EXPECT_EQ(text_of(clsid), "{834FBEE5-D957-11D3-9C50-0060972F00DC}");
   CLSID parsed;
   EXPECT_EQ(CLSIDFromString(u"{834fbee5-d957-11d3-9c50-0060972f00dc}", &parsed), S_OK);
   EXPECT_TRUE(IsEqualCLSID(parsed, clsid));
-  const CLSID high_bits = {0xFFFFFFFF, 0x8000, 0x0001, {0xFF, 0x01, 0x80, 0x7F, 0x10, 0x0A, 0xA0, 0xFE}};
+  const CLSID high_bits = {
+      0xFFFFFFFF, 0x8000, 0x0001, {0xFF, 0x01, 0x80, 0x7F, 0x10, 0x0A, 0xA0, 0xFE}};
   OLECHAR buffer[39];
   ASSERT_EQ(StringFromGUID2(high_bits, buffer, 39), 39);
   EXPECT_EQ(CLSIDFromString(buffer, &parsed), S_OK);
@@ -92,12 +101,12 @@ TEST(Guids, ShortBufferGetsNothing) {
 
 TEST(Guids, MalformedTextIsRejected) {
   const char16_t* bad[] = {
-      u"834FBEE5-D957-11D3-9C50-0060972F00DC",    // no braces
-      u"{834FBEE5-D957-11D3-9C50-0060972F00D}",   // one digit short
-      u"{834FBEE5-D957-11D3-9C50-0060972F00DCC}", // one too many
-      u"{834FBEE5-D957-11D3-9C50+0060972F00DC}",  // wrong separator
-      u"{834FBEG5-D957-11D3-9C50-0060972F00DC}",  // not hex
-      u"ScanMontura.ScanMontura",                 // program identifiers are not looked up
+      u"834FBEE5-D957-11D3-9C50-0060972F00DC",     // no braces
+      u"{834FBEE5-D957-11D3-9C50-0060972F00D}",    // one digit short
+      u"{834FBEE5-D957-11D3-9C50-0060972F00DCC}",  // one too many
+      u"{834FBEE5-D957-11D3-9C50+0060972F00DC}",   // wrong separator
+      u"{834FBEG5-D957-11D3-9C50-0060972F00DC}",   // not hex
+      u"ScanMontura.ScanMontura",                  // program identifiers are not looked up
       u"",
   };
   for (const char16_t* text : bad) {
@@ -141,7 +150,8 @@ TEST(CoInitialize, CountsPerThreadAndKeepsItsModel) {
     std::thread([] {  // another thread starts uninitialised
       EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
       CoUninitialize();
-    }).join();
+    })
+        .join();
     CoUninitialize();
     CoUninitialize();
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);  // balanced: new start

@@ -32,12 +32,16 @@ class ScopedRegistry {
   explicit ScopedRegistry(const std::string& path) : ScopedRegistry(path.c_str()) {}
   explicit ScopedRegistry(const char* path) {
     if (const char* old = std::getenv("JTZCOM_REGISTRY")) old_ = old, had_ = true;
-    if (path) setenv("JTZCOM_REGISTRY", path, 1);
-    else unsetenv("JTZCOM_REGISTRY");
+    if (path)
+      setenv("JTZCOM_REGISTRY", path, 1);
+    else
+      unsetenv("JTZCOM_REGISTRY");
   }
   ~ScopedRegistry() {
-    if (had_) setenv("JTZCOM_REGISTRY", old_.c_str(), 1);
-    else unsetenv("JTZCOM_REGISTRY");
+    if (had_)
+      setenv("JTZCOM_REGISTRY", old_.c_str(), 1);
+    else
+      unsetenv("JTZCOM_REGISTRY");
   }
 
  private:
@@ -116,9 +120,9 @@ TEST(CoCreateInstance, FailuresLeaveANullPointer) {
                              &aggregated),
             CLASS_E_NOAGGREGATION);
   EXPECT_EQ(aggregated, nullptr);
-  EXPECT_EQ(CoCreateInstance(kDefaultRegistryClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                             nullptr),
-            E_POINTER);
+  EXPECT_EQ(
+      CoCreateInstance(kDefaultRegistryClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, nullptr),
+      E_POINTER);
 }
 
 TEST(CoCreateInstance, EnvironmentNamesAnotherRegistry) {
@@ -148,16 +152,17 @@ TEST(CoCreateInstance, ReadsTheRegistryAgainUntilAClassLoads) {
     ScopedRegistry registry(JTZ_TEST_SCRATCH "/no-such-registry");
     EXPECT_EQ(create(kRuntimeRegistryClass, &object), REGDB_E_CLASSNOTREG);  // no file at all
   }
-  ScopedRegistry registry(write_registry("runtime-registry",
-                                         "# comment\n\n" + lower + " no-such-module.so Both\n" +
+  ScopedRegistry registry(
+      write_registry("runtime-registry", "# comment\n\n" + lower + " no-such-module.so Both\n" +
                                              no_entry_point + " " JTZ_TEST_LIBJTZCOM "\n"));
   EXPECT_EQ(create(kRuntimeRegistryClass, &object), CO_E_SERVER_EXEC_FAILURE);
   EXPECT_EQ(object, nullptr);
-  EXPECT_EQ(create(no_entry_point_class, &object), CO_E_SERVER_EXEC_FAILURE);  // no DllGetClassObject
+  EXPECT_EQ(create(no_entry_point_class, &object),
+            CO_E_SERVER_EXEC_FAILURE);  // no DllGetClassObject
 
   // A failed load is not remembered: the fixed registry is read again.
-  write_registry("runtime-registry",
-                 "garbage line\n{6A1E0003} broken.so\n   \t\n  " + lower + "\t" JTZ_TEST_SERVER "  \r\n");
+  write_registry("runtime-registry", "garbage line\n{6A1E0003} broken.so\n   \t\n  " + lower +
+                                         "\t" JTZ_TEST_SERVER "  \r\n");
   ASSERT_EQ(create(kRuntimeRegistryClass, &object), S_OK);
   EXPECT_TRUE(IsEqualCLSID(class_of(object), kRuntimeRegistryClass));
   object->Release();
@@ -217,7 +222,8 @@ TEST(CoCreateInstanceEx, LocalNamesCreateHereAndFillEveryResult) {
     EXPECT_EQ(qi[0].hr, S_OK);
     EXPECT_EQ(qi[1].hr, S_OK);
     ASSERT_NE(qi[1].pItf, nullptr);
-    EXPECT_TRUE(IsEqualCLSID(class_of(static_cast<ITestObject*>(qi[1].pItf)), kDefaultRegistryClass));
+    EXPECT_TRUE(
+        IsEqualCLSID(class_of(static_cast<ITestObject*>(qi[1].pItf)), kDefaultRegistryClass));
     qi[0].pItf->Release();
     qi[1].pItf->Release();
   }
@@ -228,16 +234,18 @@ TEST(CoCreateInstanceEx, ReportsInterfacesThatAreMissing) {
   ScopedRegistry registry(nullptr);
   const LONG live = server().live_objects;
   MULTI_QI some[2] = {{&IID_ITestObject, nullptr, E_FAIL}, {&IID_IDispatch, nullptr, E_FAIL}};
-  EXPECT_EQ(CoCreateInstanceEx(kDefaultRegistryClass, nullptr, CLSCTX_INPROC_SERVER, nullptr, 2, some),
-            CO_S_NOTALLINTERFACES);
+  EXPECT_EQ(
+      CoCreateInstanceEx(kDefaultRegistryClass, nullptr, CLSCTX_INPROC_SERVER, nullptr, 2, some),
+      CO_S_NOTALLINTERFACES);
   EXPECT_EQ(some[0].hr, S_OK);
   EXPECT_EQ(some[1].hr, E_NOINTERFACE);
   EXPECT_EQ(some[1].pItf, nullptr);
   some[0].pItf->Release();
 
   MULTI_QI none[2] = {{&IID_IDispatch, nullptr, E_FAIL}, {&IID_IClassFactory, nullptr, E_FAIL}};
-  EXPECT_EQ(CoCreateInstanceEx(kDefaultRegistryClass, nullptr, CLSCTX_INPROC_SERVER, nullptr, 2, none),
-            E_NOINTERFACE);
+  EXPECT_EQ(
+      CoCreateInstanceEx(kDefaultRegistryClass, nullptr, CLSCTX_INPROC_SERVER, nullptr, 2, none),
+      E_NOINTERFACE);
   EXPECT_EQ(none[0].pItf, nullptr);
   EXPECT_EQ(none[1].hr, E_NOINTERFACE);
   EXPECT_EQ(server().live_objects, live);
@@ -248,8 +256,9 @@ TEST(CoCreateInstanceEx, ReportsInterfacesThatAreMissing) {
             REGDB_E_CLASSNOTREG);
   EXPECT_EQ(qi[0].hr, REGDB_E_CLASSNOTREG);
   EXPECT_EQ(qi[1].hr, REGDB_E_CLASSNOTREG);
-  EXPECT_EQ(CoCreateInstanceEx(kDefaultRegistryClass, nullptr, CLSCTX_INPROC_SERVER, nullptr, 0, qi),
-            E_INVALIDARG);
+  EXPECT_EQ(
+      CoCreateInstanceEx(kDefaultRegistryClass, nullptr, CLSCTX_INPROC_SERVER, nullptr, 0, qi),
+      E_INVALIDARG);
 }
 
 TEST(CoCreateInstanceEx, OtherMachinesAreUnavailableAtOnce) {
@@ -263,8 +272,9 @@ TEST(CoCreateInstanceEx, OtherMachinesAreUnavailableAtOnce) {
     info.pwszName = const_cast<LPWSTR>(reinterpret_cast<const WCHAR*>(name));
     IUnknown* garbage = reinterpret_cast<IUnknown*>(0x1234);
     MULTI_QI qi[2] = {{&IID_IUnknown, garbage, E_FAIL}, {&IID_ITestObject, garbage, E_FAIL}};
-    EXPECT_EQ(CoCreateInstanceEx(kDefaultRegistryClass, nullptr, CLSCTX_REMOTE_SERVER, &info, 2, qi),
-              unavailable);
+    EXPECT_EQ(
+        CoCreateInstanceEx(kDefaultRegistryClass, nullptr, CLSCTX_REMOTE_SERVER, &info, 2, qi),
+        unavailable);
     for (const MULTI_QI& q : qi) {
       EXPECT_EQ(q.hr, unavailable);
       EXPECT_EQ(q.pItf, nullptr);
@@ -345,7 +355,9 @@ TEST(RunningObjectTable, ReleaseDuringRevocationMayUseTheTable) {
   RevokingObject object;
   CountedUnknown helper;
   DWORD token = 0;
-  ASSERT_EQ(RegisterActiveObject(&helper, kOtherActiveClass, ACTIVEOBJECT_STRONG, &object.other_token), S_OK);
+  ASSERT_EQ(
+      RegisterActiveObject(&helper, kOtherActiveClass, ACTIVEOBJECT_STRONG, &object.other_token),
+      S_OK);
   ASSERT_EQ(RegisterActiveObject(&object, kActiveClass, ACTIVEOBJECT_STRONG, &token), S_OK);
   object.Release();  // the table now holds the last reference
   ASSERT_EQ(RevokeActiveObject(token, nullptr), S_OK);

@@ -73,9 +73,14 @@ TEST(DllEntry, EachModuleCallsItsOwnDllMain) {
   ASSERT_EQ(dlclose(a), 0);
 
   ASSERT_EQ(calls.size(), 4u);
-  const struct { const char* module; DWORD reason; HINSTANCE base; } expected[] = {
-      {"a", DLL_PROCESS_ATTACH, base_a}, {"b", DLL_PROCESS_ATTACH, base_b},
-      {"b", DLL_PROCESS_DETACH, base_b}, {"a", DLL_PROCESS_DETACH, base_a}};
+  const struct {
+    const char* module;
+    DWORD reason;
+    HINSTANCE base;
+  } expected[] = {{"a", DLL_PROCESS_ATTACH, base_a},
+                  {"b", DLL_PROCESS_ATTACH, base_b},
+                  {"b", DLL_PROCESS_DETACH, base_b},
+                  {"a", DLL_PROCESS_DETACH, base_a}};
   for (size_t i = 0; i < 4; ++i) {
     EXPECT_EQ(calls[i].module, expected[i].module) << i;
     EXPECT_EQ(calls[i].reason, expected[i].reason) << i;

@@ -15,8 +15,9 @@ bool fits_java_int(const void* p) { return reinterpret_cast<uintptr_t>(p) < (uin
 
 TEST(CoTaskMem, BlocksAreAlignedWritableAndLowOnX8664) {
   std::vector<void*> blocks;
-  for (size_t size : {size_t{0}, size_t{1}, size_t{15}, size_t{16}, size_t{17}, size_t{100},
-                      size_t{4096}, size_t{32768}, size_t{32769}, size_t{1} << 20, size_t{5} << 20}) {
+  for (size_t size :
+       {size_t{0}, size_t{1}, size_t{15}, size_t{16}, size_t{17}, size_t{100}, size_t{4096},
+        size_t{32768}, size_t{32769}, size_t{1} << 20, size_t{5} << 20}) {
     void* p = CoTaskMemAlloc(size);
     ASSERT_NE(p, nullptr) << size;
     EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 16, 0u) << size;

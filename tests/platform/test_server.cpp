@@ -12,7 +12,9 @@ bool is_served(REFCLSID clsid) {
 
 class TestObject : public ITestObject {
  public:
-  explicit TestObject(REFCLSID clsid) : clsid_(clsid) { InterlockedIncrement(&counters.live_objects); }
+  explicit TestObject(REFCLSID clsid) : clsid_(clsid) {
+    InterlockedIncrement(&counters.live_objects);
+  }
   virtual ~TestObject() { InterlockedDecrement(&counters.live_objects); }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
@@ -43,7 +45,9 @@ class TestObject : public ITestObject {
 
 class Factory : public IClassFactory {
  public:
-  explicit Factory(REFCLSID clsid) : clsid_(clsid) { InterlockedIncrement(&counters.live_factories); }
+  explicit Factory(REFCLSID clsid) : clsid_(clsid) {
+    InterlockedIncrement(&counters.live_factories);
+  }
   virtual ~Factory() { InterlockedDecrement(&counters.live_factories); }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
@@ -88,6 +92,7 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
   return hr;
 }
 
-extern "C" __attribute__((visibility("default"))) const TestServerCounters* jtz_test_server_counters() {
+extern "C" __attribute__((visibility("default"))) const TestServerCounters*
+jtz_test_server_counters() {
   return &counters;
 }

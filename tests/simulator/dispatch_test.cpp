@@ -18,7 +18,7 @@ struct Row {
   const char* name;
   DISPID dispid;
   ShapeSet shapes;
-  VARTYPE vt;       // property value, or method result
+  VARTYPE vt;  // property value, or method result
   UINT argCount;
   VARTYPE args[2];  // method parameters, declaration order
 };
@@ -155,8 +155,9 @@ TEST(Members, MalformedCallsAreRefused) {
   EXPECT_EQ(c.Raw(37, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, &r), S_OK);
   EXPECT_EQ(c.Raw(57, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, &r), S_OK);
 
-  EXPECT_EQ(c.disp()->Invoke(57, IID_IDispatch, 0, DISPATCH_PROPERTYGET, &none, &r, nullptr, nullptr),
-            DISP_E_UNKNOWNINTERFACE);
+  EXPECT_EQ(
+      c.disp()->Invoke(57, IID_IDispatch, 0, DISPATCH_PROPERTYGET, &none, &r, nullptr, nullptr),
+      DISP_E_UNKNOWNINTERFACE);
 }
 
 TEST(Members, ArgumentsAreCoercedOrMismatched) {
@@ -220,8 +221,11 @@ TEST(Members, DefaultsThatClientsSee) {
 
 TEST(Members, EnumerationsAreValidatedWithAReason) {
   Component c;
-  struct { DISPID id; LONG high; const char* name; } enums[] = {
-      {3, 5, "BorderStyle"}, {4, 2, "CharCase"}, {7, 1, "DragMode"}, {9, 11, "ImeMode"}};
+  struct {
+    DISPID id;
+    LONG high;
+    const char* name;
+  } enums[] = {{3, 5, "BorderStyle"}, {4, 2, "CharCase"}, {7, 1, "DragMode"}, {9, 11, "ImeMode"}};
   for (auto& e : enums) {
     SCOPED_TRACE(e.name);
     for (LONG v = 0; v <= e.high; ++v) {
@@ -356,7 +360,8 @@ TEST(Module, CanUnloadOnlyWithoutObjects) {
   }
   ASSERT_NE(module, nullptr);
   auto canUnload = reinterpret_cast<HRESULT (*)()>(dlsym(module, "DllCanUnloadNow"));
-  auto getClass = reinterpret_cast<HRESULT (*)(REFCLSID, REFIID, void**)>(dlsym(module, "DllGetClassObject"));
+  auto getClass =
+      reinterpret_cast<HRESULT (*)(REFCLSID, REFIID, void**)>(dlsym(module, "DllGetClassObject"));
   ASSERT_NE(canUnload, nullptr);
   ASSERT_NE(getClass, nullptr);
   EXPECT_EQ(canUnload(), S_OK);

@@ -77,7 +77,11 @@ TEST(Edit, GetSelTextBufCountsTheByteInTheSelection) {
   Component c;
   ASSERT_EQ(c.PutText(kText, "banana"), S_OK);
   Select(c, 1, 5);  // "anana"
-  struct { BYTE b; LONG n; LONG expect; } cases[] = {{'a', 10, 3}, {'a', 2, 1}, {'n', 5, 2}, {'x', 5, 0}, {'a', 0, 0}};
+  struct {
+    BYTE b;
+    LONG n;
+    LONG expect;
+  } cases[] = {{'a', 10, 3}, {'a', 2, 1}, {'n', 5, 2}, {'x', 5, 0}, {'a', 0, 0}};
   for (auto& k : cases) {
     VARIANT args[2] = {I4(k.n), UI1(k.b)};
     Variant r;
@@ -172,7 +176,8 @@ TEST(Edit, CharCaseConvertsTextAndInput) {
   ASSERT_EQ(c.Put(kText, accented.v), S_OK);
   Variant r;
   ASSERT_EQ(c.Get(kText, &r), S_OK);
-  EXPECT_EQ(OleString(r.v.bstrVal, SysStringLen(r.v.bstrVal)), (OleString{0xC9, 0x391, 0x416, 'Z', 0xDF}));
+  EXPECT_EQ(OleString(r.v.bstrVal, SysStringLen(r.v.bstrVal)),
+            (OleString{0xC9, 0x391, 0x416, 'Z', 0xDF}));
 }
 
 TEST(Edit, ReadOnlyRefusesEveryEdit) {
@@ -192,11 +197,13 @@ TEST(Edit, ReadOnlyRefusesEveryEdit) {
       {"setText", [&](EXCEPINFO* ei) { return c.PutText(kText, "new", ei); }},
       {"setSelText", [&](EXCEPINFO* ei) { return c.PutText(kSelText, "new", ei); }},
       {"Clear", [&](EXCEPINFO* ei) { return c.Call(kClear, nullptr, nullptr, 0, ei); }},
-      {"ClearSelection", [&](EXCEPINFO* ei) { return c.Call(kClearSelection, nullptr, nullptr, 0, ei); }},
+      {"ClearSelection",
+       [&](EXCEPINFO* ei) { return c.Call(kClearSelection, nullptr, nullptr, 0, ei); }},
       {"Cut", [&](EXCEPINFO* ei) { return c.Call(kCut, nullptr, nullptr, 0, ei); }},
       {"Paste", [&](EXCEPINFO* ei) { return c.Call(kPaste, nullptr, nullptr, 0, ei); }},
       {"Undo", [&](EXCEPINFO* ei) { return c.Call(kUndo, nullptr, nullptr, 0, ei); }},
-      {"SetSelTextBuf", [&](EXCEPINFO* ei) { return c.Call(kSetSelTextBuf, nullptr, &byte, 1, ei); }},
+      {"SetSelTextBuf",
+       [&](EXCEPINFO* ei) { return c.Call(kSetSelTextBuf, nullptr, &byte, 1, ei); }},
   };
   for (Attempt& a : attempts) {
     SCOPED_TRACE(a.what);

@@ -41,7 +41,8 @@ struct PlainUnknown : IUnknown {
 TEST(ConnectionPoint, FoundOnlyForTheEventInterface) {
   Component c;
   IConnectionPointContainer* cpc = nullptr;
-  ASSERT_EQ(c.disp()->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc)), S_OK);
+  ASSERT_EQ(c.disp()->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc)),
+            S_OK);
   IConnectionPoint* cp = reinterpret_cast<IConnectionPoint*>(1);
   EXPECT_EQ(cpc->FindConnectionPoint(IID_IDispatch, &cp), CONNECT_E_NOCONNECTION);
   EXPECT_EQ(cp, nullptr);
@@ -58,14 +59,16 @@ TEST(ConnectionPoint, FoundOnlyForTheEventInterface) {
   EXPECT_EQ(a, b);
   IUnknown* pointUnk = nullptr;
   ASSERT_EQ(cp->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&pointUnk)), S_OK);
-  EXPECT_EQ(static_cast<void*>(pointUnk), static_cast<void*>(cp)) << "the point has its own identity";
+  EXPECT_EQ(static_cast<void*>(pointUnk), static_cast<void*>(cp))
+      << "the point has its own identity";
 
   IEnumConnections* ec = nullptr;
   IEnumConnectionPoints* ecp = nullptr;
   EXPECT_EQ(cp->EnumConnections(&ec), E_NOTIMPL);
   EXPECT_EQ(cpc->EnumConnectionPoints(&ecp), E_NOTIMPL);
 
-  for (IUnknown* u : {static_cast<IUnknown*>(cp), static_cast<IUnknown*>(cpc), static_cast<IUnknown*>(back), a, b, pointUnk})
+  for (IUnknown* u : {static_cast<IUnknown*>(cp), static_cast<IUnknown*>(cpc),
+                      static_cast<IUnknown*>(back), a, b, pointUnk})
     u->Release();
 }
 
@@ -201,7 +204,8 @@ TEST(Events, TypedKeysGoThroughOnKeyPressByReference) {
   EXPECT_EQ(c.Text(), "xc");
   EXPECT_EQ(sink.Count(kOnKeyPress), 3);
   EXPECT_EQ(sink.Count(kOnChange), 2) << "no change for the swallowed key";
-  EXPECT_EQ(sink.Order(), (std::vector<DISPID>{kOnKeyPress, kOnChange, kOnKeyPress, kOnKeyPress, kOnChange}));
+  EXPECT_EQ(sink.Order(),
+            (std::vector<DISPID>{kOnKeyPress, kOnChange, kOnKeyPress, kOnKeyPress, kOnChange}));
   EXPECT_TRUE(c.GetBool(29)) << "typing modifies";
   EXPECT_EQ(c.GetI4(31), 2) << "caret after the typed text";
 
@@ -287,7 +291,8 @@ TEST(Shutdown, LastReleaseInsideASinkDropsQueuedEvents) {
   CountingSink sink;
   IDispatch* disp = nullptr;
   ASSERT_EQ(CoCreateInstance(kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                             reinterpret_cast<void**>(&disp)), S_OK);
+                             reinterpret_cast<void**>(&disp)),
+            S_OK);
   Latch go;
   sink.OnEach([&](DISPID id, DISPPARAMS*) {
     if (id == kOnChange && sink.Count(kOnChange) == 1) {
@@ -304,7 +309,9 @@ TEST(Shutdown, LastReleaseInsideASinkDropsQueuedEvents) {
     BstrArg text(std::to_string(i).c_str());
     DISPID named = DISPID_PROPERTYPUT;
     DISPPARAMS p{&text.v, &named, 1, 1};
-    ASSERT_EQ(disp->Invoke(DISPID_TEXT, IID_NULL, 0, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr, nullptr), S_OK);
+    ASSERT_EQ(
+        disp->Invoke(DISPID_TEXT, IID_NULL, 0, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr, nullptr),
+        S_OK);
   }
   go.Open();  // from here on the sink holds the only reference
   sink.WaitUntilReleased();
@@ -319,7 +326,8 @@ TEST(Shutdown, ReleaseWithEventsQueuedAndAScanRunning) {
     ASSERT_EQ(c.Put(34, I2(1)), S_OK);
     ASSERT_EQ(c.Put(39, Int(1)), S_OK);
     ASSERT_EQ(c.Call(47), S_OK);
-    for (int i = 0; i < 100; ++i) ASSERT_EQ(c.PutText(DISPID_TEXT, std::to_string(i).c_str()), S_OK);
+    for (int i = 0; i < 100; ++i)
+      ASSERT_EQ(c.PutText(DISPID_TEXT, std::to_string(i).c_str()), S_OK);
     DWORD cookie = 0;
     ASSERT_EQ(advised.point()->Advise(&sink, &cookie), S_OK);  // stays connected to the end
   }

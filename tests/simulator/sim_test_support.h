@@ -21,9 +21,12 @@ namespace simtest {
 
 using OleString = std::basic_string<OLECHAR>;
 
-inline const CLSID kClsid = {0x834FBEE5, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
-inline const IID kIidIScanMontura = {0x834FBEE1, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
-inline const IID kIidEvents = {0x834FBEE3, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
+inline const CLSID kClsid = {
+    0x834FBEE5, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
+inline const IID kIidIScanMontura = {
+    0x834FBEE1, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
+inline const IID kIidEvents = {
+    0x834FBEE3, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
 
 inline OleString Ole(const char* s) {
   OleString out;
@@ -44,7 +47,9 @@ struct Variant {
   Variant(const Variant&) = delete;
   Variant& operator=(const Variant&) = delete;
   VARIANT* operator&() { return &v; }
-  std::string str() const { return v.vt == VT_BSTR ? Narrow(v.bstrVal, SysStringLen(v.bstrVal)) : "<not a BSTR>"; }
+  std::string str() const {
+    return v.vt == VT_BSTR ? Narrow(v.bstrVal, SysStringLen(v.bstrVal)) : "<not a BSTR>";
+  }
 };
 
 struct ExcepInfo {
@@ -56,17 +61,49 @@ struct ExcepInfo {
     SysFreeString(e.bstrHelpFile);
     e = EXCEPINFO{};
   }
-  std::string source() const { return e.bstrSource ? Narrow(e.bstrSource, SysStringLen(e.bstrSource)) : ""; }
+  std::string source() const {
+    return e.bstrSource ? Narrow(e.bstrSource, SysStringLen(e.bstrSource)) : "";
+  }
   std::string description() const {
     return e.bstrDescription ? Narrow(e.bstrDescription, SysStringLen(e.bstrDescription)) : "";
   }
 };
 
-inline VARIANT I4(LONG l) { VARIANT v; VariantInit(&v); v.vt = VT_I4; v.lVal = l; return v; }
-inline VARIANT I2(SHORT s) { VARIANT v; VariantInit(&v); v.vt = VT_I2; v.iVal = s; return v; }
-inline VARIANT Int(INT i) { VARIANT v; VariantInit(&v); v.vt = VT_INT; v.intVal = i; return v; }
-inline VARIANT UI1(BYTE b) { VARIANT v; VariantInit(&v); v.vt = VT_UI1; v.bVal = b; return v; }
-inline VARIANT Bool(bool b) { VARIANT v; VariantInit(&v); v.vt = VT_BOOL; v.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE; return v; }
+inline VARIANT I4(LONG l) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_I4;
+  v.lVal = l;
+  return v;
+}
+inline VARIANT I2(SHORT s) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_I2;
+  v.iVal = s;
+  return v;
+}
+inline VARIANT Int(INT i) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_INT;
+  v.intVal = i;
+  return v;
+}
+inline VARIANT UI1(BYTE b) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_UI1;
+  v.bVal = b;
+  return v;
+}
+inline VARIANT Bool(bool b) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_BOOL;
+  v.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
+  return v;
+}
 
 // Owns a VT_BSTR argument.
 struct BstrArg {
@@ -128,11 +165,35 @@ class Component {
     return Raw(id, DISPATCH_METHOD, &p, result ? result : &ignored, ei);
   }
 
-  LONG GetI4(DISPID id) { Variant r; EXPECT_EQ(Get(id, &r), S_OK); EXPECT_EQ(r.v.vt, VT_I4); return r.v.lVal; }
-  SHORT GetI2(DISPID id) { Variant r; EXPECT_EQ(Get(id, &r), S_OK); EXPECT_EQ(r.v.vt, VT_I2); return r.v.iVal; }
-  bool GetBool(DISPID id) { Variant r; EXPECT_EQ(Get(id, &r), S_OK); EXPECT_EQ(r.v.vt, VT_BOOL); return r.v.boolVal != 0; }
-  float GetR4(DISPID id) { Variant r; EXPECT_EQ(Get(id, &r), S_OK); EXPECT_EQ(r.v.vt, VT_R4); return r.v.fltVal; }
-  std::string GetStr(DISPID id) { Variant r; EXPECT_EQ(Get(id, &r), S_OK); return r.str(); }
+  LONG GetI4(DISPID id) {
+    Variant r;
+    EXPECT_EQ(Get(id, &r), S_OK);
+    EXPECT_EQ(r.v.vt, VT_I4);
+    return r.v.lVal;
+  }
+  SHORT GetI2(DISPID id) {
+    Variant r;
+    EXPECT_EQ(Get(id, &r), S_OK);
+    EXPECT_EQ(r.v.vt, VT_I2);
+    return r.v.iVal;
+  }
+  bool GetBool(DISPID id) {
+    Variant r;
+    EXPECT_EQ(Get(id, &r), S_OK);
+    EXPECT_EQ(r.v.vt, VT_BOOL);
+    return r.v.boolVal != 0;
+  }
+  float GetR4(DISPID id) {
+    Variant r;
+    EXPECT_EQ(Get(id, &r), S_OK);
+    EXPECT_EQ(r.v.vt, VT_R4);
+    return r.v.fltVal;
+  }
+  std::string GetStr(DISPID id) {
+    Variant r;
+    EXPECT_EQ(Get(id, &r), S_OK);
+    return r.str();
+  }
   std::string Text() { return GetStr(DISPID_TEXT); }
 
  private:
@@ -229,7 +290,9 @@ class Advised {
  public:
   Advised(IDispatch* component, IUnknown* sink) {
     IConnectionPointContainer* cpc = nullptr;
-    EXPECT_EQ(component->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc)), S_OK);
+    EXPECT_EQ(
+        component->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc)),
+        S_OK);
     EXPECT_EQ(cpc->FindConnectionPoint(kIidEvents, &cp_), S_OK);
     cpc->Release();
     EXPECT_EQ(cp_->Advise(sink, &cookie_), S_OK);

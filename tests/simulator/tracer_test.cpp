@@ -45,7 +45,8 @@ Outline Decode(float radioIni, const std::string& deltas) {
     minY = std::min(minY, ys.back());
     maxY = std::max(maxY, ys.back());
   }
-  for (int i = 0; i < n; ++i) o.perimeter += std::hypot(xs[(i + 1) % n] - xs[i], ys[(i + 1) % n] - ys[i]);
+  for (int i = 0; i < n; ++i)
+    o.perimeter += std::hypot(xs[(i + 1) % n] - xs[i], ys[(i + 1) % n] - ys[i]);
   o.boxH = maxX - minX;
   o.boxV = maxY - minY;
   return o;
@@ -77,7 +78,12 @@ const Nominal kFrames[] = {
 
 TEST(Tracer, SettingsAreValidated) {
   Component c;
-  struct { DISPID id; VARTYPE vt; std::vector<LONG> good, bad; const char* name; } settings[] = {
+  struct {
+    DISPID id;
+    VARTYPE vt;
+    std::vector<LONG> good, bad;
+    const char* name;
+  } settings[] = {
       {kPuerto, VT_I2, {0, 1, 16}, {-1, 17, 100}, "PuertoComm"},
       {kVelocidad, VT_INT, {1, 10}, {0, 11, -5}, "Velocidad"},
       {kModoScan, VT_I2, {1, 2}, {0, 3}, "ModoScan"},
@@ -153,7 +159,8 @@ TEST(Tracer, EachFrameDecodesToTheMeasuredValues) {
         for (double x : {22.5, -22.5}) {
           double angle = std::atan2(4.0, x);
           if (angle < 0) angle += 2 * kPi;
-          size_t i = static_cast<size_t>(std::lround(angle / (2 * kPi) * o.radii.size())) % o.radii.size();
+          size_t i =
+              static_cast<size_t>(std::lround(angle / (2 * kPi) * o.radii.size())) % o.radii.size();
           EXPECT_GT(o.radii[i] / 100.0, std::hypot(x, 4.0) + 0.7);
         }
       }
@@ -186,7 +193,10 @@ TEST(Tracer, StatusAndTextProgressDuringAScan) {
   CountingSink sink;
   Component c;
   Advised advised(c.disp(), &sink);
-  struct Seen { LONG status; std::string text; };
+  struct Seen {
+    LONG status;
+    std::string text;
+  };
   std::mutex mu;
   std::vector<Seen> seen;
   sink.OnEach([&](DISPID id, DISPPARAMS*) {

@@ -37,8 +37,7 @@ class JvmEnvironment : public ::testing::Environment {
   // and a process may create only one JVM anyway.
 };
 
-[[maybe_unused]] auto* const g_env =
-    ::testing::AddGlobalTestEnvironment(new JvmEnvironment);
+[[maybe_unused]] auto* const g_env = ::testing::AddGlobalTestEnvironment(new JvmEnvironment);
 
 }  // namespace
 

@@ -71,9 +71,9 @@ Object* enum_constant(const char* slashClass, int value) {
 
 Object* new_color(int red, int green, int blue) {
   Object* c = mjvm::Vm::instance().new_object(mjvm::Vm::instance().find("java/awt/Color"));
-  c->set_int("value", static_cast<jint>(0xFF000000u | static_cast<unsigned>(red) << 16 |
-                                        static_cast<unsigned>(green) << 8 |
-                                        static_cast<unsigned>(blue)));
+  c->set_int("value",
+             static_cast<jint>(0xFF000000u | static_cast<unsigned>(red) << 16 |
+                               static_cast<unsigned>(green) << 8 | static_cast<unsigned>(blue)));
   return c;
 }
 
@@ -88,8 +88,8 @@ void define_classes(mjvm::Vm& vm) {
         "java/lang/IllegalArgumentException", "java/lang/StringIndexOutOfBoundsException",
         "java/lang/ArrayIndexOutOfBoundsException"})
     vm.define(name, "java/lang/RuntimeException");
-  for (const char* name :
-       {"java/lang/NoSuchMethodError", "java/lang/NoSuchFieldError", "java/lang/NoClassDefFoundError"})
+  for (const char* name : {"java/lang/NoSuchMethodError", "java/lang/NoSuchFieldError",
+                           "java/lang/NoClassDefFoundError"})
     vm.define(name, "java/lang/Error");
 
   vm.define("java/lang/Integer", "java/lang/Object")
@@ -113,14 +113,16 @@ void define_classes(mjvm::Vm& vm) {
                     return Void();
                   }
                 }
-                c.self->set_int("value",
-                                static_cast<jint>(0xFF000000u | static_cast<unsigned>(c.args[0].i) << 16 |
-                                                  static_cast<unsigned>(c.args[1].i) << 8 |
-                                                  static_cast<unsigned>(c.args[2].i)));
+                c.self->set_int(
+                    "value",
+                    static_cast<jint>(0xFF000000u | static_cast<unsigned>(c.args[0].i) << 16 |
+                                      static_cast<unsigned>(c.args[1].i) << 8 |
+                                      static_cast<unsigned>(c.args[2].i)));
                 return Void();
               })
       .method("getRed", "()I", [](Call& c) { return Int((c.self->get_int("value") >> 16) & 0xFF); })
-      .method("getGreen", "()I", [](Call& c) { return Int((c.self->get_int("value") >> 8) & 0xFF); })
+      .method("getGreen", "()I",
+              [](Call& c) { return Int((c.self->get_int("value") >> 8) & 0xFF); })
       .method("getBlue", "()I", [](Call& c) { return Int(c.self->get_int("value") & 0xFF); });
 
   // The runtime's classes.
@@ -147,8 +149,8 @@ void define_classes(mjvm::Vm& vm) {
               [](Call& c) {
                 mjvm::Vm& v = mjvm::Vm::instance();
                 const Object* args = c.obj(2);
-                std::string what = "server-side " + v.utf8(c.obj(0)) + ' ' + v.utf8(c.obj(1)) + ' ' +
-                                   std::to_string(args ? args->elements.size() : 0);
+                std::string what = "server-side " + v.utf8(c.obj(0)) + ' ' + v.utf8(c.obj(1)) +
+                                   ' ' + std::to_string(args ? args->elements.size() : 0);
                 if (args)
                   for (const Object* a : args->elements) what += ' ' + key_text(a);
                 recorder().add(what);
@@ -193,13 +195,12 @@ void define_classes(mjvm::Vm& vm) {
                 recorder().add("JComOnEventError " + v.utf8(c.obj(0)) + ' ' + v.utf8(c.obj(1)));
                 return Void();
               })
-      .method("JComOnEventException", "(Ljava/lang/String;Ljava/lang/Throwable;)V",
-              [](Call& c) {
-                const Object* t = c.obj(1);
-                recorder().add("JComOnEventException " + mjvm::Vm::instance().utf8(c.obj(0)) + ' ' +
-                               (t ? t->cls->name : std::string("null")));
-                return Void();
-              });
+      .method("JComOnEventException", "(Ljava/lang/String;Ljava/lang/Throwable;)V", [](Call& c) {
+        const Object* t = c.obj(1);
+        recorder().add("JComOnEventException " + mjvm::Vm::instance().utf8(c.obj(0)) + ' ' +
+                       (t ? t->cls->name : std::string("null")));
+        return Void();
+      });
 }
 
 }  // namespace wh

@@ -327,7 +327,7 @@ void JNICALL DeleteLocalRef(JNIEnv* env, jobject ref) {
 jboolean JNICALL IsSameObject(JNIEnv* env, jobject a, jobject b) {
   Enter e(env, "IsSameObject");
   return vm().deref(env, a, "IsSameObject") == vm().deref(env, b, "IsSameObject") ? JNI_TRUE
-                                                                                 : JNI_FALSE;
+                                                                                  : JNI_FALSE;
 }
 
 jobject JNICALL NewLocalRef(JNIEnv* env, jobject ref) {
@@ -619,8 +619,8 @@ void JNICALL ReleaseStringUTFChars(JNIEnv* env, jstring str, const char* chars) 
 void JNICALL GetStringRegion(JNIEnv* env, jstring str, jsize start, jsize len, jchar* buf) {
   Enter e(env, "GetStringRegion");
   Object* s = string_of(env, str, "GetStringRegion");
-  if (!s || !in_bounds(e.env(), s->chars.size(), start, len,
-                       "java/lang/StringIndexOutOfBoundsException"))
+  if (!s ||
+      !in_bounds(e.env(), s->chars.size(), start, len, "java/lang/StringIndexOutOfBoundsException"))
     return;
   std::memcpy(buf, s->chars.data() + start, static_cast<size_t>(len) * sizeof(jchar));
 }
@@ -647,8 +647,8 @@ jobjectArray JNICALL NewObjectArray(JNIEnv* env, jsize len, jclass element, jobj
 jobject JNICALL GetObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index) {
   Enter e(env, "GetObjectArrayElement");
   Object* a = array_of(env, array, "GetObjectArrayElement");
-  if (!a || !in_bounds(e.env(), a->elements.size(), index, 1,
-                       "java/lang/ArrayIndexOutOfBoundsException"))
+  if (!a ||
+      !in_bounds(e.env(), a->elements.size(), index, 1, "java/lang/ArrayIndexOutOfBoundsException"))
     return nullptr;
   Object* o = a->elements[static_cast<size_t>(index)];
   return o ? vm().local(env, o) : nullptr;
@@ -657,8 +657,8 @@ jobject JNICALL GetObjectArrayElement(JNIEnv* env, jobjectArray array, jsize ind
 void JNICALL SetObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index, jobject value) {
   Enter e(env, "SetObjectArrayElement");
   Object* a = array_of(env, array, "SetObjectArrayElement");
-  if (!a || !in_bounds(e.env(), a->elements.size(), index, 1,
-                       "java/lang/ArrayIndexOutOfBoundsException"))
+  if (!a ||
+      !in_bounds(e.env(), a->elements.size(), index, 1, "java/lang/ArrayIndexOutOfBoundsException"))
     return;
   a->elements[static_cast<size_t>(index)] = vm().deref(env, value, "SetObjectArrayElement");
 }
@@ -671,12 +671,11 @@ jbyteArray JNICALL NewByteArray(JNIEnv* env, jsize len) {
   return static_cast<jbyteArray>(vm().local(env, a));
 }
 
-void JNICALL GetByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize len,
-                                jbyte* buf) {
+void JNICALL GetByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize len, jbyte* buf) {
   Enter e(env, "GetByteArrayRegion");
   Object* a = array_of(env, array, "GetByteArrayRegion");
-  if (!a || !in_bounds(e.env(), a->bytes.size(), start, len,
-                       "java/lang/ArrayIndexOutOfBoundsException"))
+  if (!a ||
+      !in_bounds(e.env(), a->bytes.size(), start, len, "java/lang/ArrayIndexOutOfBoundsException"))
     return;
   std::memcpy(buf, a->bytes.data() + start, static_cast<size_t>(len));
 }
@@ -685,8 +684,8 @@ void JNICALL SetByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsiz
                                 const jbyte* buf) {
   Enter e(env, "SetByteArrayRegion");
   Object* a = array_of(env, array, "SetByteArrayRegion");
-  if (!a || !in_bounds(e.env(), a->bytes.size(), start, len,
-                       "java/lang/ArrayIndexOutOfBoundsException"))
+  if (!a ||
+      !in_bounds(e.env(), a->bytes.size(), start, len, "java/lang/ArrayIndexOutOfBoundsException"))
     return;
   std::memcpy(a->bytes.data() + start, buf, static_cast<size_t>(len));
 }
@@ -724,9 +723,7 @@ jint attach(void** penv, bool daemon) {
 }
 
 jint JNICALL AttachCurrentThread(JavaVM*, void** penv, void*) { return attach(penv, false); }
-jint JNICALL AttachCurrentThreadAsDaemon(JavaVM*, void** penv, void*) {
-  return attach(penv, true);
-}
+jint JNICALL AttachCurrentThreadAsDaemon(JavaVM*, void** penv, void*) { return attach(penv, true); }
 
 jint JNICALL DetachCurrentThread(JavaVM*) {
   std::lock_guard<std::recursive_mutex> hold(vm().lock());
@@ -757,9 +754,10 @@ jint JNICALL GetEnv(JavaVM*, void** penv, jint version) {
 
 // A JNI function the host does not provide: the run cannot go on.
 void unimplemented(size_t slot) {
-  std::printf("FAIL the bridge called JNI function %u (the index in JNINativeInterface_, "
-              "GetVersion being 4), which the test host lacks\n",
-              static_cast<unsigned>(slot));
+  std::printf(
+      "FAIL the bridge called JNI function %u (the index in JNINativeInterface_, "
+      "GetVersion being 4), which the test host lacks\n",
+      static_cast<unsigned>(slot));
   std::fflush(stdout);
   std::_Exit(3);
 }

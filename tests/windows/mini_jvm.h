@@ -80,13 +80,13 @@ struct Class {
 
 struct Object {
   Class* cls = nullptr;
-  std::map<const Field*, jint> ints;         // int fields
-  std::map<const Field*, Object*> objects;   // reference fields
-  std::u16string chars;           // java/lang/String
-  std::vector<jbyte> bytes;       // byte[]
-  std::vector<Object*> elements;  // Object[]
-  Class* mirrorOf = nullptr;      // java/lang/Class
-  std::string message;            // java/lang/Throwable
+  std::map<const Field*, jint> ints;        // int fields
+  std::map<const Field*, Object*> objects;  // reference fields
+  std::u16string chars;                     // java/lang/String
+  std::vector<jbyte> bytes;                 // byte[]
+  std::vector<Object*> elements;            // Object[]
+  Class* mirrorOf = nullptr;                // java/lang/Class
+  std::string message;                      // java/lang/Throwable
 
   jint get_int(const char* fieldName) const;
   void set_int(const char* fieldName, jint v);
@@ -109,7 +109,7 @@ struct Accounts {
   long attaches = 0;          // AttachCurrentThread(AsDaemon) of new threads
   long daemonAttaches = 0;
   long detaches = 0;
-  long threadsAttached = 0;   // attached now, the main thread not counted
+  long threadsAttached = 0;  // attached now, the main thread not counted
 };
 
 class Vm {

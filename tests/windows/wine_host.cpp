@@ -155,7 +155,9 @@ Object* new_instance(const char* slashClass) {
   return Vm::instance().new_object(Vm::instance().find(slashClass));
 }
 
-jstring jstr(const std::u16string& s) { return static_cast<jstring>(ref(Vm::instance().new_string(s))); }
+jstring jstr(const std::u16string& s) {
+  return static_cast<jstring>(ref(Vm::instance().new_string(s)));
+}
 
 std::u16string chars(jobject s) {
   Object* o = deref(s);
@@ -228,7 +230,8 @@ std::wstring folder_of_program() {
 
 const char kIidText[] = "{834FBEE1-D957-11D3-9C50-0060972F00DC}";
 const char kClsidText[] = "{834FBEE5-D957-11D3-9C50-0060972F00DC}";
-const IID kIidIScanMontura = {0x834FBEE1, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
+const IID kIidIScanMontura = {
+    0x834FBEE1, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
 
 // ---- 1. the libraries under the real loader ----
 
@@ -359,19 +362,17 @@ bool create_and_bind(Wrappers& w) {
             GetModuleHandleW(L"ScanMonturaSim.dll") != nullptr &&
             journal_of("ezjcomCreateInstance") ==
                 std::vector<std::string>{std::string("ezjcomCreateInstance ") + kClsidText},
-        "__JComCreateObject creates the registered component through CoCreateInstance",
-        exception);
+        "__JComCreateObject creates the registered component through CoCreateInstance", exception);
   if (!g_sim) return false;
 
   // What regsvr32 wrote: the module as the class's in-process server, both models.
   wchar_t server[MAX_PATH] = L"", model[32] = L"", loaded[MAX_PATH] = L"";
   DWORD server_size = sizeof server, model_size = sizeof model;
   const wchar_t key[] = L"CLSID\\{834FBEE5-D957-11D3-9C50-0060972F00DC}\\InprocServer32";
-  const bool registered =
-      RegGetValueW(HKEY_CLASSES_ROOT, key, nullptr, RRF_RT_REG_SZ, nullptr, server, &server_size) ==
-          ERROR_SUCCESS &&
-      RegGetValueW(HKEY_CLASSES_ROOT, key, L"ThreadingModel", RRF_RT_REG_SZ, nullptr, model,
-                   &model_size) == ERROR_SUCCESS;
+  const bool registered = RegGetValueW(HKEY_CLASSES_ROOT, key, nullptr, RRF_RT_REG_SZ, nullptr,
+                                       server, &server_size) == ERROR_SUCCESS &&
+                          RegGetValueW(HKEY_CLASSES_ROOT, key, L"ThreadingModel", RRF_RT_REG_SZ,
+                                       nullptr, model, &model_size) == ERROR_SUCCESS;
   GetModuleFileNameW(GetModuleHandleW(L"ScanMonturaSim.dll"), loaded, MAX_PATH);
   check(registered && lstrcmpiW(server, loaded) == 0 && std::wstring(model) == L"Both",
         "DllRegisterServer: InprocServer32 is the loaded module, ThreadingModel Both");
@@ -379,8 +380,7 @@ bool create_and_bind(Wrappers& w) {
   w.active = ref(new_instance("puente/ScanMontura"));
   const jboolean found = native<jboolean>("Java_puente_ScanMontura__1_1JComCreateObject__ZZ",
                                           w.active, jboolean{1}, jboolean{0});
-  check(found && take_exception().empty() &&
-            pointer<IUnknown>(deref(w.active), "comId") == unknown,
+  check(found && take_exception().empty() && pointer<IUnknown>(deref(w.active), "comId") == unknown,
         "__JComCreateObject(true, false) finds it in the running object table");
   jobject attached = ref(new_instance("puente/ScanMontura"));
   const jboolean either = native<jboolean>("Java_puente_ScanMontura__1_1JComCreateObject__ZZ",
@@ -392,20 +392,20 @@ bool create_and_bind(Wrappers& w) {
   deref(attached)->set_int("comId", 0);
 
   w.device = ref(new_instance("puente/IScanMontura"));
-  const jboolean bound = native<jboolean>(
-      "Java_puente_IScanMontura__1_1JComLoad__Lezjcom_JComObject_2Z", w.device, w.component,
-      jboolean{0});
+  const jboolean bound =
+      native<jboolean>("Java_puente_IScanMontura__1_1JComLoad__Lezjcom_JComObject_2Z", w.device,
+                       w.component, jboolean{0});
   check(bound && take_exception().empty() && deref(w.device)->get_int("comId") != 0,
         "IScanMontura.__JComLoad binds the IScanMontura interface");
 
   w.events = ref(new_instance("puente/IScanMonturaEvents"));
-  const jboolean strict = native<jboolean>(
-      "Java_puente_IScanMonturaEvents__1_1JComLoad__Lezjcom_JComObject_2Z", w.events, w.component,
-      jboolean{0});
+  const jboolean strict =
+      native<jboolean>("Java_puente_IScanMonturaEvents__1_1JComLoad__Lezjcom_JComObject_2Z",
+                       w.events, w.component, jboolean{0});
   const std::string strict_exception = take_exception();
-  const jboolean fallback = native<jboolean>(
-      "Java_puente_IScanMonturaEvents__1_1JComLoad__Lezjcom_JComObject_2Z", w.events, w.component,
-      jboolean{1});
+  const jboolean fallback =
+      native<jboolean>("Java_puente_IScanMonturaEvents__1_1JComLoad__Lezjcom_JComObject_2Z",
+                       w.events, w.component, jboolean{1});
   check(!strict && strict_exception.empty() && fallback && deref(w.events)->get_int("comId") != 0,
         "IScanMonturaEvents.__JComLoad: false without IDispatch fallback, bound with it",
         strict_exception);
@@ -417,9 +417,10 @@ bool create_and_bind(Wrappers& w) {
 void round_trips(jobject dev) {
   // Colours first: the component starts with the system colour "window".
   Object* white = deref(member<jobject>("getColor", dev));
-  check(white && white->get_int("value") == static_cast<jint>(0xFFFFFFFF) && take_exception().empty(),
-        "getColor: system colour 0x80000005 through OleTranslateColor is COLOR_WINDOW (0xFFFFFF)",
-        white ? hex(static_cast<unsigned long>(white->get_int("value"))) : "null");
+  check(
+      white && white->get_int("value") == static_cast<jint>(0xFFFFFFFF) && take_exception().empty(),
+      "getColor: system colour 0x80000005 through OleTranslateColor is COLOR_WINDOW (0xFFFFFF)",
+      white ? hex(static_cast<unsigned long>(white->get_int("value"))) : "null");
   member<void>("setColor__Ljava_awt_Color_2", dev, ref(wh::new_color(0x12, 0x34, 0x56)));
   const SimCallRecord put = last_call();
   Object* back = deref(member<jobject>("getColor", dev));
@@ -484,7 +485,8 @@ void round_trips(jobject dev) {
   }
   member<void>("setCursor__S", dev, jshort{0});
   member<void>("setMaxLength__I", dev, jint{2147483647});
-  const bool ints = last_call().args[0].vt == VT_I4 && member<jint>("getMaxLength", dev) == 2147483647;
+  const bool ints =
+      last_call().args[0].vt == VT_I4 && member<jint>("getMaxLength", dev) == 2147483647;
   member<void>("setMaxLength__I", dev, jint{0});
   check(shorts && ints, "shorts as VT_I2 (-32768..32767), ints as VT_I4 (2147483647)");
 
@@ -535,7 +537,8 @@ void round_trips(jobject dev) {
                ref(wh::enum_constant("puente/TxFormBorderStyle", 3)));
   const SimCallRecord style = last_call();
   Object* back_style = deref(member<jobject>("getBorderStyle", dev));
-  member<void>("setImeMode__Lpuente_TxImeMode_2", dev, ref(wh::enum_constant("puente/TxImeMode", 11)));
+  member<void>("setImeMode__Lpuente_TxImeMode_2", dev,
+               ref(wh::enum_constant("puente/TxImeMode", 11)));
   Object* back_ime = deref(member<jobject>("getImeMode", dev));
   VariantInit(&v);
   v.vt = VT_I4;
@@ -557,11 +560,11 @@ void round_trips(jobject dev) {
 void failures(jobject dev) {
   member<void>("setVelocidad__I", dev, jint{99});
   Object* e = take_throwable();
-  const bool range = e && e->cls->name == "ezjcom/JComException" &&
-                     static_cast<unsigned long>(e->get_int("hResult")) == 0x80070057ul &&
-                     Vm::instance().utf8(e->get_obj("description")) ==
-                         "Velocidad: 99 is out of range (1 to 10)" &&
-                     Vm::instance().utf8(e->get_obj("comSource")) == "ScanMontura";
+  const bool range =
+      e && e->cls->name == "ezjcom/JComException" &&
+      static_cast<unsigned long>(e->get_int("hResult")) == 0x80070057ul &&
+      Vm::instance().utf8(e->get_obj("description")) == "Velocidad: 99 is out of range (1 to 10)" &&
+      Vm::instance().utf8(e->get_obj("comSource")) == "ScanMontura";
   check(range,
         "a refused put raises ezjcom/JComException with E_INVALIDARG, the source and description",
         e ? e->cls->name + " " + hex(static_cast<unsigned long>(e->get_int("hResult"))) + " " +
@@ -626,9 +629,10 @@ void events(const Wrappers& w) {
   wait_idle();
   const std::vector<std::string> typed = deliveries();
   const std::vector<std::string> expected = {
-      "OnKeyPress 97", "OnChange", "OnKeyPress 98", "OnChange", "OnKeyPress 35",
-      "JComOnEventException OnKeyPress java/lang/IllegalStateException", "OnChange",
-      "OnKeyPress 120"};
+      "OnKeyPress 97", "OnChange",
+      "OnKeyPress 98", "OnChange",
+      "OnKeyPress 35", "JComOnEventException OnKeyPress java/lang/IllegalStateException",
+      "OnChange",      "OnKeyPress 120"};
   const std::u16string text = chars(member<jstring>("getText", w.device));
   check(typed == expected && text == u"AB#",
         "OnKeyPress by reference: keys changed and swallowed by the listener reach the control; "
@@ -643,8 +647,8 @@ void events(const Wrappers& w) {
   g_sim->FireBurst(2, 4, 25, &delivered);
   const std::vector<std::string> burst = deliveries();
   const bool all_clicks =
-      burst.size() == 100 && std::all_of(burst.begin(), burst.end(),
-                                         [](const std::string& d) { return d == "OnClick"; });
+      burst.size() == 100 &&
+      std::all_of(burst.begin(), burst.end(), [](const std::string& d) { return d == "OnClick"; });
   check(delivered == 100 && all_clicks && journal_of("ezjcomInitThread").size() >= registered + 4 &&
             vm.accounts().daemonAttaches >= attaches + 4,
         "100 events from 4 threads at once: all delivered, each thread registered and attached",
@@ -667,14 +671,15 @@ void events(const Wrappers& w) {
   Object* remote = pair && pair->elements.size() == 2 ? pair->elements[0] : nullptr;
   Object* boxed = pair && pair->elements.size() == 2 ? pair->elements[1] : nullptr;
   const jint remote_cookie = boxed ? boxed->get_int("value") : 0;
-  check(remote && remote->cls->name == "ezjcom/JComEventListener" && remote->get_int("eventId") != 0 &&
-            boxed && boxed->cls->name == "java/lang/Integer" && remote_cookie != 0 &&
-            remote_cookie != cookie && take_exception().empty(),
+  check(remote && remote->cls->name == "ezjcom/JComEventListener" &&
+            remote->get_int("eventId") != 0 && boxed && boxed->cls->name == "java/lang/Integer" &&
+            remote_cookie != 0 && remote_cookie != cookie && take_exception().empty(),
         "__RemoteEventAdd returns [JComEventListener with a sink, Integer cookie]");
   g_sim->Click();
   wait_idle();
   const std::vector<std::string> both = deliveries();
-  check(both == std::vector<std::string>{"OnClick", "server-side puente.IScanMonturaEvents OnClick 0"},
+  check(both ==
+            std::vector<std::string>{"OnClick", "server-side puente.IScanMonturaEvents OnClick 0"},
         "server-side delivery: OnServerSideEvent (cdecl, variadic) reaches __JComServerSideEvent",
         joined(both));
 

@@ -154,12 +154,35 @@ JTZCOM_API const IID IID_IEnumConnections;
 
 // ---- Automation data ----
 enum VARENUM : unsigned short {
-  VT_EMPTY = 0, VT_NULL = 1, VT_I2 = 2, VT_I4 = 3, VT_R4 = 4, VT_R8 = 5, VT_CY = 6,
-  VT_DATE = 7, VT_BSTR = 8, VT_DISPATCH = 9, VT_ERROR = 10, VT_BOOL = 11,
-  VT_VARIANT = 12, VT_UNKNOWN = 13, VT_DECIMAL = 14, VT_I1 = 16, VT_UI1 = 17,
-  VT_UI2 = 18, VT_UI4 = 19, VT_I8 = 20, VT_UI8 = 21, VT_INT = 22, VT_UINT = 23,
-  VT_VOID = 24, VT_HRESULT = 25, VT_ARRAY = 0x2000, VT_BYREF = 0x4000,
-  VT_RESERVED = 0x8000, VT_TYPEMASK = 0x0FFF
+  VT_EMPTY = 0,
+  VT_NULL = 1,
+  VT_I2 = 2,
+  VT_I4 = 3,
+  VT_R4 = 4,
+  VT_R8 = 5,
+  VT_CY = 6,
+  VT_DATE = 7,
+  VT_BSTR = 8,
+  VT_DISPATCH = 9,
+  VT_ERROR = 10,
+  VT_BOOL = 11,
+  VT_VARIANT = 12,
+  VT_UNKNOWN = 13,
+  VT_DECIMAL = 14,
+  VT_I1 = 16,
+  VT_UI1 = 17,
+  VT_UI2 = 18,
+  VT_UI4 = 19,
+  VT_I8 = 20,
+  VT_UI8 = 21,
+  VT_INT = 22,
+  VT_UINT = 23,
+  VT_VOID = 24,
+  VT_HRESULT = 25,
+  VT_ARRAY = 0x2000,
+  VT_BYREF = 0x4000,
+  VT_RESERVED = 0x8000,
+  VT_TYPEMASK = 0x0FFF
 };
 
 #define VARIANT_TRUE ((VARIANT_BOOL)-1)
@@ -285,10 +308,9 @@ struct IDispatch : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames,
                                                   LCID lcid, DISPID* rgDispId) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid,
-                                           WORD wFlags, DISPPARAMS* pDispParams,
-                                           VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                                           UINT* puArgErr) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                                           DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                                           EXCEPINFO* pExcepInfo, UINT* puArgErr) = 0;
 };
 typedef IDispatch* LPDISPATCH;
 
@@ -313,8 +335,8 @@ struct IEnumConnections : IUnknown {
 
 struct IConnectionPoint : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* pIID) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(
-      IConnectionPointContainer** ppCPC) = 0;
+  virtual HRESULT STDMETHODCALLTYPE
+  GetConnectionPointContainer(IConnectionPointContainer** ppCPC) = 0;
   virtual HRESULT STDMETHODCALLTYPE Advise(IUnknown* pUnkSink, DWORD* pdwCookie) = 0;
   virtual HRESULT STDMETHODCALLTYPE Unadvise(DWORD dwCookie) = 0;
   virtual HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** ppEnum) = 0;
@@ -330,8 +352,7 @@ struct IEnumConnectionPoints : IUnknown {
 
 struct IConnectionPointContainer : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** ppEnum) = 0;
-  virtual HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid,
-                                                        IConnectionPoint** ppCP) = 0;
+  virtual HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) = 0;
 };
 
 // ---- Creation ----
@@ -414,8 +435,7 @@ JTZCOM_API void CoUninitialize();
 JTZCOM_API HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext,
                                     REFIID riid, LPVOID* ppv);
 JTZCOM_API HRESULT CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWORD dwClsCtx,
-                                      COSERVERINFO* pServerInfo, DWORD dwCount,
-                                      MULTI_QI* pResults);
+                                      COSERVERINFO* pServerInfo, DWORD dwCount, MULTI_QI* pResults);
 JTZCOM_API HRESULT GetActiveObject(REFCLSID rclsid, void* pvReserved, IUnknown** ppunk);
 JTZCOM_API HRESULT RegisterActiveObject(IUnknown* punk, REFCLSID rclsid, DWORD dwFlags,
                                         DWORD* pdwRegister);
