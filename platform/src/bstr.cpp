@@ -52,3 +52,9 @@ JTZCOM_API void SysFreeString(BSTR bstr) {
 }
 
 JTZCOM_API long jtzcom_live_bstrs() { return live_bstrs.load(std::memory_order_relaxed); }
+
+// Not yet implemented.
+JTZCOM_API BSTR SysAllocStringByteLen(LPCSTR, UINT) { return nullptr; }
+JTZCOM_API INT SysReAllocString(BSTR*, const OLECHAR*) { return FALSE; }
+JTZCOM_API INT SysReAllocStringLen(BSTR*, const OLECHAR*, UINT) { return FALSE; }
+JTZCOM_API UINT SysStringByteLen(BSTR) { return 0; }

@@ -386,3 +386,9 @@ JTZCOM_API HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pv
   *pvargDest = result;
   return S_OK;
 }
+
+// Not yet implemented.
+JTZCOM_API HRESULT VariantCopyInd(VARIANT*, const VARIANTARG*) { return E_NOTIMPL; }
+JTZCOM_API HRESULT VariantChangeTypeEx(VARIANTARG*, const VARIANTARG*, LCID, USHORT, VARTYPE) {
+  return E_NOTIMPL;
+}

@@ -41,6 +41,7 @@ typedef void* HMODULE;
 typedef void* HPALETTE;
 typedef char16_t WCHAR;
 typedef WCHAR OLECHAR;
+typedef const char* LPCSTR;
 typedef OLECHAR* LPOLESTR;
 typedef const OLECHAR* LPCOLESTR;
 typedef const WCHAR* LPCWSTR;
@@ -179,6 +180,9 @@ enum VARENUM : unsigned short {
   VT_UINT = 23,
   VT_VOID = 24,
   VT_HRESULT = 25,
+  VT_RECORD = 36,
+  VT_CLSID = 72,
+  VT_VECTOR = 0x1000,
   VT_ARRAY = 0x2000,
   VT_BYREF = 0x4000,
   VT_RESERVED = 0x8000,
@@ -191,6 +195,7 @@ enum VARENUM : unsigned short {
 struct IUnknown;
 struct IDispatch;
 struct tagVARIANT;
+struct SAFEARRAY;  // only as a type: no SAFEARRAYs exist here
 
 struct tagDEC {
   USHORT wReserved;
@@ -221,6 +226,7 @@ struct tagVARIANT {
         BSTR bstrVal;
         IUnknown* punkVal;
         IDispatch* pdispVal;
+        SAFEARRAY* parray;
         BYTE* pbVal;
         SHORT* piVal;
         LONG* plVal;
@@ -228,6 +234,10 @@ struct tagVARIANT {
         DOUBLE* pdblVal;
         VARIANT_BOOL* pboolVal;
         BSTR* pbstrVal;
+        IUnknown** ppunkVal;
+        IDispatch** ppdispVal;
+        SAFEARRAY** pparray;
+        DECIMAL* pdecVal;
         tagVARIANT* pvarVal;
         PVOID byref;
         CHAR cVal;
@@ -288,6 +298,8 @@ typedef tagEXCEPINFO EXCEPINFO;
 
 #define VARIANT_NOVALUEPROP 0x01
 #define VARIANT_ALPHABOOL 0x02
+#define VARIANT_NOUSEROVERRIDE 0x04
+#define VARIANT_LOCALBOOL 0x10
 
 // ---- Interfaces (vtable order as published) ----
 struct ITypeInfo;
@@ -406,14 +418,21 @@ struct MULTI_QI {
 // ---- Functions ----
 JTZCOM_API BSTR SysAllocString(const OLECHAR* psz);
 JTZCOM_API BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui);
+JTZCOM_API BSTR SysAllocStringByteLen(LPCSTR psz, UINT len);
+JTZCOM_API INT SysReAllocString(BSTR* pbstr, const OLECHAR* psz);
+JTZCOM_API INT SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len);
 JTZCOM_API UINT SysStringLen(BSTR bstr);
+JTZCOM_API UINT SysStringByteLen(BSTR bstr);
 JTZCOM_API void SysFreeString(BSTR bstr);
 
 JTZCOM_API void VariantInit(VARIANTARG* pvarg);
 JTZCOM_API HRESULT VariantClear(VARIANTARG* pvarg);
 JTZCOM_API HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
+JTZCOM_API HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc);
 JTZCOM_API HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc,
                                      USHORT wFlags, VARTYPE vt);
+JTZCOM_API HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID lcid,
+                                       USHORT wFlags, VARTYPE vt);
 
 JTZCOM_API HRESULT OleTranslateColor(OLE_COLOR clr, HPALETTE hpal, COLORREF* lpcolorref);
 
