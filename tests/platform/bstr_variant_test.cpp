@@ -128,9 +128,9 @@ TEST_F(Variant, ClearLeavesWhatAReferencePointsAt) {
 }
 
 TEST_F(Variant, ClearRejectsTypesThatCannotBeInAVariant) {
-  for (VARTYPE vt :
-       {VARTYPE(15), VARTYPE(VT_VOID), VARTYPE(VT_HRESULT), VARTYPE(0x0FFF), VARTYPE(VT_VARIANT),
-        VARTYPE(VT_ARRAY | VT_I4), VARTYPE(VT_BYREF | VT_EMPTY)}) {
+  for (VARTYPE vt : {VARTYPE(15), VARTYPE(VT_VOID), VARTYPE(VT_HRESULT), VARTYPE(0x0FFF),
+                     VARTYPE(VT_VECTOR | VT_I4), VARTYPE(VT_RESERVED | VT_I4),
+                     VARTYPE(VT_BYREF | VT_EMPTY), VARTYPE(VT_ARRAY | VT_NULL)}) {
     VARIANT v;
     VariantInit(&v);
     v.vt = vt;
@@ -172,7 +172,7 @@ TEST_F(Variant, CopyOfABadTypeLeavesTheDestination) {
   VARIANT src, dst;
   VariantInit(&src);
   VariantInit(&dst);
-  src.vt = VT_ARRAY | VT_I4;
+  src.vt = VT_VECTOR | VT_I4;
   dst.vt = VT_BSTR;
   dst.bstrVal = SysAllocString(u"stays");
   EXPECT_EQ(VariantCopy(&dst, &src), DISP_E_BADVARTYPE);

@@ -95,7 +95,11 @@ TEST_F(ChangeType, IntegersFitUpToTheirEdgesAndOverflowJustBeyond) {
       }
     }
     for (long long value : {t.lo - 1, t.hi + 1}) {
-      for (VARIANT src : {exact_source(value), make_r8(static_cast<double>(value))}) {
+      std::vector<VARIANT> sources = {make_r8(static_cast<double>(value))};
+      // Between the signed and unsigned 32-bit types the bits are kept instead.
+      const VARIANT exact = exact_source(value);
+      if (exact.vt == VT_R8 || t.hi < INT32_MAX) sources.push_back(exact);
+      for (VARIANT src : sources) {
         VARIANT dst = make_i4(12345);
         EXPECT_EQ(VariantChangeType(&dst, &src, 0, t.vt), DISP_E_OVERFLOW) << t.vt << " " << value;
         EXPECT_EQ(dst.vt, VT_I4);  // a failed change leaves the destination alone
@@ -490,7 +494,7 @@ TEST_F(ChangeType, UnsupportedPairsAreTypeMismatches) {
   null_value.vt = VT_NULL;
   for (VARTYPE vt : {VT_I4, VT_BSTR, VT_BOOL, VT_R8})
     EXPECT_EQ(VariantChangeType(&dst, &null_value, 0, vt), DISP_E_TYPEMISMATCH) << vt;
-  for (VARTYPE vt : {VT_DATE, VT_CY, VT_DECIMAL, VT_ERROR, VT_DISPATCH, VT_NULL, VT_EMPTY})
+  for (VARTYPE vt : {VT_DATE, VT_CY, VT_DECIMAL, VT_ERROR, VT_DISPATCH})
     EXPECT_EQ(VariantChangeType(&dst, &i4, 0, vt), DISP_E_TYPEMISMATCH) << vt;
   EXPECT_EQ(VariantChangeType(&dst, &i4, 0, VT_BYREF | VT_I4), DISP_E_BADVARTYPE);
   VARIANT bad;
