@@ -159,16 +159,24 @@ std::string format_real(double value, int digits) {
   if (std::isinf(value)) return value < 0 ? "-1.#INF" : "1.#INF";
   if (value == 0) return "0";
 
-  // The exact decimal expansion of the binary value: a double has at most
-  // 767 significant digits.
-  char exact[800];
-  const auto written = std::to_chars(exact, exact + sizeof exact, std::fabs(value),
-                                     std::chars_format::scientific, 780);
-  const std::string_view text(exact, static_cast<size_t>(written.ptr - exact));
-  const size_t e = text.find('e');
-  std::string mantissa(1, text[0]);
-  mantissa.append(text.substr(2, e - 2));  // the digits without the point
-  int exponent = std::atoi(std::string(text.substr(e + 1)).c_str());
+  // Decimal digits of the magnitude, and the power of ten of the first one.
+  std::string mantissa;
+  int exponent = 0;
+  const auto expand = [&](int precision) {
+    char text[800];
+    const auto written = std::to_chars(text, text + sizeof text, std::fabs(value),
+                                       std::chars_format::scientific, precision);
+    const std::string_view all(text, static_cast<size_t>(written.ptr - text));
+    const size_t e = all.find('e');
+    mantissa.assign(1, all[0]);
+    mantissa.append(all.substr(2, e - 2));  // the digits without the point
+    exponent = std::atoi(std::string(all.substr(e + 1)).c_str());
+  };
+  // Two digits more than kept, correctly rounded, decide the rounding unless
+  // they are "50": then only the exact expansion (at most 767 significant
+  // digits) tells a tie from a value just below or above it.
+  expand(digits + 1);
+  if (mantissa.compare(static_cast<size_t>(digits), std::string::npos, "50") == 0) expand(780);
 
   // Round half away from zero to `digits` significant digits.
   const size_t keep = std::min(static_cast<size_t>(digits), mantissa.size());

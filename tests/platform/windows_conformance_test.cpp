@@ -274,42 +274,9 @@ TEST_F(WindowsConformance, TypeTagsAreValidatedAsWindowsDoes) {
   });
 }
 
-// An object whose default value (DISPID_VALUE) is a fixed VARIANT; it records the last call.
-struct ValueObject : IDispatch {
-  LONG refs = 1;
-  VARIANT value;
-  std::string asked;
-
-  explicit ValueObject(const Value& v) {
-    Source src(v);
-    VariantInit(&value);
-    VariantCopy(&value, src.get());
-  }
-  ~ValueObject() { VariantClear(&value); }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    *ppv = riid == IID_IUnknown || riid == IID_IDispatch ? this : nullptr;
-    if (!*ppv) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs); }
-  ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&refs); }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
-                                   VARIANT* result, EXCEPINFO*, UINT*) override {
-    asked = "DISPID " + std::to_string(id) + ", flags " + std::to_string(flags) + ", " +
-            std::to_string(params ? params->cArgs : 99) + " arguments";
-    if (id != DISPID_VALUE || !result) return DISP_E_MEMBERNOTFOUND;
-    return VariantCopy(result, &value);
-  }
-};
-
 std::string change_object(const Value& default_value, VARTYPE to, USHORT flags = 0) {
-  ValueObject object(default_value);
+  DefaultValueObject object;
+  VariantCopy(&object.value, Source(default_value).get());
   VARIANT src, dst;
   VariantInit(&src);
   VariantInit(&dst);
@@ -333,7 +300,8 @@ TEST_F(WindowsConformance, ObjectsConvertThroughTheirDefaultValue) {
        [] { return change_object(i4(42), VT_I4, VARIANT_NOVALUEPROP); }},
       {"how the value is asked", "DISPID 0, flags 2, 0 arguments",
        [] {
-         ValueObject object(i4(1));
+         DefaultValueObject object;
+         VariantCopy(&object.value, Source(i4(1)).get());
          VARIANT src, dst;
          VariantInit(&src);
          VariantInit(&dst);
