@@ -4,7 +4,9 @@
 // marks a system colour whose index is in the low byte; there is no desktop
 // here, so the system colours are the defaults of the Windows 2000 "Windows
 // Standard" scheme, the classic table (indexes COLOR_SCROLLBAR 0 to
-// COLOR_MENUBAR 30). Palette indexes (high bytes 1 and 2) are not supported.
+// COLOR_MENUBAR 30). A palette-relative RGB (0x02BBGGRR) and a palette index
+// (0x0100IIII) pass through unchanged, as Windows passes them. No palettes
+// exist here: with a palette handle, no palette index is valid.
 #include <posixcom/com.h>
 
 namespace {
@@ -49,10 +51,14 @@ constexpr DWORD kSystemColorCount = sizeof kSystemColors / sizeof kSystemColors[
 
 }  // namespace
 
-JTZCOM_API HRESULT OleTranslateColor(OLE_COLOR clr, HPALETTE, COLORREF* lpcolorref) {
-  COLORREF result;
+JTZCOM_API HRESULT OleTranslateColor(OLE_COLOR clr, HPALETTE hpal, COLORREF* lpcolorref) {
+  COLORREF result = clr;
   switch (clr >> 24) {
-    case 0x00: result = clr & 0x00FFFFFF; break;
+    case 0x00:
+    case 0x02: break;
+    case 0x01:
+      if (hpal) return E_INVALIDARG;
+      break;
     case 0x80: {
       const DWORD index = clr & 0x00FFFFFF;
       if (index >= kSystemColorCount) return E_INVALIDARG;

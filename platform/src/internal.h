@@ -42,6 +42,35 @@ bool parse_guid(const Char* text, size_t length, GUID* out) {
   return true;
 }
 
+// Whether a VARIANT may carry the type tag `vt`, by Windows' rules: a base
+// type from VT_EMPTY to VT_UINT but 15, or VT_RECORD or VT_CLSID; VT_BYREF and
+// VT_ARRAY only on a base type beyond VT_NULL; never VT_VECTOR or VT_RESERVED.
+bool valid_vartype(VARTYPE vt);
+
+// Size of the value that a VT_BYREF of base type `base` points at, for the
+// types whose value can be read through the reference; 0 for the others
+// (VT_EMPTY, VT_NULL, VT_VARIANT, VT_RECORD, VT_CLSID).
+size_t referenced_size(VARTYPE base);
+
+// Owns a VARIANT and clears it at the end of its scope.
+class OwnedVariant {
+ public:
+  OwnedVariant() { VariantInit(&v_); }
+  OwnedVariant(const OwnedVariant&) = delete;
+  OwnedVariant& operator=(const OwnedVariant&) = delete;
+  ~OwnedVariant() { VariantClear(&v_); }
+  VARIANT* get() { return &v_; }
+  // Hands the value over; this one is empty afterwards.
+  VARIANT release() {
+    VARIANT v = v_;
+    VariantInit(&v_);
+    return v;
+  }
+
+ private:
+  VARIANT v_;
+};
+
 // Upper-case text form in braces, 38 characters.
 std::string guid_text(REFGUID guid);
 

@@ -48,6 +48,44 @@ TEST_F(Bstr, NullAndImpossibleLengths) {
   EXPECT_EQ(SysAllocStringLen(nullptr, 0x80000000u), nullptr);  // and nothing counted
 }
 
+TEST_F(Bstr, ByteLengthsAndReallocation) {
+  for (UINT bytes = 0; bytes < 12; ++bytes) {  // zeroed, terminated, pointer-aligned
+    BSTR b = SysAllocStringByteLen(nullptr, bytes);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(SysStringByteLen(b), bytes);
+    EXPECT_EQ(SysStringLen(b), bytes / 2);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(b) % sizeof(void*), 0u) << bytes;
+    for (UINT i = 0; i < bytes + 2; ++i) EXPECT_EQ(reinterpret_cast<char*>(b)[i], 0) << i;
+    EXPECT_EQ(b[SysStringLen(b) + (bytes & 1)], 0) << "terminator of " << bytes;
+    SysFreeString(b);
+  }
+
+  BSTR b = SysAllocString(u"frame");
+  EXPECT_TRUE(SysReAllocStringLen(&b, b + 2, 3));  // from its own characters
+  EXPECT_EQ(narrow(b), "ame");
+  EXPECT_TRUE(SysReAllocStringLen(&b, nullptr, 2));
+  EXPECT_EQ(SysStringLen(b), 2u);
+  EXPECT_EQ(b[0] | b[1] | b[2], 0);
+  BSTR kept = b;
+  EXPECT_FALSE(SysReAllocStringLen(&b, nullptr, 0xFFFFFFFFu));  // a failure keeps the string
+  EXPECT_EQ(b, kept);
+  EXPECT_TRUE(SysReAllocString(&b, u""));
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(SysStringLen(b), 0u);
+  EXPECT_TRUE(SysReAllocString(&b, nullptr));
+  EXPECT_EQ(b, nullptr);
+  EXPECT_FALSE(SysReAllocString(nullptr, u"x"));
+  EXPECT_FALSE(SysReAllocStringLen(nullptr, u"x", 1));
+  EXPECT_EQ(SysStringByteLen(nullptr), 0u);
+}
+
+TEST_F(Bstr, LengthsBeyondTwoGibibytesAreRefused) {
+  for (UINT bytes : {0x7FFFFFFCu, 0x80000000u, 0xFFFFFFFFu})
+    EXPECT_EQ(SysAllocStringByteLen(nullptr, bytes), nullptr) << bytes;
+  for (UINT chars : {0x3FFFFFFEu, 0x7FFFFFFFu, 0xFFFFFFFFu})
+    EXPECT_EQ(SysAllocStringLen(nullptr, chars), nullptr) << chars;
+}
+
 TEST(BstrCounter, CountsEveryLiveString) {
   const long before = jtzcom_live_bstrs();
   BSTR a = SysAllocString(u"x");
@@ -128,9 +166,9 @@ TEST_F(Variant, ClearLeavesWhatAReferencePointsAt) {
 }
 
 TEST_F(Variant, ClearRejectsTypesThatCannotBeInAVariant) {
-  for (VARTYPE vt :
-       {VARTYPE(15), VARTYPE(VT_VOID), VARTYPE(VT_HRESULT), VARTYPE(0x0FFF), VARTYPE(VT_VARIANT),
-        VARTYPE(VT_ARRAY | VT_I4), VARTYPE(VT_BYREF | VT_EMPTY)}) {
+  for (VARTYPE vt : {VARTYPE(15), VARTYPE(VT_VOID), VARTYPE(VT_HRESULT), VARTYPE(0x0FFF),
+                     VARTYPE(VT_VECTOR | VT_I4), VARTYPE(VT_RESERVED | VT_I4),
+                     VARTYPE(VT_BYREF | VT_EMPTY), VARTYPE(VT_ARRAY | VT_NULL)}) {
     VARIANT v;
     VariantInit(&v);
     v.vt = vt;
@@ -172,13 +210,97 @@ TEST_F(Variant, CopyOfABadTypeLeavesTheDestination) {
   VARIANT src, dst;
   VariantInit(&src);
   VariantInit(&dst);
-  src.vt = VT_ARRAY | VT_I4;
+  src.vt = VT_VECTOR | VT_I4;
   dst.vt = VT_BSTR;
   dst.bstrVal = SysAllocString(u"stays");
   EXPECT_EQ(VariantCopy(&dst, &src), DISP_E_BADVARTYPE);
   EXPECT_EQ(dst.vt, VT_BSTR);
   EXPECT_EQ(narrow(dst.bstrVal), "stays");
   VariantClear(&dst);
+}
+
+TEST_F(Variant, ArraysAndRecordsExistOnlyEmpty) {
+  int payload = 0;
+  for (VARTYPE vt : {VARTYPE(VT_ARRAY | VT_I4), VARTYPE(VT_RECORD)}) {
+    VARIANT v, dst;
+    VariantInit(&v);
+    VariantInit(&dst);
+    v.vt = vt;
+    EXPECT_EQ(VariantCopy(&dst, &v), S_OK) << vt;  // null: nothing to copy or free
+    EXPECT_EQ(dst.vt, vt);
+    EXPECT_EQ(VariantClear(&dst), S_OK);
+    v.brecVal.pRecInfo = &payload;  // the record information
+    v.parray = reinterpret_cast<SAFEARRAY*>(&payload);
+    EXPECT_EQ(VariantCopy(&dst, &v), DISP_E_BADVARTYPE) << vt;
+    EXPECT_EQ(dst.vt, VT_EMPTY);
+    EXPECT_EQ(VariantClear(&v), DISP_E_BADVARTYPE) << vt;
+    EXPECT_EQ(v.vt, vt);
+    EXPECT_EQ(VariantChangeType(&dst, &v, 0, VT_I4),
+              vt == VT_RECORD ? DISP_E_TYPEMISMATCH : DISP_E_TYPEMISMATCH);
+  }
+}
+
+TEST_F(Variant, CopyIndFollowsTheReference) {
+  LONG number = -5;
+  BSTR text = SysAllocString(u"ref");
+  DECIMAL decimal = {};
+  decimal.Lo64 = 123456789;
+  decimal.scale = 3;
+  CountedUnknown object;
+  IUnknown* unknown = &object;
+  VARIANT inner;
+  VariantInit(&inner);
+  inner.vt = VT_BYREF | VT_BSTR;
+  inner.pbstrVal = &text;
+  const struct {
+    VARTYPE vt;
+    void* reference;
+    HRESULT hr;
+    VARTYPE copied;
+  } cases[] = {
+      {VT_BYREF | VT_I4, &number, S_OK, VT_I4},
+      {VT_BYREF | VT_BSTR, &text, S_OK, VT_BSTR},
+      {VT_BYREF | VT_DECIMAL, &decimal, S_OK, VT_DECIMAL},
+      {VT_BYREF | VT_UNKNOWN, &unknown, S_OK, VT_UNKNOWN},
+      {VT_BYREF | VT_VARIANT, &inner, S_OK, VT_BSTR},  // two references, one of them a VARIANT
+      {VT_BYREF | VT_I4, nullptr, E_INVALIDARG, 0},
+      {VT_BYREF | VT_RECORD, &number, E_INVALIDARG, 0},
+      {VT_BYREF | VT_CLSID, &number, E_INVALIDARG, 0},
+      {VT_BYREF | VT_NULL, &number, E_INVALIDARG, 0},
+      {VT_BYREF | VT_VECTOR | VT_I4, &number, E_INVALIDARG, 0},
+  };
+  for (const auto& c : cases) {
+    VARIANT src, dst;
+    VariantInit(&src);
+    VariantInit(&dst);
+    src.vt = c.vt;
+    src.byref = c.reference;
+    dst.vt = VT_BSTR;
+    dst.bstrVal = SysAllocString(u"old");  // freed on success, kept on failure
+    ASSERT_EQ(VariantCopyInd(&dst, &src), c.hr) << c.vt;
+    if (FAILED(c.hr)) {
+      EXPECT_EQ(narrow(dst.bstrVal), "old");
+    } else {
+      ASSERT_EQ(dst.vt, c.copied) << c.vt;
+      if (c.copied == VT_I4) {
+        EXPECT_EQ(dst.lVal, -5);
+      }
+      if (c.copied == VT_BSTR) {
+        EXPECT_NE(dst.bstrVal, text);
+        EXPECT_EQ(narrow(dst.bstrVal), "ref");
+      }
+      if (c.copied == VT_DECIMAL) {
+        EXPECT_EQ(dst.decVal.Lo64, 123456789u);
+        EXPECT_EQ(dst.decVal.scale, 3);
+      }
+      if (c.copied == VT_UNKNOWN) {
+        EXPECT_EQ(object.refs, 2);
+      }
+    }
+    VariantClear(&dst);
+  }
+  EXPECT_EQ(object.refs, 1);
+  SysFreeString(text);
 }
 
 TEST_F(Variant, CopyOfAReferenceIsShallow) {

@@ -95,7 +95,11 @@ TEST_F(ChangeType, IntegersFitUpToTheirEdgesAndOverflowJustBeyond) {
       }
     }
     for (long long value : {t.lo - 1, t.hi + 1}) {
-      for (VARIANT src : {exact_source(value), make_r8(static_cast<double>(value))}) {
+      std::vector<VARIANT> sources = {make_r8(static_cast<double>(value))};
+      // Between the signed and unsigned 32-bit types the bits are kept instead.
+      const VARIANT exact = exact_source(value);
+      if (exact.vt == VT_R8 || t.hi < INT32_MAX) sources.push_back(exact);
+      for (VARIANT src : sources) {
         VARIANT dst = make_i4(12345);
         EXPECT_EQ(VariantChangeType(&dst, &src, 0, t.vt), DISP_E_OVERFLOW) << t.vt << " " << value;
         EXPECT_EQ(dst.vt, VT_I4);  // a failed change leaves the destination alone
@@ -250,6 +254,31 @@ TEST_F(ChangeType, NumbersBecomeDecimalText) {
       {make_bool(VARIANT_FALSE), 0, "0"},
       {make_bool(VARIANT_TRUE), VARIANT_ALPHABOOL, "True"},
       {make_bool(VARIANT_FALSE), VARIANT_ALPHABOOL, "False"},
+      {make_bool(VARIANT_TRUE), VARIANT_LOCALBOOL, "True"},
+      // The edges of the double range, and a carry through every digit.
+      {make_r8(std::numeric_limits<double>::max()), 0, "1.79769313486232E+308"},
+      {make_r8(std::numeric_limits<double>::denorm_min()), 0, "4.94065645841247E-324"},
+      {make_r8(1e23), 0, "1E+23"},  // 9.99999999999999991611392E+22
+      {make_r8(0.1 + 0.2), 0, "0.3"},
+      // Plain decimals while 15 digits hold the number, an exponent beyond.
+      {make_r8(1e14), 0, "100000000000000"},
+      {make_r8(-123.456), 0, "-123.456"},
+      {make_r8(1e-15), 0, "0.000000000000001"},
+      {make_r8(1e-16), 0, "1E-16"},
+      {make_r8(1.5e-15), 0, "1.5E-15"},
+      {make_r4(std::numeric_limits<float>::max()), 0, "3.402823E+38"},
+      {make_r4(16777216.0f), 0, "1.677722E+07"},
+      {make_r4(0.0000001f), 0, "0.0000001"},
+      // Digits past the kept ones that look like a tie until read exactly:
+      // 7.11756230518252497..., 5.37947699375426502..., 18.1757049560546875,
+      // 77.55498504638671875.
+      {make_r8(7.117562305182525), 0, "7.11756230518252"},
+      {make_r8(5.379476993754265), 0, "5.37947699375427"},
+      {make_r4(18.175704956054688f), 0, "18.1757"},
+      {make_r4(77.55498504638672f), 0, "77.55499"},
+      {make_r8(std::numeric_limits<double>::infinity()), 0, "1.#INF"},
+      {make_r8(-std::numeric_limits<double>::infinity()), 0, "-1.#INF"},
+      {make_r8(std::numeric_limits<double>::quiet_NaN()), 0, "1.#QNAN"},
   };
   for (const Text& c : cases) {
     VARIANT dst;
@@ -310,6 +339,43 @@ TEST_F(ChangeType, TextIsParsedAsANumber) {
       {".", VT_R8, DISP_E_TYPEMISMATCH, 0},
       {"1 2", VT_I4, DISP_E_TYPEMISMATCH, 0},
       {"yes", VT_BOOL, DISP_E_TYPEMISMATCH, 0},
+      {"#true#", VT_BOOL, S_OK, VARIANT_TRUE},
+      {"&H10", VT_BOOL, S_OK, VARIANT_TRUE},
+      // Grouping, signs and parentheses, and what they do not allow.
+      {"1,000,000.25", VT_R8, S_OK, 1000000.25},
+      {"-$5", VT_I4, S_OK, -5},
+      {"($1,000)", VT_I4, S_OK, -1000},
+      {"5 -", VT_I4, S_OK, -5},
+      {"1.5,0", VT_R8, DISP_E_TYPEMISMATCH, 0},
+      {"(-5)", VT_I4, DISP_E_TYPEMISMATCH, 0},
+      {"((5))", VT_I4, DISP_E_TYPEMISMATCH, 0},
+      {"5)", VT_I4, DISP_E_TYPEMISMATCH, 0},
+      {"+5-", VT_I4, DISP_E_TYPEMISMATCH, 0},
+      {"$$5", VT_I4, DISP_E_TYPEMISMATCH, 0},
+      {",", VT_I4, DISP_E_TYPEMISMATCH, 0},
+      // Hexadecimal and octal digits are bits: a target takes those of its size.
+      {"&HFF", VT_I1, S_OK, -1},
+      {"&HFF", VT_UI1, S_OK, 255},
+      {"&H100", VT_UI1, DISP_E_OVERFLOW, 0},
+      {"&HFFFF", VT_I2, S_OK, -1},
+      {"&HFFFF", VT_I4, S_OK, 65535},
+      {"&HFFFFFFFF", VT_I4, S_OK, -1},
+      {"&HFFFFFFFF", VT_UI4, S_OK, 4294967295.0},
+      {"&H100000000", VT_I4, DISP_E_OVERFLOW, 0},
+      {"&HFFFFFFFFFFFFFFFF", VT_R8, S_OK, 18446744073709551615.0},
+      {"&H10000000000000000", VT_R8, DISP_E_OVERFLOW, 0},
+      {"&O1777777777777777777777", VT_R8, S_OK, 18446744073709551615.0},
+      {"&O2000000000000000000000", VT_R8, DISP_E_OVERFLOW, 0},
+      {" &o17 ", VT_I4, S_OK, 15},
+      {"&H", VT_I4, DISP_E_TYPEMISMATCH, 0},
+      {"&O8", VT_I4, DISP_E_TYPEMISMATCH, 0},
+      {"&HFx", VT_I4, DISP_E_TYPEMISMATCH, 0},
+      {"-&H1", VT_I4, DISP_E_TYPEMISMATCH, 0},
+      {"&X1", VT_I4, DISP_E_TYPEMISMATCH, 0},
+      // Exponents far beyond any double.
+      {"1e99999999999999999999", VT_R8, DISP_E_OVERFLOW, 0},
+      {"1e-99999999999999999999", VT_R8, S_OK, 0},
+      {"0e99999999999999999999", VT_R8, S_OK, 0},
   };
   for (const Parse& c : cases) {
     TestBstr text(c.text);
@@ -332,6 +398,80 @@ TEST_F(ChangeType, TextIsParsedAsANumber) {
       EXPECT_EQ(integer_of(dst), static_cast<long long>(c.value)) << c.text;
     }
   }
+}
+
+TEST_F(ChangeType, TextOfAnyLengthIsReadWithoutFault) {
+  const struct {
+    std::string text;
+    HRESULT hr;
+    double value;
+  } cases[] = {
+      {std::string(100000, '9'), DISP_E_OVERFLOW, 0},
+      {std::string(100000, '0') + "1", S_OK, 1},
+      {"0." + std::string(100000, '0') + "1", S_OK, 0},
+      {std::string(50000, ' ') + "7" + std::string(50000, ' '), S_OK, 7},
+      {"1" + std::string(100000, ',') + "5", S_OK, 15},
+      {"&H" + std::string(100000, '0') + "F", S_OK, 15},
+      {"&H" + std::string(100000, 'F'), DISP_E_OVERFLOW, 0},
+      {std::string(100000, '('), DISP_E_TYPEMISMATCH, 0},
+  };
+  for (const auto& c : cases) {
+    TestBstr text(c.text);
+    VARIANT src, dst;
+    VariantInit(&src);
+    VariantInit(&dst);
+    src.vt = VT_BSTR;
+    src.bstrVal = text.get();
+    ASSERT_EQ(VariantChangeType(&dst, &src, 0, VT_R8), c.hr) << c.text.substr(0, 20);
+    if (c.hr == S_OK) {
+      EXPECT_EQ(dst.dblVal, c.value) << c.text.substr(0, 20);
+    }
+  }
+}
+
+TEST_F(ChangeType, ObjectsGiveTheirDefaultValueOnce) {
+  DefaultValueObject object;
+  object.value.vt = VT_BSTR;
+  object.value.bstrVal = SysAllocString(u"17");
+  VARIANT v;
+  VariantInit(&v);
+
+  // Through a reference, and in place: the object loses the reference it held.
+  IDispatch* referenced = &object;
+  v.vt = VT_BYREF | VT_DISPATCH;
+  v.ppdispVal = &referenced;
+  VARIANT dst;
+  VariantInit(&dst);
+  ASSERT_EQ(VariantChangeType(&dst, &v, 0, VT_UI1), S_OK);
+  EXPECT_EQ(dst.bVal, 17);
+  object.AddRef();
+  v.vt = VT_DISPATCH;
+  v.pdispVal = &object;
+  ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_I2), S_OK);
+  EXPECT_EQ(v.vt, VT_I2);
+  EXPECT_EQ(v.iVal, 17);
+  EXPECT_EQ(object.refs, 1);
+
+  // The object's own failure is the conversion's; a default value that is an
+  // object, or no object at all, is a type mismatch; to VT_EMPTY nothing is asked.
+  v.vt = VT_DISPATCH;
+  v.pdispVal = &object;
+  object.fails_with = DISP_E_MEMBERNOTFOUND;
+  EXPECT_EQ(VariantChangeType(&dst, &v, 0, VT_I4), DISP_E_MEMBERNOTFOUND);
+  object.fails_with = S_OK;
+  VariantClear(&object.value);
+  object.value.vt = VT_DISPATCH;
+  object.value.pdispVal = &object;  // its own default value: not followed
+  object.AddRef();
+  EXPECT_EQ(VariantChangeType(&dst, &v, 0, VT_I4), DISP_E_TYPEMISMATCH);
+  object.asked.clear();
+  EXPECT_EQ(VariantChangeType(&dst, &v, 0, VT_EMPTY), S_OK);
+  EXPECT_EQ(dst.vt, VT_EMPTY);
+  EXPECT_EQ(object.asked, "");
+  v.pdispVal = nullptr;
+  EXPECT_EQ(VariantChangeType(&dst, &v, 0, VT_I4), DISP_E_TYPEMISMATCH);
+  VariantClear(&object.value);
+  EXPECT_EQ(object.refs, 1);
 }
 
 TEST_F(ChangeType, NonAsciiTextIsNotANumber) {
@@ -490,7 +630,7 @@ TEST_F(ChangeType, UnsupportedPairsAreTypeMismatches) {
   null_value.vt = VT_NULL;
   for (VARTYPE vt : {VT_I4, VT_BSTR, VT_BOOL, VT_R8})
     EXPECT_EQ(VariantChangeType(&dst, &null_value, 0, vt), DISP_E_TYPEMISMATCH) << vt;
-  for (VARTYPE vt : {VT_DATE, VT_CY, VT_DECIMAL, VT_ERROR, VT_DISPATCH, VT_NULL, VT_EMPTY})
+  for (VARTYPE vt : {VT_DATE, VT_CY, VT_DECIMAL, VT_ERROR, VT_DISPATCH})
     EXPECT_EQ(VariantChangeType(&dst, &i4, 0, vt), DISP_E_TYPEMISMATCH) << vt;
   EXPECT_EQ(VariantChangeType(&dst, &i4, 0, VT_BYREF | VT_I4), DISP_E_BADVARTYPE);
   VARIANT bad;

@@ -40,8 +40,8 @@ TEST(OleTranslateColor, SystemColorsComeFromTheClassicTable) {
 }
 
 TEST(OleTranslateColor, RejectsBadIndexesAndOtherHighBytesWithoutWriting) {
-  for (OLE_COLOR c : {0x8000001Fu, 0x800000FFu, 0x80010005u, 0x01000005u, 0x02123456u, 0x7F000000u,
-                      0xFF000000u, 0x81000005u}) {
+  for (OLE_COLOR c : {0x8000001Fu, 0x800000FFu, 0x80010005u, 0x03000005u, 0x7F000000u, 0xFF000000u,
+                      0x81000005u}) {
     COLORREF out = 0xDEADBEEF;
     EXPECT_EQ(OleTranslateColor(c, nullptr, &out), E_INVALIDARG) << std::hex << c;
     EXPECT_EQ(out, 0xDEADBEEFu);
@@ -99,20 +99,25 @@ TEST(Guids, ShortBufferGetsNothing) {
   EXPECT_EQ(buffer[0], u'x');
 }
 
-TEST(Guids, MalformedTextIsRejected) {
-  const char16_t* bad[] = {
-      u"834FBEE5-D957-11D3-9C50-0060972F00DC",     // no braces
-      u"{834FBEE5-D957-11D3-9C50-0060972F00D}",    // one digit short
-      u"{834FBEE5-D957-11D3-9C50-0060972F00DCC}",  // one too many
-      u"{834FBEE5-D957-11D3-9C50+0060972F00DC}",   // wrong separator
-      u"{834FBEG5-D957-11D3-9C50-0060972F00DC}",   // not hex
-      u"ScanMontura.ScanMontura",                  // program identifiers are not looked up
-      u"",
+TEST(Guids, MalformedTextIsRejectedAfterWhatWasRead) {
+  // What the text held up to the first character out of place is written over
+  // the GUID given; text without the opening brace leaves CLSID_NULL.
+  const struct {
+    const char16_t* text;
+    const char* left;
+  } cases[] = {
+      {u"834FBEE5-D957-11D3-9C50-0060972F00DC", "{00000000-0000-0000-0000-000000000000}"},
+      {u"{834FBEE5-D957-11D3-9C50-0060972F00D}", "{834FBEE5-D957-11D3-9C50-0060972F0046}"},
+      {u"{834FBEE5-D957-11D3-9C50-0060972F00DCC}", "{834FBEE5-D957-11D3-9C50-0060972F00DC}"},
+      {u"{834FBEE5-D957-11D3-9C50+0060972F00DC}", "{834FBEE5-D957-11D3-9C50-000000000046}"},
+      {u"{834FBEG5-D957-11D3-9C50-0060972F00DC}", "{00834FBE-0000-0000-C000-000000000046}"},
+      {u"ScanMontura.ScanMontura", "{00000000-0000-0000-0000-000000000000}"},
+      {u"", "{00000000-0000-0000-0000-000000000000}"},
   };
-  for (const char16_t* text : bad) {
+  for (const auto& c : cases) {
     CLSID out = IID_IDispatch;
-    EXPECT_EQ(CLSIDFromString(text, &out), CO_E_CLASSSTRING);
-    EXPECT_TRUE(IsEqualIID(out, IID_IDispatch));
+    EXPECT_EQ(CLSIDFromString(c.text, &out), CO_E_CLASSSTRING) << c.left;
+    EXPECT_EQ(text_of(out), c.left);
   }
   CLSID out = IID_IDispatch;
   EXPECT_EQ(CLSIDFromString(nullptr, &out), S_OK);  // null is CLSID_NULL

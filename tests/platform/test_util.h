@@ -23,6 +23,41 @@ struct CountedUnknown : IUnknown {
   ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&refs); }
 };
 
+// An object whose default value (DISPID_VALUE) is its VARIANT `value`; it
+// records how it was last asked, and fails with `fails_with` when that is set.
+struct DefaultValueObject : IDispatch {
+  LONG refs = 1;
+  VARIANT value;
+  HRESULT fails_with = S_OK;
+  std::string asked;
+
+  DefaultValueObject() { VariantInit(&value); }
+  DefaultValueObject(const DefaultValueObject&) = delete;
+  DefaultValueObject& operator=(const DefaultValueObject&) = delete;
+  virtual ~DefaultValueObject() { VariantClear(&value); }
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = riid == IID_IUnknown || riid == IID_IDispatch ? this : nullptr;
+    if (!*ppv) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs); }
+  ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&refs); }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO*, UINT*) override {
+    asked = "DISPID " + std::to_string(id) + ", flags " + std::to_string(flags) + ", " +
+            std::to_string(params ? params->cArgs : 99) + " arguments";
+    if (FAILED(fails_with)) return fails_with;
+    if (id != DISPID_VALUE || !result) return DISP_E_MEMBERNOTFOUND;
+    return VariantCopy(result, &value);
+  }
+};
+
 // Owns a BSTR made from UTF-8 test text (ASCII only).
 class TestBstr {
  public:

@@ -41,6 +41,7 @@ typedef void* HMODULE;
 typedef void* HPALETTE;
 typedef char16_t WCHAR;
 typedef WCHAR OLECHAR;
+typedef const char* LPCSTR;
 typedef OLECHAR* LPOLESTR;
 typedef const OLECHAR* LPCOLESTR;
 typedef const WCHAR* LPCWSTR;
@@ -179,6 +180,9 @@ enum VARENUM : unsigned short {
   VT_UINT = 23,
   VT_VOID = 24,
   VT_HRESULT = 25,
+  VT_RECORD = 36,
+  VT_CLSID = 72,
+  VT_VECTOR = 0x1000,
   VT_ARRAY = 0x2000,
   VT_BYREF = 0x4000,
   VT_RESERVED = 0x8000,
@@ -191,6 +195,7 @@ enum VARENUM : unsigned short {
 struct IUnknown;
 struct IDispatch;
 struct tagVARIANT;
+struct SAFEARRAY;  // only as a type: no SAFEARRAYs exist here
 
 struct tagDEC {
   USHORT wReserved;
@@ -221,6 +226,7 @@ struct tagVARIANT {
         BSTR bstrVal;
         IUnknown* punkVal;
         IDispatch* pdispVal;
+        SAFEARRAY* parray;
         BYTE* pbVal;
         SHORT* piVal;
         LONG* plVal;
@@ -228,6 +234,10 @@ struct tagVARIANT {
         DOUBLE* pdblVal;
         VARIANT_BOOL* pboolVal;
         BSTR* pbstrVal;
+        IUnknown** ppunkVal;
+        IDispatch** ppdispVal;
+        SAFEARRAY** pparray;
+        DECIMAL* pdecVal;
         tagVARIANT* pvarVal;
         PVOID byref;
         CHAR cVal;
@@ -288,6 +298,8 @@ typedef tagEXCEPINFO EXCEPINFO;
 
 #define VARIANT_NOVALUEPROP 0x01
 #define VARIANT_ALPHABOOL 0x02
+#define VARIANT_NOUSEROVERRIDE 0x04
+#define VARIANT_LOCALBOOL 0x10
 
 // ---- Interfaces (vtable order as published) ----
 struct ITypeInfo;
@@ -404,16 +416,54 @@ struct MULTI_QI {
 };
 
 // ---- Functions ----
+//
+// They behave as Windows' oleaut32 and ole32 do, numbers read and written as
+// in English (United States): 7 significant digits for VT_R4, 15 for VT_R8.
+// Where this layer deliberately differs from Windows:
+// - Locale: every LCID, including the one given to VariantChangeTypeEx, reads
+//   and writes numbers, currency and booleans as English (United States).
+// - Conversions: VariantChangeType(Ex) converts between VT_EMPTY, VT_BOOL,
+//   VT_I1 to VT_UINT, VT_R4, VT_R8 and VT_BSTR, from any type to VT_EMPTY,
+//   VT_NULL or its own type, and from a VT_DISPATCH through its default value.
+//   Conversions from or to VT_CY, VT_DATE, VT_DECIMAL, VT_I8, VT_UI8 and
+//   VT_ERROR, and between VT_UNKNOWN and VT_DISPATCH, are DISP_E_TYPEMISMATCH.
+//   A default value that is itself an object is not followed further:
+//   DISP_E_TYPEMISMATCH. A target type with VT_BYREF or VT_ARRAY is
+//   DISP_E_BADVARTYPE.
+// - SAFEARRAYs and record types do not exist here: VariantClear, VariantCopy
+//   and VariantCopyInd accept VT_ARRAY only with a null array and VT_RECORD
+//   only without record information, and refuse the others with
+//   DISP_E_BADVARTYPE, leaving them as they are; VariantChangeType(Ex) of an
+//   array is DISP_E_TYPEMISMATCH.
+// - Null pointers that Windows reads through: a null VT_BYREF given to
+//   VariantCopyInd is E_INVALIDARG, a null BSTR* given to SysReAllocString(Len)
+//   is FALSE.
+// - BSTRs: without a source, SysAllocStringLen and SysAllocStringByteLen give
+//   zeroed characters (Windows leaves them undefined). A string whose block
+//   would reach 2 GiB is refused with null on 64-bit hosts too, whatever
+//   length a caller asks for.
+// - OleTranslateColor: the system colours are those of the classic Windows
+//   scheme, not of a desktop; no palettes exist, so with a palette handle a
+//   palette index (0x0100IIII) is E_INVALIDARG.
+// - CLSIDFromString: there are no program identifiers to look up; anything
+//   but the brace form is CO_E_CLASSSTRING.
 JTZCOM_API BSTR SysAllocString(const OLECHAR* psz);
 JTZCOM_API BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui);
+JTZCOM_API BSTR SysAllocStringByteLen(LPCSTR psz, UINT len);
+JTZCOM_API INT SysReAllocString(BSTR* pbstr, const OLECHAR* psz);
+JTZCOM_API INT SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len);
 JTZCOM_API UINT SysStringLen(BSTR bstr);
+JTZCOM_API UINT SysStringByteLen(BSTR bstr);
 JTZCOM_API void SysFreeString(BSTR bstr);
 
 JTZCOM_API void VariantInit(VARIANTARG* pvarg);
 JTZCOM_API HRESULT VariantClear(VARIANTARG* pvarg);
 JTZCOM_API HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
+JTZCOM_API HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc);
 JTZCOM_API HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc,
                                      USHORT wFlags, VARTYPE vt);
+JTZCOM_API HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID lcid,
+                                       USHORT wFlags, VARTYPE vt);
 
 JTZCOM_API HRESULT OleTranslateColor(OLE_COLOR clr, HPALETTE hpal, COLORREF* lpcolorref);
 
