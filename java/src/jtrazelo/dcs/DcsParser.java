@@ -254,7 +254,8 @@ public final class DcsParser {
             }
             int format = Integer.parseInt(f[0]);
             if (!isWhole(f[1], false) || Integer.parseInt(f[1]) < 1 || Integer.parseInt(f[1]) > DcsTrace.MAX_POINTS) {
-                throw fail("TRCFMT point count \"" + f[1] + "\" is not a whole number from 1 to " + DcsTrace.MAX_POINTS);
+                throw fail("TRCFMT point count \"" + f[1] + "\" is not a whole number from 1 to "
+                        + DcsTrace.MAX_POINTS);
             }
             int count = Integer.parseInt(f[1]);
             if (format == 1 && !f[2].equals("E") && !f[2].equals("U")) {

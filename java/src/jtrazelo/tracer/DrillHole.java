@@ -1,8 +1,9 @@
 package jtrazelo.tracer;
 
 /**
- * A hole drilled through the lens for a rimless mount, in mm about the centre of the frame's box:
- * {@code x} towards 3 o'clock as the trace is seen, {@code y} up.
+ * A hole drilled through the lens for a rimless mount, in mm about the centre of the lens
+ * opening's box, seen from the front: {@code x} towards 3 o'clock (the nasal side of a right lens,
+ * the temporal side of a left one), {@code y} up. {@link FrameTrace} states the conventions.
  *
  * @param x the hole's centre, horizontally
  * @param y the hole's centre, vertically

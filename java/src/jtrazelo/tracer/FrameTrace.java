@@ -8,12 +8,34 @@ import java.util.Objects;
  * What one scan measured: the outline of one lens opening and the figures the component gave for
  * it. Immutable.
  *
- * <p>The outline is a list of radii in mm at equally spaced angles: point i lies at
- * {@code 360 * i / N} degrees counter-clockwise from 3 o'clock about the centre of the frame's box,
- * as the trace is seen. The component's own figures ({@link #boxWidth()}, {@link #perimeter()}...)
- * come with it; {@link #computedBox()} and {@link #computedPerimeter()} recompute box and
- * perimeter from the radii (the perimeter as the closed polygon through the points), so the two
- * can be compared.
+ * <p>The outline is a list of radii in mm at equally spaced angles: point i of N lies at
+ * {@code 360 * i / N} degrees about the centre of the opening's box, as the coordinates below say.
+ * The component's own figures ({@link #boxWidth()}, {@link #perimeter()}...) come with it;
+ * {@link #computedBox()} and {@link #computedPerimeter()} recompute box and perimeter from the
+ * radii (the perimeter as the closed polygon through the points), so the two can be compared.
+ *
+ * <h2>Coordinates</h2>
+ *
+ * <p>Positions and angles of the tracer API ({@link FrameTrace}, {@link DrillHole},
+ * {@link TraceFormat}) and of the DCS and SVG output are all taken as the upright frame is seen
+ * from the front, by someone facing the wearer:
+ *
+ * <ul>
+ *   <li>the origin is the centre of the lens opening's box; x points towards 3 o'clock and y up,
+ *       in mm;
+ *   <li>angles are counted counter-clockwise from 3 o'clock;
+ *   <li>the right eye's lens is on the viewer's left: its nasal side is towards 3 o'clock
+ *       ({@code x > 0}, angle 0) and its temporal side towards 9 o'clock;
+ *   <li>the left eye's lens is on the viewer's right: its nasal side is towards 9 o'clock
+ *       ({@code x < 0}, angle 180 degrees) and its temporal side towards 3 o'clock
+ *       ({@link #nasalDirection()});
+ *   <li>the two eyes' outlines are mirror images about the vertical axis, x to -x and angle t to
+ *       180 degrees minus t ({@link #mirror()}).
+ * </ul>
+ *
+ * <p>The ScanMontura component measures in these axes, and DCS traces use them too, so radii and
+ * drill holes go into a DCS file as they are. The wearer sees the frame from the back, where the
+ * sides swap and angles run clockwise.
  */
 public final class FrameTrace {
     private final Eye eye;
@@ -80,12 +102,12 @@ public final class FrameTrace {
         return radii[i];
     }
 
-    /** Returns the angle of point {@code i} in radians, counter-clockwise from 3 o'clock. */
+    /** Returns the angle of point {@code i} in radians, counter-clockwise from 3 o'clock (seen from the front). */
     public double angle(int i) {
         return 2 * Math.PI * i / radii.length;
     }
 
-    /** Returns the horizontal position of point {@code i} about the box centre, mm. */
+    /** Returns the horizontal position of point {@code i} about the box centre (towards 3 o'clock), mm. */
     public double x(int i) {
         return radii[i] * Math.cos(angle(i));
     }
@@ -93,6 +115,14 @@ public final class FrameTrace {
     /** Returns the vertical position of point {@code i} about the box centre (up), mm. */
     public double y(int i) {
         return radii[i] * Math.sin(angle(i));
+    }
+
+    /**
+     * Returns where the nasal side of this eye's lens lies along x: +1 towards 3 o'clock (the right
+     * eye), -1 towards 9 o'clock (the left eye); the temporal side lies the other way.
+     */
+    public int nasalDirection() {
+        return eye == Eye.RIGHT ? 1 : -1;
     }
 
     /** Returns the component's box width, mm. */

@@ -148,7 +148,8 @@ class DcsSamplesTest {
         String text = new String(original, StandardCharsets.ISO_8859_1);
         String data = text.substring(text.indexOf("D=@"), text.indexOf("TRCFMT=1")).replace("\r \u0000", "\r\n \u0000");
         assertTrue(data.endsWith("\u008f\r\n") && data.contains("=;\r\n \u0000B\r\nZZPACK\u0080"), data);
-        assertTrue(new String(DcsWriter.toBytes(document), StandardCharsets.ISO_8859_1).contains("\r\n" + data + "TRCFMT=1;"));
+        String written = new String(DcsWriter.toBytes(document), StandardCharsets.ISO_8859_1);
+        assertTrue(written.contains("\r\n" + data + "TRCFMT=1;"));
 
         byte[] lab = DcsWriter.toBytes(read("lms-request.dcs"));
         assertTrue(new String(lab, StandardCharsets.ISO_8859_1).contains("\r\nZZSHOP=\u00d3ptica Centro Norte\r\n"));

@@ -13,9 +13,13 @@ import java.util.Arrays;
 import java.util.List;
 import jtrazelo.dcs.DcsDocument;
 import jtrazelo.dcs.DcsFormatException;
+import jtrazelo.dcs.DcsJob;
 import jtrazelo.dcs.DcsParser;
 import jtrazelo.dcs.DcsSide;
 import jtrazelo.dcs.DcsWriter;
+import jtrazelo.dcs.EdgeType;
+import jtrazelo.dcs.FrameType;
+import jtrazelo.tracer.DrillHole;
 import jtrazelo.tracer.Eye;
 import jtrazelo.tracer.FrameTrace;
 import org.junit.jupiter.api.Test;
@@ -191,5 +195,63 @@ class DcsTest {
         DcsFormatException e = assertThrows(DcsFormatException.class, () -> DcsParser.parse(file));
         assertEquals(2, e.lineNumber());
         assertTrue(e.reason().contains("out of range"), e.getMessage());
+    }
+
+    /** What the job says reaches the file: frame type, edge type and trace type, set or derived. */
+    @ParameterizedTest(name = "drilled {0}, {1}, {2}, {3}")
+    @CsvSource(delimiter = '|', value = {
+        "true  |          |         |   | FTYP=3 ETYP=2;2 TRCFMT=1;400;E;R;D",
+        "false |          |         |   | TRCFMT=1;400;E;R;F",
+        "false | METAL    | GROOVE  | P | FTYP=2 ETYP=3;3 TRCFMT=1;400;E;R;P",
+        "true  | PLASTIC  |         |   | FTYP=1 TRCFMT=1;400;E;R;F",
+        "false | RIMLESS  |         |   | FTYP=3 ETYP=2;2 TRCFMT=1;400;E;R;D",
+        "false |          | UNCUT   |   | ETYP=-1;-1 TRCFMT=1;400;E;R;F",
+        "true  | OPTYL    | RIMLESS | F | FTYP=4 ETYP=2;2 TRCFMT=1;400;E;R;F",
+    })
+    void theJobSaysWhatIsTracedAndHowItIsEdged(boolean drilled, FrameType frame, EdgeType edge, String type,
+            String expected) throws IOException {
+        FrameTrace traced = drilled ? trace : Shapes.trace(Eye.RIGHT, Shapes.egg(400), List.of());
+        DcsDocument job = DcsJob.named("J").frameType(frame).edgeType(edge).traceType(type).document(traced);
+        List<String> lines = Arrays.stream(DcsWriter.toString(job).split("\r\n"))
+                .filter(r -> r.startsWith("FTYP=") || r.startsWith("ETYP=") || r.startsWith("TRCFMT=1;400;E;R")).toList();
+        assertEquals(expected, String.join(" ", lines));
+        assertEquals(job, DcsParser.parse(DcsWriter.toString(job)));
+    }
+
+    @Test
+    void drillRecordsUseTheFieldLayoutAndReadBackAsTheSameHoles() throws IOException {
+        for (String record : records) {
+            if (record.startsWith("DRILLE=")) {
+                String[] fields = record.substring(7).split(";", -1);
+                assertEquals(5, fields.length, record);
+                assertEquals("C", fields[1], "the box centre is the reference: " + record);
+            }
+        }
+        DcsDocument read = DcsParser.parse(text);
+        assertEquals(trace.drillHoles(), read.side(Eye.RIGHT).orElseThrow().drillHoles());
+        assertEquals(trace.mirror().drillHoles(), read.side(Eye.LEFT).orElseThrow().drillHoles());
+    }
+
+    @Test
+    void deviceAndVendorNameTheDeviceUnlessSet() {
+        assertTrue(text.contains("\r\nDEV=ScanMontura\r\nVEN=ScanMontura\r\n"), text);
+        String named = DcsWriter.toString(DcsJob.named("J").device("TR-9").vendor("Acme").document(trace));
+        assertTrue(named.startsWith("JOB=J\r\nDEV=TR-9\r\nVEN=Acme\r\n"), named);
+        String anonymous = DcsWriter.toString(DcsJob.named("J").document(trace));
+        assertFalse(anonymous.contains("DEV=") || anonymous.contains("VEN="), anonymous);
+    }
+
+    @Test
+    void twoTracedEyesAreWrittenAsMeasured() throws IOException {
+        FrameTrace right = Shapes.trace(Eye.RIGHT, Shapes.egg(400), List.of(new DrillHole(20, 3, 1.2)));
+        FrameTrace left = Shapes.trace(Eye.LEFT, Shapes.ellipse(360, 25, 18), List.of(new DrillHole(-21, 2.5, 1)));
+        DcsDocument read = DcsParser.parse(DcsWriter.toString(DcsJob.named("J").document(right, left)));
+        for (FrameTrace traced : List.of(right, left)) {
+            DcsSide side = read.side(traced.eye()).orElseThrow();
+            assertArrayEquals(Arrays.stream(traced.radii()).mapToInt(r -> (int) Math.round(r * 100)).toArray(),
+                    side.radii());
+            assertEquals(traced.drillHoles(), side.drillHoles());
+        }
+        assertThrows(IllegalArgumentException.class, () -> DcsJob.named("J").document(left, right));
     }
 }
