@@ -46,6 +46,8 @@ public final class ScanFrame {
     static final int EXIT_OUTPUT = 3;
 
     private static final Pattern JOB_NAME = Pattern.compile("[A-Za-z0-9][A-Za-z0-9._-]{0,63}");
+    /** Names that Windows keeps for devices, with any extension: no file can have them. */
+    private static final Pattern DEVICE_NAME = Pattern.compile("(?i)(CON|PRN|AUX|NUL|COM[0-9]|LPT[0-9])(\\..*)?");
     private static final String DEFAULT_DEVICE = "ScanMontura";
 
     private static final String USAGE = String.join("\n",
@@ -198,6 +200,10 @@ public final class ScanFrame {
                     if (!JOB_NAME.matcher(value).matches()) {
                         throw new IllegalArgumentException("--job must be 1 to 64 letters, digits, '.', '-' or '_',"
                                 + " starting with a letter or digit, not \"" + value + "\"");
+                    }
+                    if (DEVICE_NAME.matcher(value).matches()) {
+                        throw new IllegalArgumentException("--job \"" + value + "\" is a device name on Windows: no"
+                                + " file can be named after it");
                     }
                     options.job = value;
                 }

@@ -45,6 +45,7 @@ class ScanFrameOptionsTest {
         "--eye X              | --eye must be R, L or B",
         "--job a/b            | --job must be 1 to 64 letters, digits",
         "--job .hidden        | --job must be 1 to 64 letters, digits",
+        "--job nul.1          | --job \"nul.1\" is a device name on Windows",
         "--frame-type wood    | --frame-type must be one of undefined (0), plastic (1), metal (2), rimless (3)",
         "--edge-type 7        | --edge-type must be one of uncut (-1), bevel (1)",
         "--trace-type X       | --trace-type must be F, P or D",
