@@ -114,12 +114,12 @@ public final class DcsDocument {
         return value + 0.0;  // -0.0 is written 0.00
     }
 
-    /** Returns an empty builder. */
+    /** {@return an empty builder} */
     public static Builder builder() {
         return new Builder();
     }
 
-    /** Returns a builder holding this document. */
+    /** {@return a builder holding this document} */
     public Builder toBuilder() {
         Builder b = new Builder().job(job).device(device).vendor(vendor).frameType(frameType)
                 .dbl(dbl).traces(traces).holes(holes).header(header).records(records);
@@ -138,68 +138,80 @@ public final class DcsDocument {
      * @param trace the trace
      * @param job the job name
      * @param device the device name, or null
+     * @return the document
      */
     public static DcsDocument fromTrace(FrameTrace trace, String job, String device) {
         return DcsJob.named(job).device(device).vendor(device).document(trace);
     }
 
-    /** Returns the job name, if the document has one. */
+    /** {@return the job name, if the document has one} */
     public Optional<String> job() {
         return Optional.ofNullable(job);
     }
 
-    /** Returns the device name, if the document has one. */
+    /** {@return the device name, if the document has one} */
     public Optional<String> device() {
         return Optional.ofNullable(device);
     }
 
-    /** Returns the vendor name, if the document has one. */
+    /** {@return the vendor name, if the document has one} */
     public Optional<String> vendor() {
         return Optional.ofNullable(vendor);
     }
 
-    /** Returns the frame type code ({@link FrameType}), if the document has one. */
+    /** {@return the frame type code ({@link FrameType}), if the document has one} */
     public OptionalInt frameType() {
         return frameType == null ? OptionalInt.empty() : OptionalInt.of(frameType);
     }
 
-    /** Returns the edge type code of {@code eye} ({@link EdgeType}), if the document has one. */
+    /**
+     * Returns the edge type code of an eye ({@link EdgeType}).
+     *
+     * @param eye the eye
+     * @return the code, if the document has one
+     */
     public OptionalInt edgeType(Eye eye) {
         Integer code = edgeTypes.get(eye);
         return code == null ? OptionalInt.empty() : OptionalInt.of(code);
     }
 
-    /** Returns a figure of {@code eye}, or NaN when unknown. */
+    /**
+     * Returns a figure of an eye.
+     *
+     * @param figure the figure
+     * @param eye the eye
+     * @return the figure, or NaN when unknown
+     */
     public double figure(Figure figure, Eye eye) {
         return figures.get(figure)[eye == Eye.RIGHT ? 0 : 1];
     }
 
-    /** Returns the distance between lenses, mm, or NaN when unknown. */
+    /** {@return the distance between lenses, mm, or NaN when unknown} */
     public double dbl() {
         return dbl;
     }
 
-    /** Returns the traces in file order. */
+    /** {@return the traces in file order} */
     public List<DcsTrace> traces() {
         return traces;
     }
 
-    /** Returns the drill records in file order. */
+    /** {@return the drill records in file order} */
     public List<DcsHole> holes() {
         return holes;
     }
 
-    /** Returns the uninterpreted records before the first interpreted one, in order. */
+    /** {@return the uninterpreted records before the first interpreted one, in order} */
     public List<DcsRecord> header() {
         return header;
     }
 
-    /** Returns the other uninterpreted records that follow no trace, in order. */
+    /** {@return the other uninterpreted records that follow no trace, in order} */
     public List<DcsRecord> records() {
         return records;
     }
 
-    /** Returns what the document holds but could not interpret, such as a trace not decoded. */
+    /** {@return what the document holds but could not interpret, such as a trace not decoded} */
     public List<String> notes() {
         return traces.stream().filter(t -> !t.isDecoded())
                 .map(t -> "TRCFMT=" + t.formatValue() + ": " + t.note().orElseThrow()).toList();
@@ -208,12 +220,16 @@ public final class DcsDocument {
     /**
      * Returns true when the document holds nothing: {@link DcsWriter} writes it as an empty file,
      * which {@link DcsParser} refuses.
+     *
+     * @return true when empty
      */
     public boolean isEmpty() {
         return !hasInterpreted() && header.isEmpty() && records.isEmpty();
     }
 
-    /** Returns true when the document holds a record that {@link DcsWriter} writes as interpreted. */
+    /**
+     * Returns true when the document holds a record that {@link DcsWriter} writes as interpreted.
+     */
     boolean hasInterpreted() {
         if (job != null || device != null || vendor != null || frameType != null || !edgeTypes.isEmpty()
                 || !Double.isNaN(dbl) || !traces.isEmpty() || !holes.isEmpty()) {
@@ -226,6 +242,9 @@ public final class DcsDocument {
      * Returns what the document says about {@code eye}, when a decoded trace is for it. The trace
      * is the first of these: a frame trace ({@code F}) of the eye's side, a frame trace for both
      * eyes ({@code B}), any trace of the eye's side, any trace for both eyes.
+     *
+     * @param eye the eye
+     * @return what the document says about it, or empty
      */
     public Optional<DcsSide> side(Eye eye) {
         String letter = String.valueOf(eye.letter());
@@ -251,7 +270,7 @@ public final class DcsDocument {
                 figure(Figure.FCRV, eye), drillHoles));
     }
 
-    /** Returns the sides that {@link #side(Eye)} finds, right first. */
+    /** {@return the sides that {@link #side(Eye)} finds, right first} */
     public Map<Eye, DcsSide> sides() {
         EnumMap<Eye, DcsSide> sides = new EnumMap<>(Eye.class);
         for (Eye eye : Eye.values()) {
@@ -313,83 +332,151 @@ public final class DcsDocument {
 
         private Builder() {}
 
-        /** Sets the job name (null: none). */
+        /**
+         * Sets the job name.
+         *
+         * @param value the job name, or null for none
+         * @return this builder
+         */
         public Builder job(String value) {
             job = value;
             return this;
         }
 
-        /** Sets the device name (null: none). */
+        /**
+         * Sets the device name.
+         *
+         * @param value the device name, or null for none
+         * @return this builder
+         */
         public Builder device(String value) {
             device = value;
             return this;
         }
 
-        /** Sets the vendor name (null: none). */
+        /**
+         * Sets the vendor name.
+         *
+         * @param value the vendor name, or null for none
+         * @return this builder
+         */
         public Builder vendor(String value) {
             vendor = value;
             return this;
         }
 
-        /** Sets the frame type code (null: none). */
+        /**
+         * Sets the frame type code.
+         *
+         * @param code the code, or null for none
+         * @return this builder
+         */
         public Builder frameType(Integer code) {
             frameType = code;
             return this;
         }
 
-        /** Sets the edge type code of one eye (null: none). */
+        /**
+         * Sets the edge type code of one eye.
+         *
+         * @param eye the eye
+         * @param code the code, or null for none
+         * @return this builder
+         */
         public Builder edgeType(Eye eye, Integer code) {
             edgeTypes.put(Objects.requireNonNull(eye, "eye"), code);
             return this;
         }
 
-        /** Sets a figure of one eye (NaN: unknown). */
+        /**
+         * Sets a figure of one eye.
+         *
+         * @param figure the figure
+         * @param eye the eye
+         * @param value its value, or NaN when unknown
+         * @return this builder
+         */
         public Builder figure(Figure figure, Eye eye, double value) {
             figures.computeIfAbsent(figure, f -> new double[] {Double.NaN, Double.NaN})[eye == Eye.RIGHT ? 0 : 1] =
                     value;
             return this;
         }
 
-        /** Sets the distance between lenses (NaN: unknown). */
+        /**
+         * Sets the distance between lenses.
+         *
+         * @param value the distance, mm, or NaN when unknown
+         * @return this builder
+         */
         public Builder dbl(double value) {
             dbl = value;
             return this;
         }
 
-        /** Adds a trace. */
+        /**
+         * Adds a trace.
+         *
+         * @param trace the trace
+         * @return this builder
+         */
         public Builder addTrace(DcsTrace trace) {
             traces.add(Objects.requireNonNull(trace, "trace"));
             return this;
         }
 
-        /** Replaces the traces. */
+        /**
+         * Replaces the traces.
+         *
+         * @param values the traces, in file order
+         * @return this builder
+         */
         public Builder traces(List<DcsTrace> values) {
             traces.clear();
             values.forEach(this::addTrace);
             return this;
         }
 
-        /** Adds a drill record. */
+        /**
+         * Adds a drill record.
+         *
+         * @param hole the drill record
+         * @return this builder
+         */
         public Builder addHole(DcsHole hole) {
             holes.add(Objects.requireNonNull(hole, "hole"));
             return this;
         }
 
-        /** Replaces the drill records. */
+        /**
+         * Replaces the drill records.
+         *
+         * @param values the drill records, in file order
+         * @return this builder
+         */
         public Builder holes(List<DcsHole> values) {
             holes.clear();
             values.forEach(this::addHole);
             return this;
         }
 
-        /** Replaces the uninterpreted records written first. */
+        /**
+         * Replaces the uninterpreted records written first.
+         *
+         * @param values the records, in order
+         * @return this builder
+         */
         public Builder header(List<DcsRecord> values) {
             header.clear();
             header.addAll(values);
             return this;
         }
 
-        /** Replaces the uninterpreted records written last. */
+        /**
+         * Replaces the uninterpreted records written last.
+         *
+         * @param values the records, in order
+         * @return this builder
+         */
         public Builder records(List<DcsRecord> values) {
             records.clear();
             records.addAll(values);
@@ -399,6 +486,7 @@ public final class DcsDocument {
         /**
          * Returns the document.
          *
+         * @return the document
          * @throws IllegalArgumentException when a text is empty, {@code ?} or not printable
          *     without ';', a code has more than 9 digits, a figure is infinite, or two traces share
          *     side and type

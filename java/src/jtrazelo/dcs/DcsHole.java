@@ -29,7 +29,17 @@ import jtrazelo.tracer.FrameTrace;
  */
 public record DcsHole(String side, String reference, double x, double y, double diameter,
         List<String> more) {
-    /** Checks the fields; see the class description. */
+    /**
+     * Checks the fields.
+     *
+     * @param side {@code R}, {@code L} or {@code B}
+     * @param reference the reference code
+     * @param x the start point's x, mm, or NaN
+     * @param y the start point's y, mm, or NaN
+     * @param diameter the diameter, mm, positive, or NaN
+     * @param more the further fields
+     * @throws IllegalArgumentException when a field does not fit the class description
+     */
     public DcsHole {
         Objects.requireNonNull(side, "side");
         if (!side.equals("R") && !side.equals("L") && !side.equals("B")) {
@@ -58,18 +68,29 @@ public record DcsHole(String side, String reference, double x, double y, double 
         }
     }
 
-    /** A round hole for one eye, about the box centre (reference {@code C}). */
+    /**
+     * A round hole for one eye, about the box centre (reference {@code C}).
+     *
+     * @param eye the eye
+     * @param hole the hole
+     * @return the drill record
+     */
     public static DcsHole centred(Eye eye, DrillHole hole) {
         return new DcsHole(String.valueOf(eye.letter()), "C", hole.x(), hole.y(), hole.diameter(),
                 List.of());
     }
 
-    /** Returns true when the hole is for {@code eye} (its side, or {@code B}). */
+    /**
+     * Returns true when the hole is for an eye: its side, or {@code B}.
+     *
+     * @param eye the eye
+     * @return true when it is for that eye
+     */
     public boolean isFor(Eye eye) {
         return side.equals("B") || side.charAt(0) == eye.letter();
     }
 
-    /** Returns true when the position is about the box centre (reference C, CF or CR). */
+    /** {@return true when the position is about the box centre (reference C, CF or CR)} */
     public boolean isCentred() {
         return reference.equals("C") || reference.equals("CF") || reference.equals("CR");
     }
@@ -78,6 +99,9 @@ public record DcsHole(String side, String reference, double x, double y, double 
      * Returns the hole as the tracer API gives it, for {@code eye}: when the hole is for that eye,
      * measured from the box centre, with known position and diameter; the left eye's of a side
      * {@code B} hole is mirrored. A slot gives its start point.
+     *
+     * @param eye the eye
+     * @return the hole, or empty
      */
     public Optional<DrillHole> at(Eye eye) {
         if (!isFor(eye) || !isCentred() || Double.isNaN(x) || Double.isNaN(y) || Double.isNaN(diameter)) {

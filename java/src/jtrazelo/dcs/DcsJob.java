@@ -33,36 +33,66 @@ public final class DcsJob {
         this.name = Objects.requireNonNull(name, "name");
     }
 
-    /** Starts a job of this name. */
+    /**
+     * Starts a job.
+     *
+     * @param name the job name ({@code JOB})
+     * @return the job
+     */
     public static DcsJob named(String name) {
         return new DcsJob(name);
     }
 
-    /** Sets the device name ({@code DEV}; null: none). */
+    /**
+     * Sets the device name ({@code DEV}).
+     *
+     * @param value the name, or null for none
+     * @return this job
+     */
     public DcsJob device(String value) {
         device = value;
         return this;
     }
 
-    /** Sets the vendor name ({@code VEN}; null: none). */
+    /**
+     * Sets the vendor name ({@code VEN}).
+     *
+     * @param value the name, or null for none
+     * @return this job
+     */
     public DcsJob vendor(String value) {
         vendor = value;
         return this;
     }
 
-    /** Sets the frame type (null: from the traces). */
+    /**
+     * Sets the frame type.
+     *
+     * @param value the frame type, or null to take it from the traces
+     * @return this job
+     */
     public DcsJob frameType(FrameType value) {
         frameType = value;
         return this;
     }
 
-    /** Sets the edge type of both lenses (null: from the frame type). */
+    /**
+     * Sets the edge type of both lenses.
+     *
+     * @param value the edge type, or null to take it from the frame type
+     * @return this job
+     */
     public DcsJob edgeType(EdgeType value) {
         edgeType = value;
         return this;
     }
 
-    /** Sets the trace type, {@code F}, {@code P} or {@code D} (null: from the frame type). */
+    /**
+     * Sets the trace type.
+     *
+     * @param value {@code F}, {@code P} or {@code D}, or null to take it from the frame type
+     * @return this job
+     */
     public DcsJob traceType(String value) {
         if (value != null && !value.equals("F") && !value.equals("P") && !value.equals("D")) {
             throw new IllegalArgumentException("trace type must be F, P or D: " + value);
@@ -71,14 +101,17 @@ public final class DcsJob {
         return this;
     }
 
-    /** Returns the job name. */
+    /** {@return the job name} */
     public String name() {
         return name;
     }
 
     /**
-     * Makes the document of one traced eye: that eye as measured and the other as its mirror image
-     * ({@link FrameTrace#mirror()}).
+     * Makes the document of one traced eye: that eye as measured and the other as its mirror
+     * image ({@link FrameTrace#mirror()}).
+     *
+     * @param traced the traced eye
+     * @return the document
      */
     public DcsDocument document(FrameTrace traced) {
         return traced.eye() == Eye.RIGHT ? document(traced, traced.mirror()) : document(traced.mirror(), traced);
@@ -89,6 +122,9 @@ public final class DcsJob {
      * figures rounded to 1/100 mm as the file keeps them. The distance between lenses is the right
      * trace's.
      *
+     * @param right the right eye's trace
+     * @param left the left eye's trace
+     * @return the document
      * @throws IllegalArgumentException when {@code right} is not a right eye's trace or
      *     {@code left} not a left eye's, or a name is not printable text without ';'
      */

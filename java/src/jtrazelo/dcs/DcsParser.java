@@ -37,24 +37,50 @@ import jtrazelo.tracer.Eye;
 public final class DcsParser {
     private DcsParser() {}
 
-    /** Parses DCS text. */
+    /**
+     * Parses DCS text.
+     *
+     * @param text the text, each character one byte of the file (ISO-8859-1)
+     * @return the document
+     * @throws DcsFormatException when the text cannot be read; it names the line
+     */
     public static DcsDocument parse(String text) throws DcsFormatException {
         return new State().parse(text);
     }
 
-    /** Parses the bytes of a DCS file (ISO-8859-1, so that every byte is one character). */
+    /**
+     * Parses the bytes of a DCS file, read as ISO-8859-1 so that every byte is one character.
+     *
+     * @param bytes the file's bytes
+     * @return the document
+     * @throws DcsFormatException when the file cannot be read; it names the line
+     */
     public static DcsDocument parse(byte[] bytes) throws DcsFormatException {
         return parse(new String(bytes, StandardCharsets.ISO_8859_1));
     }
 
-    /** Parses DCS text from {@code in} (read to its end, not closed). */
+    /**
+     * Parses DCS text from a reader, read to its end and not closed.
+     *
+     * @param in the reader
+     * @return the document
+     * @throws DcsFormatException when the text cannot be read; it names the line
+     * @throws IOException when the reader fails
+     */
     public static DcsDocument parse(Reader in) throws IOException {
         StringWriter text = new StringWriter();
         in.transferTo(text);
         return parse(text.toString());
     }
 
-    /** Parses the DCS file {@code path}. */
+    /**
+     * Parses a DCS file.
+     *
+     * @param path the file
+     * @return the document
+     * @throws DcsFormatException when the file cannot be read as DCS; it names the line
+     * @throws IOException when the file cannot be read
+     */
     public static DcsDocument parse(Path path) throws IOException {
         return parse(Files.readAllBytes(path));
     }

@@ -19,7 +19,13 @@ public record DcsRecord(String label, String value) {
     static final Set<String> INTERPRETED = Set.of("JOB", "DEV", "VEN", "FTYP", "ETYP", "TRCFMT", "R",
             "A", "HBOX", "VBOX", "CIRC", "FCRV", "DBL", "DRILLE");
 
-    /** Checks label and value; see the class description. */
+    /**
+     * Checks label and value.
+     *
+     * @param label the label (see the class description)
+     * @param value the value
+     * @throws IllegalArgumentException when either does not fit
+     */
     public DcsRecord {
         String why = labelProblem(Objects.requireNonNull(label, "label"));
         if (why != null) {
@@ -33,12 +39,12 @@ public record DcsRecord(String label, String value) {
         }
     }
 
-    /** Returns the values: the value split at each ';' (an empty value gives one empty field). */
+    /** {@return the values: the value split at each ';' (an empty value gives one empty field)} */
     public List<String> fields() {
         return Arrays.asList(value.split(";", -1));
     }
 
-    /** Returns the record as written, without the line end. */
+    /** {@return the record as written, without the line end} */
     public String text() {
         return label + "=" + value;
     }
@@ -48,7 +54,7 @@ public record DcsRecord(String label, String value) {
         return text();
     }
 
-    /** Returns why {@code label} cannot be a label, or null when it can. */
+    /** {@return why {@code label} cannot be a label, or null when it can} */
     static String labelProblem(String label) {
         if (label.isEmpty()) {
             return "the record has no label";
@@ -62,7 +68,7 @@ public record DcsRecord(String label, String value) {
         return null;
     }
 
-    /** Returns true when {@code text} fits on one line of an ISO-8859-1 file. */
+    /** {@return true when {@code text} fits on one line of an ISO-8859-1 file} */
     static boolean isLine(String text) {
         for (int i = 0; i < text.length(); i++) {
             char c = text.charAt(i);
@@ -90,7 +96,7 @@ public record DcsRecord(String label, String value) {
         return (c >= 0x20 && c <= 0x7E) || (c >= 0xA0 && c <= 0xFF);
     }
 
-    /** Returns {@code text} for a message: control characters as \\xNN, cut after 40 characters. */
+    /** {@return {@code text} for a message: control characters as \\xNN, cut after 40 characters} */
     static String printable(String text) {
         StringBuilder out = new StringBuilder();
         for (int i = 0; i < text.length() && i < 40; i++) {

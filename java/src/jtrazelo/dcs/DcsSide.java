@@ -21,7 +21,18 @@ import jtrazelo.tracer.Eye;
  */
 public record DcsSide(Eye eye, DcsTrace trace, boolean mirrored, double boxWidth, double boxHeight,
         double circumference, double frameCurve, List<DrillHole> drillHoles) {
-    /** Checks and copies the values. */
+    /**
+     * Checks the trace and copies the holes.
+     *
+     * @param eye the eye
+     * @param trace its decoded trace
+     * @param mirrored true for the left eye of a side B trace
+     * @param boxWidth HBOX, mm
+     * @param boxHeight VBOX, mm
+     * @param circumference CIRC, mm
+     * @param frameCurve FCRV, dioptres
+     * @param drillHoles the drill holes about the box centre
+     */
     public DcsSide {
         Objects.requireNonNull(eye, "eye");
         if (!Objects.requireNonNull(trace, "trace").isDecoded()) {
@@ -30,17 +41,17 @@ public record DcsSide(Eye eye, DcsTrace trace, boolean mirrored, double boxWidth
         drillHoles = List.copyOf(drillHoles);
     }
 
-    /** Returns a copy of the trace's radii, 1/100 mm. */
+    /** {@return a copy of the trace's radii, 1/100 mm} */
     public int[] radii() {
         return trace.radii();
     }
 
-    /** Returns the number of trace points. */
+    /** {@return the number of trace points} */
     public int pointCount() {
         return trace.count();
     }
 
-    /** Returns the trace's radii in mm (NaN for points not measured). */
+    /** {@return the trace's radii in mm (NaN for points not measured)} */
     public double[] radiiMm() {
         double[] mm = new double[trace.count()];
         for (int i = 0; i < mm.length; i++) {

@@ -142,106 +142,141 @@ public final class DcsTrace {
         return java.util.stream.Stream.concat(a.stream(), b.stream()).toList();
     }
 
-    /** An ASCII trace at equally spaced angles. */
+    /**
+     * An ASCII trace at equally spaced angles.
+     *
+     * @param side {@code R}, {@code L} or {@code B}
+     * @param type the trace type
+     * @param radii the radii, 1/100 mm
+     * @return the trace
+     */
     public static DcsTrace equallySpaced(String side, String type, int[] radii) {
         return new DcsTrace(1, radii.length, "E", side, type, List.of(), radii, new int[0], List.of(),
                 List.of());
     }
 
-    /** An ASCII trace at unequal angles (1/100 degree). */
+    /**
+     * An ASCII trace at unequal angles.
+     *
+     * @param side {@code R}, {@code L} or {@code B}
+     * @param type the trace type
+     * @param radii the radii, 1/100 mm
+     * @param angles the angles of the points, 1/100 degree
+     * @return the trace
+     */
     public static DcsTrace unequallySpaced(String side, String type, int[] radii, int[] angles) {
         return new DcsTrace(1, radii.length, "U", side, type, List.of(), radii, angles, List.of(),
                 List.of());
     }
 
-    /** Returns the format: 1 ASCII; 2, 3, 4 binary; higher numbers are vendors'. */
+    /** {@return the format: 1 ASCII; 2, 3, 4 binary; higher numbers are vendors'} */
     public int format() {
         return format;
     }
 
-    /** Returns the number of points the TRCFMT record announces. */
+    /** {@return the number of points the TRCFMT record announces} */
     public int count() {
         return count;
     }
 
-    /** Returns the angle mode: {@code E} equally spaced, {@code U} unequal. */
+    /** {@return the angle mode: {@code E} equally spaced, {@code U} unequal} */
     public String angleMode() {
         return angleMode;
     }
 
-    /** Returns the side: {@code R}, {@code L} or {@code B}. */
+    /** {@return the side: {@code R}, {@code L} or {@code B}} */
     public String side() {
         return side;
     }
 
-    /** Returns the eyes the trace is for: one, or both for side {@code B}. */
+    /** {@return the eyes the trace is for: one, or both for side {@code B}} */
     public Set<Eye> eyes() {
         return side.equals("B") ? EnumSet.allOf(Eye.class) : EnumSet.of(Eye.fromLetter(side.charAt(0)));
     }
 
-    /** Returns the trace type: {@code F} frame, {@code P} pattern, {@code D} demo lens, or other. */
+    /** {@return the trace type: {@code F} frame, {@code P} pattern, {@code D} demo lens, or other} */
     public String type() {
         return type;
     }
 
-    /** Returns the TRCFMT fields after the type. */
+    /** {@return the TRCFMT fields after the type} */
     public List<String> extraFields() {
         return extraFields;
     }
 
-    /** Returns true when the data are decoded (format 1). */
+    /** {@return true when the data are decoded (format 1)} */
     public boolean isDecoded() {
         return format == 1;
     }
 
-    /** Returns why the data are not decoded ("format 4, not decoded"), or empty when they are. */
+    /** {@return why the data are not decoded ("format 4, not decoded"), or empty when they are} */
     public Optional<String> note() {
         return isDecoded() ? Optional.empty() : Optional.of("format " + format + ", not decoded");
     }
 
-    /** Returns a copy of the radii, 1/100 mm ({@link #UNKNOWN} for {@code ?}); empty when not decoded. */
+    /** {@return a copy of the radii, 1/100 mm ({@link #UNKNOWN} for {@code ?}); empty when not decoded} */
     public int[] radii() {
         return radii.clone();
     }
 
-    /** Returns a copy of the angles, 1/100 degree, for {@code U}; empty otherwise. */
+    /** {@return a copy of the angles, 1/100 degree, for {@code U}; empty otherwise} */
     public int[] angles() {
         return angles.clone();
     }
 
-    /** Returns true when point {@code i} was measured: its radius is known and positive. */
+    /**
+     * Returns true when a point was measured: its radius is known and positive.
+     *
+     * @param i the point
+     * @return true when measured
+     */
     public boolean isMeasured(int i) {
         return radii[i] > 0;
     }
 
-    /** Returns the radius of point {@code i} in mm, or NaN for a point not measured. */
+    /**
+     * Returns the radius of a point in mm.
+     *
+     * @param i the point
+     * @return the radius, or NaN for a point not measured
+     */
     public double radiusMm(int i) {
         return isMeasured(i) ? radii[i] / 100.0 : Double.NaN;
     }
 
-    /** Returns the angle of point {@code i} in degrees (see the class description). */
+    /**
+     * Returns the angle of a point in degrees (see the class description).
+     *
+     * @param i the point
+     * @return the angle
+     */
     public double angleDegrees(int i) {
         Objects.checkIndex(i, radii.length);
         return angleMode.equals("U") ? angles[i] / 100.0 : 360.0 * i / count;
     }
 
-    /** Returns the data lines of a trace not decoded, as read. */
+    /** {@return the data lines of a trace not decoded, as read} */
     public List<String> rawLines() {
         return rawLines;
     }
 
-    /** Returns the records of uninterpreted labels that follow the trace. */
+    /** {@return the records of uninterpreted labels that follow the trace} */
     public List<DcsRecord> records() {
         return records;
     }
 
-    /** Returns this trace with {@code records} after it instead of its own. */
+    /**
+     * Returns this trace followed by other records.
+     *
+     * @param records the records of uninterpreted labels after it, instead of its own
+     * @return the trace
+     */
     public DcsTrace withRecords(List<DcsRecord> records) {
         return new DcsTrace(format, count, angleMode, side, type, extraFields, radii, angles, rawLines,
                 records);
     }
 
-    /** Returns the TRCFMT record's value. */
+    /** {@return the TRCFMT record's value} */
     String formatValue() {
         StringBuilder value = new StringBuilder();
         value.append(format).append(';').append(count).append(';').append(angleMode).append(';')

@@ -50,7 +50,13 @@ public final class DcsWriter {
 
     private DcsWriter() {}
 
-    /** Writes {@code document} to {@code out}. */
+    /**
+     * Writes a document as DCS text.
+     *
+     * @param document the document
+     * @param out where to write (not closed)
+     * @throws IOException when {@code out} fails
+     */
     public static void write(DcsDocument document, Writer out) throws IOException {
         records(out, document.header());
         if (document.job().isPresent()) {
@@ -101,7 +107,12 @@ public final class DcsWriter {
         records(out, document.records());
     }
 
-    /** Returns {@code document} as DCS text. */
+    /**
+     * Returns a document as DCS text.
+     *
+     * @param document the document
+     * @return the text
+     */
     public static String toString(DcsDocument document) {
         StringWriter text = new StringWriter();
         try {
@@ -112,13 +123,24 @@ public final class DcsWriter {
         return text.toString();
     }
 
-    /** Returns {@code document} as the bytes of a DCS file (ISO-8859-1). */
+    /**
+     * Returns a document as the bytes of a DCS file (ISO-8859-1).
+     *
+     * @param document the document
+     * @return the bytes
+     */
     public static byte[] toBytes(DcsDocument document) {
         // Every character of a document is in ISO-8859-1: its classes check that.
         return toString(document).getBytes(StandardCharsets.ISO_8859_1);
     }
 
-    /** Writes {@code document} to the file {@code path}, replacing it. */
+    /**
+     * Writes a document to a file, replacing it.
+     *
+     * @param document the document
+     * @param path the file
+     * @throws IOException when the file cannot be written
+     */
     public static void write(DcsDocument document, Path path) throws IOException {
         Files.write(path, toBytes(document));
     }

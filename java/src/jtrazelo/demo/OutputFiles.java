@@ -49,7 +49,11 @@ public final class OutputFiles implements AutoCloseable {
     private final List<Path> createdFolders = new ArrayList<>();
     private boolean done;
 
-    /** A set that refuses to replace existing files, or replaces them when {@code overwrite}. */
+    /**
+     * Makes an empty set.
+     *
+     * @param overwrite true to replace existing files, false to refuse them
+     */
     public OutputFiles(boolean overwrite) {
         this.overwrite = overwrite;
     }
@@ -58,6 +62,7 @@ public final class OutputFiles implements AutoCloseable {
      * Checks that {@code target} can be written: its folder exists (created when missing) and takes
      * a new file, and the name is free (or, when overwriting, not a folder).
      *
+     * @param target the file to write later
      * @throws IOException saying what stands in the way
      */
     public void check(Path target) throws IOException {
@@ -100,6 +105,8 @@ public final class OutputFiles implements AutoCloseable {
      * Writes {@code content} for {@code target} under a temporary name in the target's folder and
      * forces it to disk.
      *
+     * @param target the file's name
+     * @param content the file's bytes
      * @throws IOException when it cannot be written (the temporary file is removed)
      * @throws IllegalStateException when the set was published or closed, or has {@code target}
      */

@@ -94,12 +94,23 @@ public final class ScanFrame {
         this.err = err;
     }
 
-    /** Runs the program and exits with its status. */
+    /**
+     * Runs the program and exits with its status.
+     *
+     * @param args the command line
+     */
     public static void main(String[] args) {
         System.exit(run(args, System.out, System.err));
     }
 
-    /** Runs the program; returns its exit status. */
+    /**
+     * Runs the program.
+     *
+     * @param args the command line
+     * @param out where the report goes
+     * @param err where errors and the usage go
+     * @return the exit status
+     */
     public static int run(String[] args, PrintStream out, PrintStream err) {
         Options options;
         try {

@@ -44,7 +44,12 @@ public final class SvgWriter {
 
     private SvgWriter() {}
 
-    /** Returns the picture of one lens as SVG text. */
+    /**
+     * Returns the picture of one lens as SVG text.
+     *
+     * @param trace the lens's trace
+     * @return the SVG text
+     */
     public static String toSvg(FrameTrace trace) {
         FrameTrace.Box box = trace.computedBox();
         Picture picture = new Picture(box.minX(), box.maxX(), box.minY(), box.maxY());
@@ -67,6 +72,7 @@ public final class SvgWriter {
      * @param right the right lens's trace
      * @param left the left lens's trace
      * @param job the job name for the title, or null
+     * @return the SVG text
      * @throws IllegalArgumentException when the traces are not of the right and the left eye
      */
     public static String toSvg(FrameTrace right, FrameTrace left, String job) {
@@ -99,7 +105,13 @@ public final class SvgWriter {
         return picture.finish();
     }
 
-    /** Writes the picture of one lens to the file {@code path}, replacing it. */
+    /**
+     * Writes the picture of one lens to a file, replacing it.
+     *
+     * @param trace the lens's trace
+     * @param path the file
+     * @throws IOException when the file cannot be written
+     */
     public static void write(FrameTrace trace, Path path) throws IOException {
         Files.writeString(path, toSvg(trace), StandardCharsets.UTF_8);
     }
