@@ -38,9 +38,11 @@ public final class SvgWriter {
     /** Room below a box for the caption (and the DBL mark). */
     private static final double CAPTION_ROOM = 8;
     /** Narrowest picture, wide enough for the labels. */
-    private static final double MIN_WIDTH = 110;
+    private static final double MIN_WIDTH = 70;
+    /** Width of a character of the labels, on average, as a share of the font size. */
+    private static final double CHARACTER_WIDTH = 0.56;
     /** The viewpoint, stated in every picture. */
-    public static final String VIEWPOINT = "Seen from the front, facing the wearer: the right lens is on the left";
+    public static final String VIEWPOINT = "Seen from the front, facing the wearer";
 
     private SvgWriter() {}
 
@@ -93,7 +95,7 @@ public final class SvgWriter {
         picture.lens(left, leftCentre);
         picture.dbl(-dbl / 2, dbl / 2, Math.min(r.minY(), l.minY()), dbl);
         picture.labels(List.of(
-                VIEWPOINT,
+                VIEWPOINT + ": the right lens is on the left",
                 String.format(Locale.ROOT, "Right box %.2f x %.2f mm, left box %.2f x %.2f mm",
                         right.boxWidth(), right.boxHeight(), left.boxWidth(), left.boxHeight()),
                 String.format(Locale.ROOT, "DBL %.2f mm, distance between centres %.2f mm", right.dbl(),
@@ -118,9 +120,9 @@ public final class SvgWriter {
 
     /** Builds one picture: the content's extent is known first, the text grows as lenses are added. */
     private static final class Picture {
-        private final double left;
+        private final double minX;
+        private final double contentWidth;
         private final double top;
-        private final double width;
         private final double textTop;
         private final StringBuilder body = new StringBuilder();
         private final List<String> labels = new ArrayList<>();
@@ -128,9 +130,8 @@ public final class SvgWriter {
 
         /** A picture of content from minX to maxX and minY to maxY, mm, in trace axes (y up). */
         Picture(double minX, double maxX, double minY, double maxY) {
-            double contentWidth = maxX - minX + 2 * MARGIN;
-            width = Math.max(contentWidth, MIN_WIDTH);
-            left = minX - MARGIN - (width - contentWidth) / 2;
+            this.minX = minX;
+            contentWidth = maxX - minX + 2 * MARGIN;
             top = -maxY - SIDE_ROOM - MARGIN;
             textTop = -minY + CAPTION_ROOM + MARGIN / 2;
         }
@@ -203,6 +204,9 @@ public final class SvgWriter {
         }
 
         String finish() {
+            int longest = labels.stream().mapToInt(String::length).max().orElse(0);
+            double width = Math.max(Math.max(contentWidth, MIN_WIDTH), longest * FONT * CHARACTER_WIDTH + MARGIN);
+            double left = minX - MARGIN - (width - contentWidth) / 2;
             double height = textTop - top + labels.size() * LABEL_LINE + MARGIN / 2;
             StringBuilder svg = new StringBuilder();
             svg.append("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
