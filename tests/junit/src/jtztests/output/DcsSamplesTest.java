@@ -232,13 +232,16 @@ class DcsSamplesTest {
         com.sun.management.ThreadMXBean threads =
                 (com.sun.management.ThreadMXBean) ManagementFactory.getThreadMXBean();
         String text = "JOB=1\r\n" + record + "\r\nR=2500;2510;2520\r\nA=0;100;200\r\n";
-        long before = threads.getCurrentThreadAllocatedBytes();
-        try {
-            DcsParser.parse(text);
-        } catch (DcsFormatException expected) {
-            // the records disagree with the count
+        long used = Long.MAX_VALUE;
+        for (int round = 0; round < 2; round++) {  // the first may load classes
+            long before = threads.getCurrentThreadAllocatedBytes();
+            try {
+                DcsParser.parse(text);
+            } catch (DcsFormatException expected) {
+                // the records disagree with the count
+            }
+            used = threads.getCurrentThreadAllocatedBytes() - before;
         }
-        long used = threads.getCurrentThreadAllocatedBytes() - before;
         assertTrue(used < 1_000_000, used + " bytes allocated for a " + text.length() + "-character input");
     }
 }
