@@ -22,13 +22,24 @@ import jtrazelo.tracer.FrameTrace;
  * {@code VEN}), frame and edge type ({@code FTYP}, {@code ETYP}), the traces ({@code TRCFMT} with
  * {@code R} and {@code A}), the figures of each eye ({@code HBOX}, {@code VBOX}, {@code CIRC},
  * {@code FCRV}), the distance between lenses ({@code DBL}) and the drill records ({@code DRILLE}).
- * Every other record is kept as it was read, in order: those before the first interpreted record
- * ({@link #header()}, where requests such as {@code REQ} and {@code OMAV} usually stand), those that
- * follow a trace (with the trace, {@link DcsTrace#records()}) and the rest ({@link #records()}). A
- * value the file gives as {@code ?} or leaves empty is unknown: NaN, or absent. Coordinates follow
- * {@link FrameTrace}'s conventions (seen from the front).
+ * Every other record is kept as it was read, in order, and written back where it stood: those
+ * before the first interpreted record ({@link #header()}, where requests such as {@code REQ} and
+ * {@code OMAV} usually stand), those that follow a trace (with the trace,
+ * {@link DcsTrace#records()}) and the others after the interpreted record they followed
+ * ({@link #recordsAfter(String)}). {@link DcsWriter} writes the interpreted records in an order of
+ * its own ({@link #LABELS}): a kept record follows the same interpreted record when written, and
+ * keeps its place among the kept records when the file had that order too. A value the file gives
+ * as {@code ?} or leaves empty is unknown: NaN, or absent. Coordinates follow {@link FrameTrace}'s
+ * conventions (seen from the front).
  */
 public final class DcsDocument {
+    /**
+     * The interpreted labels after which kept records can stand, in the order {@link DcsWriter}
+     * writes them; the traces come between {@code ETYP} and {@code HBOX}.
+     */
+    public static final List<String> LABELS =
+            List.of("JOB", "DEV", "VEN", "FTYP", "ETYP", "HBOX", "VBOX", "CIRC", "FCRV", "DBL", "DRILLE");
+
     /** The figures recorded per eye, each a {@code right;left} record of that label. */
     public enum Figure {
         /** Box width, mm. */
@@ -51,7 +62,8 @@ public final class DcsDocument {
     private final List<DcsTrace> traces;
     private final List<DcsHole> holes;
     private final List<DcsRecord> header;
-    private final List<DcsRecord> records;
+    /** Kept records by the label they follow (of {@link #LABELS}, each written). */
+    private final Map<String, List<DcsRecord>> after;
 
     private DcsDocument(Builder b) {
         job = text("job", b.job);
@@ -81,15 +93,23 @@ public final class DcsDocument {
             }
         }
         holes = List.copyOf(b.holes);
+        // Records after a label that is not written follow the last written label before it, or
+        // stand with the header: that is where a reader finds them in the written file.
         List<DcsRecord> first = new ArrayList<>(b.header);
-        List<DcsRecord> rest = List.copyOf(b.records);
-        if (!hasInterpreted()) {
-            // Without an interpreted record between them, the two lists read back as one.
-            first.addAll(rest);
-            rest = List.of();
+        Map<String, List<DcsRecord>> placed = new HashMap<>();
+        String place = null;
+        for (String label : LABELS) {
+            if (isWritten(label)) {
+                place = label;
+            }
+            List<DcsRecord> records = b.after.getOrDefault(label, List.of());
+            if (!records.isEmpty()) {
+                (place == null ? first : placed.computeIfAbsent(place, l -> new ArrayList<>())).addAll(records);
+            }
         }
         header = List.copyOf(first);
-        records = rest;
+        placed.replaceAll((label, records) -> List.copyOf(records));
+        after = Collections.unmodifiableMap(placed);
     }
 
     private static String text(String what, String value) {
@@ -122,7 +142,8 @@ public final class DcsDocument {
     /** {@return a builder holding this document} */
     public Builder toBuilder() {
         Builder b = new Builder().job(job).device(device).vendor(vendor).frameType(frameType)
-                .dbl(dbl).traces(traces).holes(holes).header(header).records(records);
+                .dbl(dbl).traces(traces).holes(holes).header(header);
+        after.forEach(b::recordsAfter);
         edgeTypes.forEach(b::edgeType);
         figures.forEach((figure, values) -> {
             b.figure(figure, Eye.RIGHT, values[0]);
@@ -206,9 +227,21 @@ public final class DcsDocument {
         return header;
     }
 
-    /** {@return the other uninterpreted records that follow no trace, in order} */
+    /**
+     * Returns the kept records that follow an interpreted record.
+     *
+     * @param label the interpreted record's label, one of {@link #LABELS}
+     * @return the records, in order; none when {@code label} is not written
+     */
+    public List<DcsRecord> recordsAfter(String label) {
+        return after.getOrDefault(label, List.of());
+    }
+
+    /** {@return the kept records that follow an interpreted record but no trace, in written order} */
     public List<DcsRecord> records() {
-        return records;
+        List<DcsRecord> all = new ArrayList<>();
+        LABELS.forEach(label -> all.addAll(recordsAfter(label)));
+        return List.copyOf(all);
     }
 
     /** {@return what the document holds but could not interpret, such as a trace not decoded} */
@@ -224,18 +257,35 @@ public final class DcsDocument {
      * @return true when empty
      */
     public boolean isEmpty() {
-        return !hasInterpreted() && header.isEmpty() && records.isEmpty();
+        return !hasInterpreted() && header.isEmpty() && after.isEmpty();
     }
 
     /**
      * Returns true when the document holds a record that {@link DcsWriter} writes as interpreted.
      */
     boolean hasInterpreted() {
-        if (job != null || device != null || vendor != null || frameType != null || !edgeTypes.isEmpty()
-                || !Double.isNaN(dbl) || !traces.isEmpty() || !holes.isEmpty()) {
-            return true;
-        }
-        return figures.values().stream().anyMatch(v -> !Double.isNaN(v[0]) || !Double.isNaN(v[1]));
+        return !traces.isEmpty() || LABELS.stream().anyMatch(this::isWritten);
+    }
+
+    /**
+     * Returns true when {@link DcsWriter} writes a record of {@code label} (of {@link #LABELS}):
+     * names and codes when known, figures and DBL when known or when the document has a trace,
+     * drill records when there are some.
+     */
+    boolean isWritten(String label) {
+        return switch (label) {
+            case "JOB" -> job != null;
+            case "DEV" -> device != null;
+            case "VEN" -> vendor != null;
+            case "FTYP" -> frameType != null;
+            case "ETYP" -> !edgeTypes.isEmpty();
+            case "DBL" -> !traces.isEmpty() || !Double.isNaN(dbl);
+            case "DRILLE" -> !holes.isEmpty();
+            default -> {
+                double[] values = figures.get(Figure.valueOf(label));
+                yield !traces.isEmpty() || !Double.isNaN(values[0]) || !Double.isNaN(values[1]);
+            }
+        };
     }
 
     /**
@@ -298,12 +348,12 @@ public final class DcsDocument {
                 && traces.equals(d.traces)
                 && holes.equals(d.holes)
                 && header.equals(d.header)
-                && records.equals(d.records);
+                && after.equals(d.after);
     }
 
     @Override
     public int hashCode() {
-        int hash = Objects.hash(job, device, vendor, frameType, edgeTypes, dbl, traces, holes, header, records);
+        int hash = Objects.hash(job, device, vendor, frameType, edgeTypes, dbl, traces, holes, header, after);
         for (double[] values : figures.values()) {
             hash = 31 * hash + Arrays.hashCode(values);
         }
@@ -313,7 +363,7 @@ public final class DcsDocument {
     @Override
     public String toString() {
         return "DcsDocument[JOB " + job + ", " + traces.size() + " traces, " + holes.size() + " holes, DBL "
-                + dbl + ", " + (header.size() + records.size()) + " other records]";
+                + dbl + ", " + (header.size() + records().size()) + " other records]";
     }
 
     /** Collects a document; {@link #build()} checks it. */
@@ -328,7 +378,7 @@ public final class DcsDocument {
         private final List<DcsTrace> traces = new ArrayList<>();
         private final List<DcsHole> holes = new ArrayList<>();
         private final List<DcsRecord> header = new ArrayList<>();
-        private final List<DcsRecord> records = new ArrayList<>();
+        private final Map<String, List<DcsRecord>> after = new HashMap<>();
 
         private Builder() {}
 
@@ -472,15 +522,29 @@ public final class DcsDocument {
         }
 
         /**
-         * Replaces the uninterpreted records written last.
+         * Replaces the uninterpreted records that follow an interpreted record.
+         *
+         * @param label the interpreted record's label, one of {@link DcsDocument#LABELS}; when the
+         *     document has no such record, the records follow the one written before
+         * @param values the records, in order
+         * @return this builder
+         */
+        public Builder recordsAfter(String label, List<DcsRecord> values) {
+            if (!LABELS.contains(label)) {
+                throw new IllegalArgumentException("not one of " + LABELS + ": " + label);
+            }
+            after.put(label, List.copyOf(values));
+            return this;
+        }
+
+        /**
+         * Replaces the uninterpreted records written last, after the drill records.
          *
          * @param values the records, in order
          * @return this builder
          */
         public Builder records(List<DcsRecord> values) {
-            records.clear();
-            records.addAll(values);
-            return this;
+            return recordsAfter("DRILLE", values);
         }
 
         /**

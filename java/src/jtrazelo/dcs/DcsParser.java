@@ -148,12 +148,13 @@ public final class DcsParser {
     private static final class State {
         private final DcsDocument.Builder document = DcsDocument.builder();
         private final List<DcsRecord> header = new ArrayList<>();
-        private final List<DcsRecord> records = new ArrayList<>();
         private final Map<String, Integer> once = new HashMap<>();
         private final Map<String, Integer> traceLines = new HashMap<>();
         private int line;
         private boolean anyRecord;
-        private boolean interpreted;
+        /** The last label of {@link DcsDocument#LABELS} read: kept records that follow stand after it. */
+        private String place;
+        private final Map<String, List<DcsRecord>> after = new HashMap<>();
         private Open current;
 
         DcsDocument parse(String text) throws DcsFormatException {
@@ -177,7 +178,8 @@ public final class DcsParser {
                 line = 1;
                 throw fail("the file holds no records");
             }
-            DcsDocument read = document.header(header).records(records).build();
+            after.forEach(document::recordsAfter);
+            DcsDocument read = document.header(header).build();
             if (read.isEmpty()) {
                 line = 1;
                 throw fail("the file holds no values: each record is empty or unknown (?)");
@@ -211,10 +213,10 @@ public final class DcsParser {
                 DcsRecord record = new DcsRecord(label, value);
                 if (current != null) {
                     current.records.add(record);
-                } else if (!interpreted) {
+                } else if (place == null) {
                     header.add(record);
                 } else {
-                    records.add(record);
+                    after.computeIfAbsent(place, p -> new ArrayList<>()).add(record);
                 }
                 return;
             }
@@ -224,9 +226,11 @@ public final class DcsParser {
                             (int) value.charAt(i), equals + i + 2));
                 }
             }
-            interpreted = true;
             if (!label.equals("R") && !label.equals("A")) {
                 closeTrace();
+            }
+            if (DcsDocument.LABELS.contains(label)) {
+                place = label;
             }
             switch (label) {
                 case "JOB" -> document.job(name(label, value));

@@ -18,6 +18,7 @@ import jtrazelo.tracer.FrameTrace;
  *
  * <pre>
  * (uninterpreted records read before the first interpreted one, such as REQ and OMAV)
+ * (after each record below: the uninterpreted records that followed it when read)
  * JOB=job name                              when the document has them
  * DEV=device name
  * VEN=vendor name
@@ -33,7 +34,6 @@ import jtrazelo.tracer.FrameTrace;
  * FCRV=right;left                           frame curve, dioptres
  * DBL=value                                 distance between lenses, mm
  * DRILLE=side;reference;x;y;diameter[;...]  one a drill record, mm: for example DRILLE=R;C;22.50;4.00;1.40
- * (the other uninterpreted records, in order)
  * </pre>
  *
  * <p>Figures and DBL are written when the document has a trace (an unknown one as {@code ?}) or
@@ -59,21 +59,26 @@ public final class DcsWriter {
      */
     public static void write(DcsDocument document, Writer out) throws IOException {
         records(out, document.header());
-        if (document.job().isPresent()) {
-            record(out, "JOB", document.job().get());
+        if (document.isWritten("JOB")) {
+            record(out, "JOB", document.job().orElseThrow());
         }
-        if (document.device().isPresent()) {
-            record(out, "DEV", document.device().get());
+        records(out, document.recordsAfter("JOB"));
+        if (document.isWritten("DEV")) {
+            record(out, "DEV", document.device().orElseThrow());
         }
-        if (document.vendor().isPresent()) {
-            record(out, "VEN", document.vendor().get());
+        records(out, document.recordsAfter("DEV"));
+        if (document.isWritten("VEN")) {
+            record(out, "VEN", document.vendor().orElseThrow());
         }
-        if (document.frameType().isPresent()) {
+        records(out, document.recordsAfter("VEN"));
+        if (document.isWritten("FTYP")) {
             record(out, "FTYP", Integer.toString(document.frameType().getAsInt()));
         }
-        if (document.edgeType(Eye.RIGHT).isPresent() || document.edgeType(Eye.LEFT).isPresent()) {
+        records(out, document.recordsAfter("FTYP"));
+        if (document.isWritten("ETYP")) {
             record(out, "ETYP", code(document, Eye.RIGHT) + ";" + code(document, Eye.LEFT));
         }
+        records(out, document.recordsAfter("ETYP"));
         for (DcsTrace trace : document.traces()) {
             record(out, "TRCFMT", trace.formatValue());
             values(out, "R", trace.radii());
@@ -84,17 +89,17 @@ public final class DcsWriter {
             }
             records(out, trace.records());
         }
-        boolean traced = !document.traces().isEmpty();
         for (DcsDocument.Figure figure : DcsDocument.Figure.values()) {
-            double right = document.figure(figure, Eye.RIGHT);
-            double left = document.figure(figure, Eye.LEFT);
-            if (traced || !Double.isNaN(right) || !Double.isNaN(left)) {
-                record(out, figure.name(), number(right) + ";" + number(left));
+            if (document.isWritten(figure.name())) {
+                record(out, figure.name(), number(document.figure(figure, Eye.RIGHT)) + ";"
+                        + number(document.figure(figure, Eye.LEFT)));
             }
+            records(out, document.recordsAfter(figure.name()));
         }
-        if (traced || !Double.isNaN(document.dbl())) {
+        if (document.isWritten("DBL")) {
             record(out, "DBL", number(document.dbl()));
         }
+        records(out, document.recordsAfter("DBL"));
         for (DcsHole hole : document.holes()) {
             StringBuilder value = new StringBuilder();
             value.append(hole.side()).append(';').append(hole.reference()).append(';').append(number(hole.x()))
@@ -104,7 +109,7 @@ public final class DcsWriter {
             }
             record(out, "DRILLE", value.toString());
         }
-        records(out, document.records());
+        records(out, document.recordsAfter("DRILLE"));
     }
 
     /**

@@ -254,4 +254,25 @@ class DcsTest {
         }
         assertThrows(IllegalArgumentException.class, () -> DcsJob.named("J").document(left, right));
     }
+
+    /**
+     * Kept records are written back after the record they followed: a file in the writer's order
+     * comes back as it was.
+     */
+    @Test
+    void keptRecordsStayWhereTheyStood() throws IOException {
+        String file = String.join("\r\n", "REQ=FIL", "OMAV=3.07", "JOB=J7", "_A=1", "DEV=TR", "VEN=V", "SPH=-1.00;-1.25",
+                "CYL=?;?", "FTYP=3", "ETYP=2;2", "_B=2", "TRCFMT=1;3;E;R;D", "R=2500;2400;2450", "ZFMT=1;3;E;R;D",
+                "Z=1;2;3", "TRCFMT=1;3;E;L;D", "R=2500;2450;2400", "HBOX=50.00;50.00", "_C=3", "VBOX=30.00;30.00",
+                "CIRC=?;?", "FCRV=4.00;4.00", "DBL=18.00", "_D=4", "DRILLE=R;C;20.00;3.00;1.40",
+                "DRILLE=L;C;-20.00;3.00;1.40", "_E=5", "_F=6") + "\r\n";
+        DcsDocument read = DcsParser.parse(file);
+        assertEquals(file, DcsWriter.toString(read));
+        assertEquals(List.of("_A=1"), read.recordsAfter("JOB").stream().map(Object::toString).toList());
+        assertEquals(List.of("_E=5", "_F=6"), read.recordsAfter("DRILLE").stream().map(Object::toString).toList());
+
+        // After a record that is not written again (DEV=?), they follow the one before it.
+        String moved = DcsWriter.toString(DcsParser.parse("JOB=J8\r\nDEV=?\r\n_X=1\r\nFTYP=1\r\n"));
+        assertEquals("JOB=J8\r\n_X=1\r\nFTYP=1\r\n", moved);
+    }
 }
