@@ -17,7 +17,8 @@ import jtrazelo.tracer.Eye;
  * Reads DCS files as tracers and lab systems write them into a {@link DcsDocument}.
  *
  * <p>A file is a list of {@code LABEL=value;value;...} records, one a line; lines end in CR LF, LF
- * or CR, and blank lines are skipped. Records may come in any order. Records of labels that the
+ * or CR, and blank lines are skipped, as are a byte order mark before the first record and
+ * end-of-file marks (Ctrl-Z) or NUL bytes after the last. Records may come in any order. Records of labels that the
  * document does not interpret are kept in order (see {@link DcsDocument}). In the records it
  * interprets, spaces about a value are dropped, a value {@code ?} or an empty field is unknown, and
  * trailing empty fields are ignored. Traces may be several (right, left, both eyes; frame, pattern,
@@ -158,8 +159,13 @@ public final class DcsParser {
         private Open current;
 
         DcsDocument parse(String text) throws DcsFormatException {
+            // A byte order mark before the first record (as UTF-8 bytes, or decoded), and the
+            // end-of-file marks (Ctrl-Z) or NUL padding of older systems after the last, carry nothing.
+            int start = text.startsWith("\u00EF\u00BB\u00BF") ? 3 : text.startsWith("\uFEFF") ? 1 : 0;
             int length = text.length();
-            int start = 0;
+            while (length > start && (text.charAt(length - 1) == '\u001A' || text.charAt(length - 1) == '\u0000')) {
+                length--;
+            }
             while (start < length) {
                 int end = start;
                 while (end < length && text.charAt(end) != '\r' && text.charAt(end) != '\n') {

@@ -181,6 +181,9 @@ class DcsTest {
         "JOB=1\\nTRCFMT=1;2;E;R;F;7\\nR=1\\nZFMT=1\\nR=3\\nHBOX=; => job 1 | trace R F 2 E ;7 +ZFMT",
         "job=lower\\nX.Y-Z_1=a;b;;\\nZZ= => kept job=lower X.Y-Z_1=a;b;; ZZ=",
         "FTYP= 3 \\nETYP=2;?\\nVBOX=; => ftyp 3 | etyp 2;?",
+        "\u00ef\u00bb\u00bfJOB=BOM\\nDBL=1 => job BOM | dbl 1.00",
+        "\ufeffJOB=BOM => job BOM",
+        "JOB=DOS\\n\u001a\u0000\u0000 => job DOS",
     })
     void toleratedInputIsRead(String input, String expected) throws IOException {
         String file = input.replace("\\n", "\r\n");
