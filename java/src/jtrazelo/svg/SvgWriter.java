@@ -94,6 +94,9 @@ public final class SvgWriter {
         picture.lens(right, rightCentre);
         picture.lens(left, leftCentre);
         picture.dbl(-dbl / 2, dbl / 2, Math.min(r.minY(), l.minY()), dbl);
+        if (job != null) {
+            picture.labels(List.of("Job " + job));
+        }
         picture.labels(List.of(
                 VIEWPOINT + ": the right lens is on the left",
                 String.format(Locale.ROOT, "Right box %.2f x %.2f mm, left box %.2f x %.2f mm",
