@@ -160,7 +160,7 @@ public final class DcsJob {
             document.figure(DcsDocument.Figure.CIRC, eye, hundredths(trace.perimeter()));
             document.figure(DcsDocument.Figure.FCRV, eye, hundredths(trace.baseCurve()));
             trace.drillHoles().forEach(h -> holes.add(DcsHole.centred(eye, new DrillHole(
-                    hundredths(h.x()), hundredths(h.y()), hundredths(h.diameter())))));
+                    hundredths(h.x()), hundredths(h.y()), Math.max(0.01, hundredths(h.diameter()))))));
         }
         return document.holes(holes).build();
     }

@@ -319,6 +319,9 @@ public final class ScanFrame {
             } catch (IOException e) {
                 err.println("scan: output: " + e.getMessage());
                 return EXIT_OUTPUT;
+            } catch (IllegalArgumentException e) {
+                err.println("scan: the trace cannot be written as a job: " + e.getMessage());
+                return 1;
             }
             String eyes = traces.size() > 1 ? "both eyes traced"
                     : "both eyes: " + eyeName(traces.get(0).eye()) + " traced, " + eyeName(traces.get(0).eye().other())
