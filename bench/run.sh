@@ -2,6 +2,7 @@
 # Builds the benchmark targets of the host preset and runs every benchmark:
 #   members      member calls through the bridge against an empty native + the direct Invoke
 #   events       events per second, direct and server-side delivery, against a raw upcall
+#   dcs          the DCS reader and writer on jobs of 1000 and 8000 points a trace
 #   allocations  heap allocations per member call (jtz_bench_alloc)
 # Usage: bench/run.sh [harness options]      e.g. --forks 5 --iterations 7 --clock wall
 #   (options of jtzbench.Bench: --forks --iterations --warmup-ms --target-ms --suite --clock)

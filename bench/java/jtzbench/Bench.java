@@ -28,7 +28,7 @@ import java.util.Map;
  * <pre>
  * java -Djava.library.path=build/host/lib -cp build/host/bench/jtrazelo_bench.jar:build/host/jtrazelo.jar \
  *     jtzbench.Bench [--forks 3] [--iterations 12] [--warmup-ms 300] [--target-ms 20] \
- *     [--suite all|members|events] [--clock cpu|wall]
+ *     [--suite all|members|events|dcs] [--clock cpu|wall]
  * </pre>
  */
 public final class Bench {
@@ -53,10 +53,11 @@ public final class Bench {
 
     private static void child(String suite, int iterations, long warmupMs, long targetMs, boolean cpu) {
         // Member calls run on the calling thread alone; events on threads of their own.
-        Probe.setClock(!cpu ? Probe.WALL : suite.equals("members") ? Probe.THREAD_CPU : Probe.PROCESS_CPU);
+        Probe.setClock(!cpu ? Probe.WALL : suite.equals("events") ? Probe.PROCESS_CPU : Probe.THREAD_CPU);
         List<Case> cases = switch (suite) {
             case "members" -> new MemberSuite().cases();
             case "events" -> new EventSuite().cases();
+            case "dcs" -> new DcsSuite().cases();
             default -> throw new IllegalArgumentException("unknown suite " + suite);
         };
         // -Djtzbench.only=<text>: only the cases whose name contains it (for a profiler).
@@ -108,7 +109,11 @@ public final class Bench {
     // ---- The parent ----
 
     private static void parent(String suite, Options o) throws IOException, InterruptedException {
-        List<Ratio> ratios = suite.equals("members") ? MemberSuite.ratios() : EventSuite.ratios();
+        List<Ratio> ratios = switch (suite) {
+            case "members" -> MemberSuite.ratios();
+            case "events" -> EventSuite.ratios();
+            default -> DcsSuite.ratios();
+        };
         boolean perSecond = suite.equals("events");
         Map<String, List<Double>> all = new LinkedHashMap<>();
         Map<String, Integer> counts = new LinkedHashMap<>();
@@ -227,7 +232,7 @@ public final class Bench {
         int iterations = 12;
         long warmupMs = 300;
         long targetMs = 20;
-        List<String> suites = List.of("members", "events");
+        List<String> suites = List.of("members", "events", "dcs");
         String clock = "cpu";
 
         static Options parse(String[] args) {

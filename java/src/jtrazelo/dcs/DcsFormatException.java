@@ -6,22 +6,29 @@ import java.io.IOException;
 public class DcsFormatException extends IOException {
     private static final long serialVersionUID = 1L;
 
+    /** The number of the offending line, 1 for the first. */
     private final int lineNumber;
+    /** Why the line was refused. */
     private final String reason;
 
-    /** A malformed record on line {@code lineNumber} (1 for the first line). */
+    /**
+     * A malformed record.
+     *
+     * @param lineNumber the number of its line, 1 for the first
+     * @param reason why it is refused, without the line number
+     */
     public DcsFormatException(int lineNumber, String reason) {
         super("line " + lineNumber + ": " + reason);
         this.lineNumber = lineNumber;
         this.reason = reason;
     }
 
-    /** Returns the number of the offending line, 1 for the first. */
+    /** {@return the number of the offending line, 1 for the first} */
     public int lineNumber() {
         return lineNumber;
     }
 
-    /** Returns why the line was refused, without the line number. */
+    /** {@return why the line was refused, without the line number} */
     public String reason() {
         return reason;
     }

@@ -1,78 +1,62 @@
 package jtrazelo.dcs;
 
-import java.util.Arrays;
 import java.util.List;
 import java.util.Objects;
 import jtrazelo.tracer.DrillHole;
 import jtrazelo.tracer.Eye;
 
 /**
- * One side (eye) of a DCS job: its trace and the figures recorded for it. A figure that the file
- * does not give is {@link Double#NaN}.
+ * What a document says about one eye: the decoded trace used for it and its figures
+ * ({@link DcsDocument#side(Eye)}). A figure that the file does not give is {@link Double#NaN}.
  *
- * @param eye the side
- * @param radii the trace's radii in 1/100 mm, equally spaced, point i at {@code 360 * i / N}
- *     degrees counter-clockwise from 3 o'clock about the box centre (copied; at least one)
+ * @param eye the eye
+ * @param trace the trace for this eye: its own (side R or L), or one for both eyes (side B)
+ * @param mirrored true when {@code trace} is a side B trace, given for the right lens, used for the
+ *     left eye: this eye's outline is its mirror image
  * @param boxWidth HBOX, mm
  * @param boxHeight VBOX, mm
  * @param circumference CIRC, the perimeter of the outline, mm
  * @param frameCurve FCRV, the frame's base curve, dioptres
- * @param drillHoles DRILLE records of this side (copied)
+ * @param drillHoles the eye's drill holes about the box centre, as {@link DcsHole#at(Eye)} gives them
  */
-public record DcsSide(Eye eye, int[] radii, double boxWidth, double boxHeight, double circumference,
-        double frameCurve, List<DrillHole> drillHoles) {
-    /** Checks and copies the values. */
+public record DcsSide(Eye eye, DcsTrace trace, boolean mirrored, double boxWidth, double boxHeight,
+        double circumference, double frameCurve, List<DrillHole> drillHoles) {
+    /**
+     * Checks the trace and copies the holes.
+     *
+     * @param eye the eye
+     * @param trace its decoded trace
+     * @param mirrored true for the left eye of a side B trace
+     * @param boxWidth HBOX, mm
+     * @param boxHeight VBOX, mm
+     * @param circumference CIRC, mm
+     * @param frameCurve FCRV, dioptres
+     * @param drillHoles the drill holes about the box centre
+     */
     public DcsSide {
         Objects.requireNonNull(eye, "eye");
-        radii = radii.clone();
-        if (radii.length == 0) {
-            throw new IllegalArgumentException("a trace needs at least one radius");
+        if (!Objects.requireNonNull(trace, "trace").isDecoded()) {
+            throw new IllegalArgumentException("a side needs a decoded trace");
         }
         drillHoles = List.copyOf(drillHoles);
     }
 
-    /** Returns a copy of the radii, 1/100 mm. */
-    @Override
+    /** {@return a copy of the trace's radii, 1/100 mm} */
     public int[] radii() {
-        return radii.clone();
+        return trace.radii();
     }
 
-    /** Returns the number of trace points. */
+    /** {@return the number of trace points} */
     public int pointCount() {
-        return radii.length;
+        return trace.count();
     }
 
-    /** Returns the radii in mm. */
+    /** {@return the trace's radii in mm (NaN for points not measured)} */
     public double[] radiiMm() {
-        double[] mm = new double[radii.length];
-        for (int i = 0; i < radii.length; i++) {
-            mm[i] = radii[i] / 100.0;
+        double[] mm = new double[trace.count()];
+        for (int i = 0; i < mm.length; i++) {
+            mm[i] = trace.radiusMm(i);
         }
         return mm;
-    }
-
-    @Override
-    public boolean equals(Object other) {
-        return other instanceof DcsSide s
-                && eye == s.eye
-                && Arrays.equals(radii, s.radii)
-                && Double.compare(boxWidth, s.boxWidth) == 0
-                && Double.compare(boxHeight, s.boxHeight) == 0
-                && Double.compare(circumference, s.circumference) == 0
-                && Double.compare(frameCurve, s.frameCurve) == 0
-                && drillHoles.equals(s.drillHoles);
-    }
-
-    @Override
-    public int hashCode() {
-        return Objects.hash(eye, Arrays.hashCode(radii), boxWidth, boxHeight, circumference,
-                frameCurve, drillHoles);
-    }
-
-    @Override
-    public String toString() {
-        return "DcsSide[" + eye.letter() + ", " + radii.length + " radii, HBOX " + boxWidth
-                + ", VBOX " + boxHeight + ", CIRC " + circumference + ", FCRV " + frameCurve + ", "
-                + drillHoles.size() + " holes]";
     }
 }

@@ -8,12 +8,34 @@ import java.util.Objects;
  * What one scan measured: the outline of one lens opening and the figures the component gave for
  * it. Immutable.
  *
- * <p>The outline is a list of radii in mm at equally spaced angles: point i lies at
- * {@code 360 * i / N} degrees counter-clockwise from 3 o'clock about the centre of the frame's box,
- * as the trace is seen. The component's own figures ({@link #boxWidth()}, {@link #perimeter()}...)
- * come with it; {@link #computedBox()} and {@link #computedPerimeter()} recompute box and
- * perimeter from the radii (the perimeter as the closed polygon through the points), so the two
- * can be compared.
+ * <p>The outline is a list of radii in mm at equally spaced angles: point i of N lies at
+ * {@code 360 * i / N} degrees about the centre of the opening's box, as the coordinates below say.
+ * The component's own figures ({@link #boxWidth()}, {@link #perimeter()}...) come with it;
+ * {@link #computedBox()} and {@link #computedPerimeter()} recompute box and perimeter from the
+ * radii (the perimeter as the closed polygon through the points), so the two can be compared.
+ *
+ * <h2>Coordinates</h2>
+ *
+ * <p>Positions and angles of the tracer API ({@link FrameTrace}, {@link DrillHole},
+ * {@link TraceFormat}) and of the DCS and SVG output are all taken as the upright frame is seen
+ * from the front, by someone facing the wearer:
+ *
+ * <ul>
+ *   <li>the origin is the centre of the lens opening's box; x points towards 3 o'clock and y up,
+ *       in mm;
+ *   <li>angles are counted counter-clockwise from 3 o'clock;
+ *   <li>the right eye's lens is on the viewer's left: its nasal side is towards 3 o'clock
+ *       ({@code x > 0}, angle 0) and its temporal side towards 9 o'clock;
+ *   <li>the left eye's lens is on the viewer's right: its nasal side is towards 9 o'clock
+ *       ({@code x < 0}, angle 180 degrees) and its temporal side towards 3 o'clock
+ *       ({@link #nasalDirection()});
+ *   <li>the two eyes' outlines are mirror images about the vertical axis, x to -x and angle t to
+ *       180 degrees minus t ({@link #mirror()}).
+ * </ul>
+ *
+ * <p>The ScanMontura component measures in these axes, and DCS traces use them too, so radii and
+ * drill holes go into a DCS file as they are. The wearer sees the frame from the back, where the
+ * sides swap and angles run clockwise.
  */
 public final class FrameTrace {
     private final Eye eye;
@@ -60,77 +82,107 @@ public final class FrameTrace {
         this.drillHoles = List.copyOf(drillHoles);
     }
 
-    /** Returns the eye traced. */
+    /** {@return the eye traced} */
     public Eye eye() {
         return eye;
     }
 
-    /** Returns the number of points of the outline. */
+    /** {@return the number of points of the outline} */
     public int pointCount() {
         return radii.length;
     }
 
-    /** Returns a copy of the outline's radii, mm. */
+    /** {@return a copy of the outline's radii, mm} */
     public double[] radii() {
         return radii.clone();
     }
 
-    /** Returns the radius of point {@code i}, mm. */
+    /**
+     * Returns the radius of a point.
+     *
+     * @param i the point
+     * @return the radius, mm
+     */
     public double radius(int i) {
         return radii[i];
     }
 
-    /** Returns the angle of point {@code i} in radians, counter-clockwise from 3 o'clock. */
+    /**
+     * Returns the angle of a point, counter-clockwise from 3 o'clock (seen from the front).
+     *
+     * @param i the point
+     * @return the angle, radians
+     */
     public double angle(int i) {
         return 2 * Math.PI * i / radii.length;
     }
 
-    /** Returns the horizontal position of point {@code i} about the box centre, mm. */
+    /**
+     * Returns the horizontal position of a point about the box centre, towards 3 o'clock.
+     *
+     * @param i the point
+     * @return the position, mm
+     */
     public double x(int i) {
         return radii[i] * Math.cos(angle(i));
     }
 
-    /** Returns the vertical position of point {@code i} about the box centre (up), mm. */
+    /**
+     * Returns the vertical position of a point about the box centre, up.
+     *
+     * @param i the point
+     * @return the position, mm
+     */
     public double y(int i) {
         return radii[i] * Math.sin(angle(i));
     }
 
-    /** Returns the component's box width, mm. */
+    /**
+     * Returns where the nasal side of this eye's lens lies along x: +1 towards 3 o'clock (the right
+     * eye), -1 towards 9 o'clock (the left eye); the temporal side lies the other way.
+     *
+     * @return +1 or -1
+     */
+    public int nasalDirection() {
+        return eye == Eye.RIGHT ? 1 : -1;
+    }
+
+    /** {@return the component's box width, mm} */
     public double boxWidth() {
         return boxWidth;
     }
 
-    /** Returns the component's box height, mm. */
+    /** {@return the component's box height, mm} */
     public double boxHeight() {
         return boxHeight;
     }
 
-    /** Returns the distance between lenses (DBL), mm. */
+    /** {@return the distance between lenses (DBL), mm} */
     public double dbl() {
         return dbl;
     }
 
-    /** Returns the distance between the centres of the two boxes, mm. */
+    /** {@return the distance between the centres of the two boxes, mm} */
     public double distanceBetweenCentres() {
         return centreDistance;
     }
 
-    /** Returns the frame's base curve, dioptres. */
+    /** {@return the frame's base curve, dioptres} */
     public double baseCurve() {
         return baseCurve;
     }
 
-    /** Returns the component's perimeter of the outline, mm. */
+    /** {@return the component's perimeter of the outline, mm} */
     public double perimeter() {
         return perimeter;
     }
 
-    /** Returns the drill holes; empty for a frame without any. */
+    /** {@return the drill holes; empty for a frame without any} */
     public List<DrillHole> drillHoles() {
         return drillHoles;
     }
 
-    /** Returns the box of the outline recomputed from the radii. */
+    /** {@return the box of the outline recomputed from the radii} */
     public Box computedBox() {
         double minX = Double.POSITIVE_INFINITY;
         double maxX = Double.NEGATIVE_INFINITY;
@@ -147,7 +199,7 @@ public final class FrameTrace {
         return new Box(minX, maxX, minY, maxY);
     }
 
-    /** Returns the perimeter recomputed from the radii: the closed polygon through the points, mm. */
+    /** {@return the perimeter recomputed from the radii: the closed polygon through the points, mm} */
     public double computedPerimeter() {
         double sum = 0;
         for (int i = 0; i < radii.length; i++) {
@@ -164,6 +216,8 @@ public final class FrameTrace {
      * of points that is point {@code (N/2 - i) mod N} for point i; with an odd number it lies
      * between two points and is interpolated along the outline. Each drill hole moves to -x. Box,
      * distances, base curve and perimeter stay.
+     *
+     * @return the other eye's trace
      */
     public FrameTrace mirror() {
         int n = radii.length;
@@ -224,12 +278,12 @@ public final class FrameTrace {
      * @param maxY the highest y
      */
     public record Box(double minX, double maxX, double minY, double maxY) {
-        /** Returns the box's width. */
+        /** {@return the box's width} */
         public double width() {
             return maxX - minX;
         }
 
-        /** Returns the box's height. */
+        /** {@return the box's height} */
         public double height() {
             return maxY - minY;
         }

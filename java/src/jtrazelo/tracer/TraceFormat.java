@@ -12,7 +12,8 @@ import java.util.List;
 public interface TraceFormat {
     /**
      * Decodes the outline: the radii, in mm, of points at equally spaced angles, point i at
-     * {@code 360 * i / N} degrees counter-clockwise from 3 o'clock about the box centre.
+     * {@code 360 * i / N} degrees counter-clockwise from 3 o'clock about the box centre, seen from
+     * the front as {@link FrameTrace} describes.
      *
      * @param initialRadius what {@code getRadioIni} answered
      * @param radiusDeltas what {@code getRadioDeltas} answered
@@ -23,7 +24,7 @@ public interface TraceFormat {
     double[] decodeRadii(float initialRadius, String radiusDeltas);
 
     /**
-     * Decodes the drill holes.
+     * Decodes the drill holes, in the same axes.
      *
      * @param drillHoles what {@code getTaladros} answered
      * @return the holes, possibly none

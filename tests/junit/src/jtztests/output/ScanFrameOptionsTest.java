@@ -25,8 +25,10 @@ class ScanFrameOptionsTest {
     void helpGoesToStandardOutput() {
         assertEquals(0, run("--help"));
         String help = out.toString(StandardCharsets.UTF_8);
-        for (String option : new String[] {"--port N", "--speed N", "--mode N", "--eye R|L", "--out DIR",
-                "--dcs FILE", "--svg FILE", "--help", "scan-output/"}) {
+        for (String option : new String[] {"--port N", "--speed N", "--mode N", "--eye R|L|B", "--out DIR",
+                "--dcs FILE", "--svg FILE", "--help", "scan-output/", "--job NAME", "DIR/<job>.dcs", "--overwrite",
+                "--device NAME", "--vendor NAME", "--frame-type T", "--edge-type T", "--trace-type T",
+                "seen from the front", "3 the output"}) {
             assertTrue(help.contains(option), option);
         }
         assertEquals("", err.toString(StandardCharsets.UTF_8));
@@ -40,7 +42,17 @@ class ScanFrameOptionsTest {
         "--port=-3            | port must be 0 to",
         "--speed 0            | speed must be positive",
         "--mode 99999         | scan mode must be 1 to",
-        "--eye X              | --eye must be R or L",
+        "--eye X              | --eye must be R, L or B",
+        "--job a/b            | --job must be 1 to 64 letters, digits",
+        "--job .hidden        | --job must be 1 to 64 letters, digits",
+        "--job nul.1          | --job \"nul.1\" is a device name on Windows",
+        "--frame-type wood    | --frame-type must be one of undefined (0), plastic (1), metal (2), rimless (3)",
+        "--edge-type 7        | --edge-type must be one of uncut (-1), bevel (1)",
+        "--trace-type X       | --trace-type must be F, P or D",
+        "--device a;b         | --device must be printable ASCII without ';'",
+        "--vendor ?           | --vendor must be printable ASCII",
+        "--overwrite=yes      | --overwrite takes no value",
+        "--dcs x --svg ./x    | --dcs and --svg name the same file",
         "--out=               | --out needs a file or folder name",
         "--help=yes           | --help takes no value",
     })

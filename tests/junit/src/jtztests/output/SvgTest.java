@@ -1,6 +1,7 @@
 package jtztests.output;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.io.ByteArrayInputStream;
@@ -9,6 +10,7 @@ import java.util.ArrayList;
 import java.util.List;
 import javax.xml.parsers.DocumentBuilderFactory;
 import jtrazelo.svg.SvgWriter;
+import jtrazelo.tracer.Eye;
 import jtrazelo.tracer.FrameTrace;
 import org.junit.jupiter.api.Test;
 import org.w3c.dom.Document;
@@ -100,5 +102,89 @@ class SvgTest {
                 trace.boxWidth(), trace.boxHeight())), all);
         assertTrue(all.contains("DBL 18.50 mm"), all);
         assertTrue(all.contains(String.format(java.util.Locale.ROOT, "Perimeter %.2f mm", trace.perimeter())), all);
+    }
+
+    private static List<Element> all(Element within, String tag, String cls) {
+        List<Element> found = new ArrayList<>();
+        NodeList nodes = within.getElementsByTagName(tag);
+        for (int i = 0; i < nodes.getLength(); i++) {
+            Element e = (Element) nodes.item(i);
+            if (cls.equals(e.getAttribute("class"))) {
+                found.add(e);
+            }
+        }
+        return found;
+    }
+
+    private static Element lens(Document picture, char eye) {
+        for (Element g : all(picture.getDocumentElement(), "g", "lens")) {
+            if (g.getAttribute("data-eye").equals(String.valueOf(eye))) {
+                return g;
+            }
+        }
+        throw new AssertionError("no lens " + eye);
+    }
+
+    private static double sideLabelX(Element lens, String side) {
+        for (Element label : all(lens, "text", "side-label")) {
+            if (label.getAttribute("data-side").equals(side)) {
+                assertEquals(side, label.getTextContent());
+                return number(label, "x");
+            }
+        }
+        throw new AssertionError("no " + side + " label");
+    }
+
+    /**
+     * Seen from the front: the right lens on the left of the picture, its nasal side towards the
+     * bridge; the boxes DBL apart about x = 0; holes where the traces have them, mirrored between
+     * the lenses when the left lens is the right one's mirror.
+     */
+    @Test
+    void bothLensesStandAsSeenFromTheFront() {
+        FrameTrace right = trace;
+        Document picture = parse(SvgWriter.toSvg(right, right.mirror(), "J&1"));
+        assertTrue(picture.getElementsByTagName("title").item(0).getTextContent().contains("job J&1"));
+        Element r = lens(picture, 'R');
+        Element l = lens(picture, 'L');
+        Element rBox = all(r, "rect", "box").get(0);
+        Element lBox = all(l, "rect", "box").get(0);
+        double rNasal = number(rBox, "x") + number(rBox, "width");
+        double lNasal = number(lBox, "x");
+        assertEquals(-right.dbl() / 2, rNasal, 0.001, "right lens left of the bridge");
+        assertEquals(right.dbl() / 2, lNasal, 0.001, "left lens right of it");
+        assertEquals(rNasal, sideLabelX(r, "nasal"), 0.001);
+        assertEquals(number(rBox, "x"), sideLabelX(r, "temporal"), 0.001);
+        assertEquals(lNasal, sideLabelX(l, "nasal"), 0.001);
+        assertEquals(lNasal + number(lBox, "width"), sideLabelX(l, "temporal"), 0.001);
+
+        // The right lens's centre cross gives its centre; its hole at x 19.5 lies on the nasal side.
+        double rCentre = rNasal - right.computedBox().maxX();
+        List<Double> rHoles = all(r, "circle", "hole").stream().map(c -> number(c, "cx") - rCentre).toList();
+        assertEquals(List.of(19.5, -19.25), rHoles.stream().map(x -> Math.round(x * 1000) / 1000.0).toList());
+        List<Double> lHoles = all(l, "circle", "hole").stream().map(c -> -number(c, "cx")).toList();
+        for (int i = 0; i < 2; i++) {
+            assertEquals(rHoles.get(i) + rCentre, lHoles.get(i), 0.001, "mirror images about the bridge");
+        }
+        String labels = String.join("\n", all(picture.getDocumentElement(), "text", "label").stream()
+                .map(Element::getTextContent).toList());
+        assertTrue(labels.startsWith("Job J&1\n" + SvgWriter.VIEWPOINT), labels);
+        assertTrue(labels.contains("DBL 18.50 mm"), labels);
+        assertThrows(IllegalArgumentException.class, () -> SvgWriter.toSvg(right.mirror(), right, null));
+    }
+
+    @Test
+    void oneLensNamesItsSides() {
+        for (FrameTrace lens : List.of(trace, trace.mirror())) {
+            Document picture = parse(SvgWriter.toSvg(lens));
+            Element g = lens(picture, lens.eye().letter());
+            FrameTrace.Box box = lens.computedBox();
+            double nasal = lens.eye() == Eye.RIGHT ? box.maxX() : box.minX();
+            double temporal = lens.eye() == Eye.RIGHT ? box.minX() : box.maxX();
+            assertEquals(nasal, sideLabelX(g, "nasal"), 0.001, lens.toString());
+            assertEquals(temporal, sideLabelX(g, "temporal"), 0.001, lens.toString());
+            assertEquals(lens.eye() == Eye.RIGHT ? "Right lens (R)" : "Left lens (L)",
+                    all(g, "text", "caption").get(0).getTextContent());
+        }
     }
 }
