@@ -13,7 +13,9 @@ package ezjcom;
 public final class NativeLibraryError extends UnsatisfiedLinkError {
     private static final long serialVersionUID = 1L;
 
+    /** The library's name. */
     private final String libraryName;
+    /** The value of java.library.path searched. */
     private final String libraryPath;
 
     NativeLibraryError(String libraryName, String libraryPath, UnsatisfiedLinkError cause) {

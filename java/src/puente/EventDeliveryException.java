@@ -7,6 +7,7 @@ package puente;
 public class EventDeliveryException extends RuntimeException {
     private static final long serialVersionUID = 1L;
 
+    /** The event's name. */
     private final String eventName;
 
     /**

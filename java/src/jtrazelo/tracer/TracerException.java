@@ -10,7 +10,9 @@ import ezjcom.JComException;
 public class TracerException extends Exception {
     private static final long serialVersionUID = 1L;
 
+    /** The component's HRESULT, or 0. */
     private final int hResult;
+    /** The component's description, or null. */
     private final String description;
 
     /**
