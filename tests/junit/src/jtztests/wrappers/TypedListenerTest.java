@@ -152,6 +152,11 @@ class TypedListenerTest {
             throw boom;
         });
         component.addServerSideListener(recorder);
+        // An Error ends the event's delivery; the bridge hands it to the component's callback.
+        Error fatal = new ExceptionInInitializerError("server-side listener broke");
+        component.addServerSideListener((event, args) -> {
+            throw fatal;
+        });
         try (ServerSideRegistration registration = component.enableServerSideEvents()) {
             assertTrue(registration.isOpen());
             control.setText("x");
@@ -159,6 +164,9 @@ class TypedListenerTest {
             Failure failure = next(failures);
             assertEquals("OnChange", failure.event());
             assertSame(boom, failure.failure());
+            Failure broken = next(failures);
+            assertEquals("OnChange", broken.event());
+            assertSame(fatal, broken.failure());
         }
     }
 
