@@ -173,7 +173,8 @@ public final class Tracer implements AutoCloseable {
     }
 
     /**
-     * Returns the component's wrapper.
+     * Returns the component's wrapper. When the tracer created it ({@link #open(TracerSettings)}),
+     * closing the tracer gives it back: it reads as unbound then.
      *
      * @return the component
      */
