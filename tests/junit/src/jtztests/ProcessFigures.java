@@ -33,6 +33,11 @@ public final class ProcessFigures {
         throw new IllegalStateException("no VmRSS in /proc/self/status");
     }
 
+    /** The thread count once the threads of components let go of just now have had time to end. */
+    public static long settledThreads() throws InterruptedException {
+        return awaitThreadsAtMost(0, 500);
+    }
+
     /**
      * Waits until at most {@code limit} threads are left (threads of released components end
      * shortly after their last reference goes); returns the count then, or the last count seen

@@ -94,7 +94,7 @@ class LifetimeTest {
         for (int i = 0; i < 10; i++) {
             cycle.accept(i);
         }
-        long threads = ProcessFigures.awaitThreadsAtMost(0, 500);
+        long threads = ProcessFigures.settledThreads();
         for (int i = 0; i < 200; i++) {
             cycle.accept(i);
         }
