@@ -38,19 +38,10 @@ import java.util.concurrent.atomic.AtomicInteger;
  */
 public class JComObject implements AutoCloseable {
     // On Windows the JVM resolves a native only in the library that System.loadLibrary opened,
-    // not in that library's dependencies: the runtime's own natives need this.
+    // not in that library's dependencies: the runtime's own natives need this. The class's
+    // initialisation stays this small (every thread that first touches a wrapper waits for it).
     private static final NativeLibrary RUNTIME = NativeLibrary.load("EZJcomLib18");
-
-    private static final VarHandle COM_ID;
     private static final Object REGISTRATION = new Object();
-
-    static {
-        try {
-            COM_ID = MethodHandles.lookup().findVarHandle(JComObject.class, "comId", int.class);
-        } catch (ReflectiveOperationException e) {
-            throw new ExceptionInInitializerError(e);
-        }
-    }
 
     /** The COM interface pointer of the bound object, or 0. Written by the native bridge. */
     public int comId;
@@ -84,7 +75,7 @@ public class JComObject implements AutoCloseable {
      */
     @Override
     public void close() {
-        int pointer = (int) COM_ID.getAndSet(this, 0);
+        int pointer = (int) ComId.HANDLE.getAndSet(this, 0);
         Cleanup registered = cleanup;
         if (registered != null && registered.disown(pointer)) {
             cleanup = null;
@@ -140,6 +131,19 @@ public class JComObject implements AutoCloseable {
             int left = pointer.getAndSet(0);
             if (left != 0) {
                 __JComRelease(left);
+            }
+        }
+    }
+
+    // The com-id field, for its atomic swap; looked up at the first close.
+    private static final class ComId {
+        static final VarHandle HANDLE;
+
+        static {
+            try {
+                HANDLE = MethodHandles.lookup().findVarHandle(JComObject.class, "comId", int.class);
+            } catch (ReflectiveOperationException e) {
+                throw new ExceptionInInitializerError(e);
             }
         }
     }
