@@ -24,6 +24,7 @@
 //   OnServerSideEvent 1 0 void OnKeyPress 0 byte []
 //   __JComAdvise 1                            (the cookie; 0 when it failed)
 //   __JComUnadvise 1                          (the cookie given)
+//   __JComRelease ptr                         (a wrapper's reference given back)
 // The journal starts on (the calls made while the bridge loads are in it),
 // holds at most 200000 lines (later ones are dropped) and can be switched off
 // for benchmarks; while it and every forcing are off an operation pays one
