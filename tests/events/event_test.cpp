@@ -39,6 +39,7 @@ class Events : public ::testing::Test {
     jclass c = e->FindClass("puente/IScanMonturaEvents");
     jboolean ok =
         e->CallBooleanMethod(listener, e->GetMethodID(c, "__JComEventListenerInit", "()Z"));
+    EXPECT_EQ(take_exception(e), "");
     e->DeleteLocalRef(c);
     EXPECT_TRUE(ok);
     return reinterpret_cast<IDispatch*>(
@@ -144,6 +145,7 @@ TEST_F(Events, MissingMethodsAndThrowingListeners) {
   jobject rec = e->GetObjectField(partial, e->GetFieldID(c, "calls", "Ljtztest/Recorder;"));
   jclass rc = e->GetObjectClass(rec);
   jobject got = e->CallObjectMethod(rec, e->GetMethodID(rc, "object", "(I)Ljava/lang/Object;"), 2);
+  EXPECT_EQ(take_exception(e), "");
   EXPECT_TRUE(e->IsSameObject(thrown, got));
   for (jobject o : {static_cast<jobject>(c), thrown, rec, static_cast<jobject>(rc), got})
     e->DeleteLocalRef(o);
@@ -224,7 +226,9 @@ class Registration : public Events {
     jmethodID m = e->GetMethodID(c, "__RemoteEventAdd", "(Ljava/lang/String;)[Ljava/lang/Object;");
     e->DeleteLocalRef(c);
     jstring s = name ? e->NewStringUTF(name) : nullptr;
+    // The exception, if any, is the test's to take before its next JNI call.
     jobject r = e->CallObjectMethod(component, m, s);
+    e->ExceptionCheck();
     if (s) e->DeleteLocalRef(s);
     return r;
   }
@@ -234,13 +238,16 @@ class Registration : public Events {
     jmethodID m = e->GetMethodID(c, "__JComUnadvise", "(Lezjcom/JComEventListener;I)V");
     e->DeleteLocalRef(c);
     e->CallVoidMethod(component, m, listener, cookie);
+    e->ExceptionCheck();  // left for the test to take
   }
 
   jint advise(jobject listener) {
     jclass c = e->FindClass("ezjcom/JComObject");
     jmethodID m = e->GetMethodID(c, "__JComAdvise", "(Lezjcom/JComEventListener;)I");
     e->DeleteLocalRef(c);
-    return e->CallIntMethod(component, m, listener);
+    const jint cookie = e->CallIntMethod(component, m, listener);
+    e->ExceptionCheck();  // left for the test to take
+    return cookie;
   }
 
   Global component;
@@ -258,6 +265,7 @@ TEST_F(Registration, RemoteEventAddAndServerSideDelivery) {
   ASSERT_NE(event_id(listener), 0);
   jclass integer = e->FindClass("java/lang/Integer");
   const jint cookie = e->CallIntMethod(boxed, e->GetMethodID(integer, "intValue", "()I"));
+  ASSERT_EQ(take_exception(e), "");
   EXPECT_EQ(ezjcom_journal_of("__JComAdvise"),
             std::vector<std::string>{"__JComAdvise " + std::to_string(cookie)});
 
@@ -349,6 +357,7 @@ TEST_F(Registration, DirectListenersThroughTheComponent) {
   jclass dc = e->GetObjectClass(dispatch);
   auto text = static_cast<jstring>(
       e->CallObjectMethod(dispatch, e->GetMethodID(dc, "getText", "()Ljava/lang/String;")));
+  EXPECT_EQ(take_exception(e), "");
   EXPECT_EQ(str(text), "b");
   e->DeleteLocalRef(text);
   e->DeleteLocalRef(dc);
@@ -397,10 +406,12 @@ TEST_F(Registration, SoakExactlyOnceDelivery) {
   jmethodID count = e->GetMethodID(lc, "changes", "()J");
   jmethodID disconnect = e->GetMethodID(lc, "disconnect", "()V");
   const jint ca = e->CallIntMethod(a, connect, component.get());
+  ASSERT_EQ(take_exception(e), "");
   const jint cb = e->CallIntMethod(b, connect, component.get());
   ASSERT_EQ(take_exception(e), "");
 
   e->CallVoidMethod(churn, e->GetMethodID(churnClass, "start", "()V"));
+  ASSERT_EQ(take_exception(e), "");
   ULONG delivered = 0;
   ASSERT_EQ(sim->FireBurst(1, 4, perThread, &delivered), S_OK);
   auto pairs = static_cast<jlongArray>(
@@ -413,7 +424,9 @@ TEST_F(Registration, SoakExactlyOnceDelivery) {
   EXPECT_EQ(toA, perThread * 4);
   EXPECT_EQ(toB, perThread * 4);
   EXPECT_EQ(e->CallLongMethod(a, count), static_cast<jlong>(toA));
+  ASSERT_EQ(take_exception(e), "");
   EXPECT_EQ(e->CallLongMethod(b, count), static_cast<jlong>(toB));
+  ASSERT_EQ(take_exception(e), "");
 
   // Each churned listener: (cookie, events received) pairs.
   const jsize n = e->GetArrayLength(pairs);
@@ -430,6 +443,7 @@ TEST_F(Registration, SoakExactlyOnceDelivery) {
   EXPECT_EQ(delivered, toA + toB + churned);
 
   e->CallVoidMethod(a, disconnect);
+  ASSERT_EQ(take_exception(e), "");
   e->CallVoidMethod(b, disconnect);
   ASSERT_EQ(take_exception(e), "");
   e->DeleteLocalRef(pairs);

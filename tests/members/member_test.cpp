@@ -113,6 +113,7 @@ class Members : public ::testing::Test {
   jobject color(int r, int g, int b, int a = 255) {
     jclass c = e->FindClass("java/awt/Color");
     jobject o = e->NewObject(c, e->GetMethodID(c, "<init>", "(IIII)V"), r, g, b, a);
+    EXPECT_EQ(take_exception(e), "");
     e->DeleteLocalRef(c);
     return o;
   }
@@ -123,13 +124,16 @@ class Members : public ::testing::Test {
     std::string sig = "(I)L" + cls + ";";
     jobject o =
         e->CallStaticObjectMethod(c, e->GetStaticMethodID(c, "fromValue", sig.c_str()), value);
+    EXPECT_EQ(take_exception(e), "");
     e->DeleteLocalRef(c);
     return o;
   }
 
   int enum_value(jobject o) {
+    EXPECT_EQ(take_exception(e), "");
     jclass c = e->GetObjectClass(o);
     int v = e->CallIntMethod(o, e->GetMethodID(c, "value", "()I"));
+    EXPECT_EQ(take_exception(e), "");
     e->DeleteLocalRef(c);
     return v;
   }
@@ -158,6 +162,7 @@ class Members : public ::testing::Test {
       out = o ? "object" : "null";
       if (o) e->DeleteLocalRef(o);
     }
+    e->ExceptionCheck();  // what the native raised is the caller's to take
     for (size_t i = 0; i < row.args.size(); ++i)
       if (std::string(row.args[i]) == "String" || std::string(row.args[i]) == "Color" ||
           std::string(row.args[i]).rfind("Tx", 0) == 0)
@@ -343,8 +348,10 @@ TEST_F(Members, ResultEncodings) {
   EXPECT_EQ(e->CallIntMethod(dispatch, method("getStatus", "()I")), -123456);
 
   auto rgb = [&](jobject c) {
+    EXPECT_EQ(take_exception(e), "");
     jclass cls = e->GetObjectClass(c);
     int value = e->CallIntMethod(c, e->GetMethodID(cls, "getRGB", "()I"));
+    EXPECT_EQ(take_exception(e), "");
     e->DeleteLocalRef(cls);
     e->DeleteLocalRef(c);
     return static_cast<uint32_t>(value);
@@ -379,6 +386,7 @@ TEST_F(Members, RealControlRoundTrips) {
   e->CallVoidMethod(dispatch, method("setText", "(Ljava/lang/String;)V"), s);
   auto back = static_cast<jstring>(
       e->CallObjectMethod(dispatch, method("getText", "()Ljava/lang/String;")));
+  ASSERT_EQ(take_exception(e), "");
   ASSERT_TRUE(back);
   ASSERT_EQ(e->GetStringLength(back), 6);
   jchar got[6];
@@ -495,6 +503,7 @@ TEST_F(Members, PendingExceptionFromArgumentStopsTheCall) {
 
 TEST_F(Members, ReadOnlyControlRefusesEditsWithDescription) {
   e->CallVoidMethod(dispatch, method("setReadOnly", "(Z)V"), jboolean(true));
+  ASSERT_EQ(take_exception(e), "");
   jstring s = e->NewStringUTF("edit");
   e->CallVoidMethod(dispatch, method("setText", "(Ljava/lang/String;)V"), s);
   EXPECT_NE(take_exception(e).find("read-only"), std::string::npos);
