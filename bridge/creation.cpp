@@ -51,6 +51,27 @@ jboolean load_interface(JNIEnv* env, jobject wrapper, jobject source, jboolean a
   return store_binding(env, wrapper, q) ? JNI_TRUE : JNI_FALSE;
 }
 
+enum class Primitive { kNo, kYes, kUnknown };
+
+// Whether cls stands for a primitive type (Class.isPrimitive). For one, an
+// InstantiationException with the type's name is raised.
+Primitive primitive_type(JNIEnv* env, jclass cls) {
+  LocalRef<jclass> classClass(env, env->GetObjectClass(cls));
+  jmethodID isPrimitive = env->GetMethodID(classClass.get(), "isPrimitive", "()Z");
+  if (!isPrimitive) return Primitive::kUnknown;
+  const jboolean yes = env->CallBooleanMethod(cls, isPrimitive);
+  if (env->ExceptionCheck()) return Primitive::kUnknown;
+  if (!yes) return Primitive::kNo;
+  jmethodID getName = env->GetMethodID(classClass.get(), "getName", "()Ljava/lang/String;");
+  if (!getName) return Primitive::kUnknown;
+  LocalRef<jstring> name(env, static_cast<jstring>(env->CallObjectMethod(cls, getName)));
+  if (env->ExceptionCheck() || !name) return Primitive::kUnknown;
+  ScopedUtfChars chars(env, name.get());
+  if (!chars) return Primitive::kUnknown;
+  throw_new(env, kInstantiation, chars.get());
+  return Primitive::kYes;
+}
+
 }  // namespace
 
 extern "C" {
@@ -65,6 +86,13 @@ JNIEXPORT jobject JNICALL Java_puente_ScanMontura__1_1JComNewObj__Ljava_lang_Cla
   if (!cls) {
     throw_new(env, kNullPointer, "Argument 1 is null");
     return nullptr;
+  }
+  // A primitive type's Class (int.class, void.class) is no class to JNI:
+  // refused as AllocObject refuses the other uninstantiable ones.
+  switch (primitive_type(env, cls)) {
+    case Primitive::kNo: break;
+    case Primitive::kYes: return nullptr;
+    case Primitive::kUnknown: return nullptr;  // the lookup's exception is pending
   }
   jmethodID init = env->GetMethodID(cls, "<init>", "()V");
   LocalRef<jthrowable> failed(env, env->ExceptionOccurred());

@@ -132,6 +132,36 @@ TEST_F(Creation, GuidTextAndNewObj) {
   EXPECT_EQ(ezjcom_journal(),
             std::vector<std::string>{"ezjcomFindClass java/lang/NullPointerException"})
       << "no runtime call but the lookup of the exception class";
+
+  // What cannot be instantiated ends in InstantiationException and null,
+  // primitive types (whose Class is no class to JNI) included.
+  auto primitive = [&](const char* box) {
+    jclass c = e->FindClass(box);
+    jobject type = e->GetStaticObjectField(c, e->GetStaticFieldID(c, "TYPE", "Ljava/lang/Class;"));
+    e->DeleteLocalRef(c);
+    return static_cast<jclass>(type);
+  };
+  const struct {
+    const char* what;
+    jclass type;
+    const char* thrown;
+  } refused[] = {
+      {"int", primitive("java/lang/Integer"), "java.lang.InstantiationException: int"},
+      {"void", primitive("java/lang/Void"), "java.lang.InstantiationException: void"},
+      {"an interface", e->FindClass("java/lang/Runnable"),
+       "java.lang.InstantiationException: java.lang.Runnable"},
+      {"an abstract class", e->FindClass("java/lang/Number"),
+       "java.lang.InstantiationException: java.lang.Number"},
+      {"an array", e->FindClass("[I"), "java.lang.InstantiationException: [I"},
+  };
+  for (const auto& r : refused) {
+    SCOPED_TRACE(r.what);
+    ASSERT_TRUE(r.type);
+    jobject made = e->CallStaticObjectMethod(static_cast<jclass>(cls.get()), newObj, r.type);
+    EXPECT_EQ(take_exception(e), r.thrown);
+    EXPECT_FALSE(made);
+    e->DeleteLocalRef(r.type);
+  }
 }
 
 TEST_F(Creation, ModesAndTheirPrecedence) {
