@@ -2,6 +2,8 @@
 #include <jni.h>
 #include <oaidl.h>
 
+#include <algorithm>
+
 #include "guids.h"
 #include "jni_util.h"
 #include "runtime.h"
@@ -49,6 +51,15 @@ jboolean load_interface(JNIEnv* env, jobject wrapper, jobject source, jboolean a
     return JNI_FALSE;
   }
   return store_binding(env, wrapper, q) ? JNI_TRUE : JNI_FALSE;
+}
+
+// True when a character of s is NUL (false with OutOfMemoryError pending
+// when its characters cannot be had).
+bool contains_nul(JNIEnv* env, jstring s) {
+  const jsize n = env->GetStringLength(s);
+  ScopedStringChars chars(env, s);
+  if (!chars.get()) return false;  // OutOfMemoryError pending
+  return std::find(chars.get(), chars.get() + n, jchar{0}) != chars.get() + n;
 }
 
 enum class Primitive { kNo, kYes, kUnknown };
@@ -134,6 +145,14 @@ Java_puente_ScanMontura__1_1JComCreateObjectRemote__Ljava_lang_String_2Ljava_lan
   ezjcomInitThread(env);
   if (!machine) {
     throw_new(env, kNullPointer, "RemoteMachine name is null");
+    return JNI_FALSE;
+  }
+  // The runtime takes the name up to its first NUL: a name with one inside
+  // would silently name another machine (or this one).
+  const bool nul = contains_nul(env, machine);
+  if (env->ExceptionCheck()) return JNI_FALSE;
+  if (nul) {
+    throw_new(env, kIllegalArgument, "RemoteMachine name contains a NUL character");
     return JNI_FALSE;
   }
   ScopedStringChars m(env, machine), t2(env, text2), t3(env, text3), t4(env, text4);

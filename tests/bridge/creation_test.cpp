@@ -245,6 +245,16 @@ TEST_F(Creation, RemoteCreation) {
   EXPECT_EQ(take_exception(e), "java.lang.NullPointerException: RemoteMachine name is null");
   EXPECT_TRUE(ezjcom_journal_of("ezjcomCreateInstanceRemote").empty());
 
+  // A name with a NUL in it would end there for the runtime: refused, nothing created.
+  ezjcomTestReset();
+  const jchar cut[] = {'l', 'o', 'c', 'a', 'l', 'h', 'o', 's', 't', 0, '.', 'f', 'a', 'r'};
+  jstring embedded = e->NewString(cut, sizeof cut / sizeof cut[0]);
+  EXPECT_FALSE(create_remote(embedded, nullptr, nullptr, nullptr, 0));
+  EXPECT_EQ(take_exception(e),
+            "java.lang.IllegalArgumentException: RemoteMachine name contains a NUL character");
+  EXPECT_TRUE(ezjcom_journal_of("ezjcomCreateInstanceRemote").empty());
+  e->DeleteLocalRef(embedded);
+
   ezjcomTestReset();
   ezjcomTestFatalAfter("ezjcomCreateInstanceRemote", 1);
   EXPECT_FALSE(create_remote(loopback, nullptr, nullptr, nullptr, 0));
