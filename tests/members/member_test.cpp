@@ -479,6 +479,102 @@ TEST_F(Members, UnexpectedResultTypesAreCoercedOrRefused) {
   sim->OverrideResult(51, nullptr, S_OK);
 }
 
+// An object that counts its references and Invoke calls, as a result value.
+struct CountingObject : IDispatch {
+  LONG refs = 1;
+  int invokes = 0;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IDispatch)) {
+      *out = static_cast<IDispatch*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
+  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return E_NOTIMPL;
+  }
+  // Its default value, were anyone to ask: 7.
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result,
+                                   EXCEPINFO*, UINT*) override {
+    ++invokes;
+    if (result) {
+      result->vt = VT_I4;
+      result->lVal = 7;
+    }
+    return S_OK;
+  }
+};
+
+// Results of the member's size with the other signedness are the same bits;
+// a failed coercion reports its own HRESULT; an object is never asked for a value.
+TEST_F(Members, ResultsOfTheOtherSignednessAndRefusedCoercions) {
+  struct Case {
+    const char* name;
+    const char* sig;
+    DISPID dispid;
+    VARTYPE vt;
+    LONG bits;
+    const char* result;  // the Java value, or the HRESULT of the exception
+  };
+  const Case cases[] = {
+      {"getCalibrado", "()S", 43, VT_UI2, 0xFFFF, "-1"},
+      {"getCursor", "()S", 42, VT_UI2, 0x8000, "-32768"},
+      {"getPasswordChar", "()B", 15, VT_I1, -56, "-56"},
+      {"getPasswordChar", "()B", 15, VT_I1, 127, "127"},
+      {"getCalibrado", "()S", 43, VT_I4, 70000, "0x8002000A"},  // DISP_E_OVERFLOW
+      {"getPasswordChar", "()B", 15, VT_I2, -1, "0x8002000A"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.vt) + " " + std::to_string(c.bits));
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = c.vt;
+    v.lVal = 0;
+    if (c.vt == VT_UI2) v.uiVal = static_cast<USHORT>(c.bits);
+    if (c.vt == VT_I2) v.iVal = static_cast<SHORT>(c.bits);
+    if (c.vt == VT_I1) v.cVal = static_cast<CHAR>(c.bits);
+    if (c.vt == VT_I4) v.lVal = c.bits;
+    put_result(c.dispid, v);
+    const jmethodID m = method(c.name, c.sig);
+    const int got =
+        c.sig[2] == 'S' ? e->CallShortMethod(dispatch, m) : e->CallByteMethod(dispatch, m);
+    const std::string thrown = take_exception(e);
+    if (c.result[0] == '0') {
+      EXPECT_EQ(got, 0);
+      EXPECT_NE(thrown.find(c.result), std::string::npos) << thrown;
+    } else {
+      EXPECT_EQ(std::to_string(got), c.result);
+      EXPECT_EQ(thrown, "");
+    }
+    sim->OverrideResult(c.dispid, nullptr, S_OK);
+  }
+
+  CountingObject object;
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_DISPATCH;
+  v.pdispVal = &object;
+  for (VARTYPE vt : {VT_DISPATCH, VT_UNKNOWN}) {
+    v.vt = vt;
+    put_result(57, v);
+    EXPECT_EQ(e->CallIntMethod(dispatch, method("getStatus", "()I")), 0);
+    EXPECT_NE(take_exception(e).find("0x80020005"), std::string::npos);
+    put_result(DISPID_TEXT, v);
+    EXPECT_FALSE(e->CallObjectMethod(dispatch, method("getText", "()Ljava/lang/String;")));
+    EXPECT_NE(take_exception(e).find("0x80020005"), std::string::npos);
+    sim->OverrideResult(57, nullptr, S_OK);
+    sim->OverrideResult(DISPID_TEXT, nullptr, S_OK);
+  }
+  EXPECT_EQ(object.invokes, 0) << "no second call, for a default value";
+  EXPECT_EQ(object.refs, 1) << "every reference the results brought given back";
+}
+
 TEST_F(Members, PendingExceptionFromArgumentStopsTheCall) {
   const ULONG before = last().calls;
   Global bad = new_object("jtztest/ThrowingColor");
