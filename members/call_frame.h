@@ -35,8 +35,9 @@ class Arguments {
   Arguments& operator=(const Arguments&) = delete;
   ~Arguments() { release(); }
 
-  // Converts each Java value into its slot; false when a conversion left a
-  // Java exception pending (the call must then not be made).
+  // Converts each Java value into its slot; false, with a Java exception
+  // pending, when a conversion failed (the call must then not be made): it
+  // raised one, or the runtime's conversion gave nothing or left a fatal error.
   bool build(JNIEnv* env, typename Args::jtype... values) {
     return build_each(env, std::index_sequence_for<Args...>{}, values...);
   }
@@ -55,8 +56,18 @@ class Arguments {
   template <size_t I, class Kind>
   bool build_one(JNIEnv* env, typename Kind::jtype value) {
     VARIANT& slot = slots_[kCount - 1 - I];
-    if (!Kind::put(env, value, slot)) return false;
+    const bool put = Kind::put(env, value, slot);
     if constexpr (Kind::kOwnsArgument) built_[I] = true;
+    if constexpr (kinds::ConvertedByRuntime<Kind>::value) {
+      // The runtime reports a failed conversion as a fatal error; the call
+      // must not go on with what the conversion left.
+      if (fatal_error(env) || !put) {
+        if (!env->ExceptionCheck())
+          ezjcomThrowComExceptionObject(env, Kind::kConversionFailure, nullptr);
+        return false;
+      }
+    }
+    if (!put) return false;
     if constexpr (Kind::kCallsJava) return !env->ExceptionCheck();
     return true;
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fixture.h"
+#include "jni_override.h"
 #include "jvm.h"
 
 using namespace jtz::test;
@@ -595,6 +596,68 @@ TEST_F(Members, PendingExceptionFromArgumentStopsTheCall) {
       e->CallObjectMethod(dispatch, method("getText", "()Ljava/lang/String;")));
   EXPECT_EQ(str(t), "");
   e->DeleteLocalRef(t);
+}
+
+// An argument that could not be converted stops the call before the component
+// sees anything, with a Java exception: the control keeps what it had.
+TEST_F(Members, FailedArgumentConversionStopsTheCall) {
+  jstring precious = e->NewStringUTF("precious text");
+  e->CallVoidMethod(dispatch, method("setText", "(Ljava/lang/String;)V"), precious);
+  ASSERT_EQ(take_exception(e), "");
+  e->DeleteLocalRef(precious);
+
+  // A length no BSTR can hold: the runtime's conversion answers a null BSTR.
+  static int lies = 0;
+  auto huge_length = [](JNIEnv* env, jstring s) -> jsize {
+    if (lies > 0) {
+      --lies;
+      return 0x7FFFFFFF;
+    }
+    return JniOverride::original().GetStringLength(env, s);
+  };
+  const struct {
+    const char* what;
+    const char* name;
+    const char* sig;
+    const char* fatalAfter;  // the runtime operation a fatal error follows, or null
+    int lengthLies;
+    const char* thrown;
+  } cases[] = {
+      {"no BSTR", "setText", "(Ljava/lang/String;)V", nullptr, 1, "0x8007000E"},
+      {"fatal error after the string", "setText", "(Ljava/lang/String;)V", "ezjcomJstringToBstr", 0,
+       "0x8007000E"},
+      {"fatal error after the enumeration", "setDragMode", "(Lpuente/TxDragMode;)V",
+       "ezjcomEnumeratedObjectToInt", 0, "0x80004005"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    jobject arg = std::string(c.sig).find("String") != std::string::npos
+                      ? static_cast<jobject>(e->NewStringUTF("replacement"))
+                      : enum_of("TxDragMode", 1);
+    const jmethodID m = method(c.name, c.sig);
+    const ULONG calls = last().calls;
+    ezjcomTestReset();
+    if (c.fatalAfter) ezjcomTestFatalAfter(c.fatalAfter, 1);
+    {
+      JniOverride jni(e);
+      jni.table().GetStringLength = huge_length;
+      lies = c.lengthLies;
+      e->CallVoidMethod(dispatch, m, arg);
+      e->ExceptionCheck();
+    }
+    const std::string thrown = take_exception(e);
+    EXPECT_NE(thrown.find(c.thrown), std::string::npos) << thrown;
+    EXPECT_EQ(last().calls, calls) << "nothing reached the component";
+    EXPECT_TRUE(ezjcom_journal_of("ezjcomInvokeHelper").empty());
+    e->DeleteLocalRef(arg);
+  }
+  auto text = static_cast<jstring>(
+      e->CallObjectMethod(dispatch, method("getText", "()Ljava/lang/String;")));
+  EXPECT_EQ(str(text), "precious text");
+  e->DeleteLocalRef(text);
+  jobject mode = e->CallObjectMethod(dispatch, method("getDragMode", "()Lpuente/TxDragMode;"));
+  EXPECT_EQ(enum_value(mode), 0);
+  e->DeleteLocalRef(mode);
 }
 
 TEST_F(Members, ReadOnlyControlRefusesEditsWithDescription) {
