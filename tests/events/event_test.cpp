@@ -207,6 +207,85 @@ TEST_F(Events, KeyPressArgument) {
   sink->Release();
 }
 
+// A key is delivered as the one byte it fits in, or as null; a listener's
+// change is written back only to a key that was delivered, in the key's type.
+TEST_F(Events, KeyPressDeliversWhatFitsAByteAndWritesBackOnlyThat) {
+  Global listener = new_object("jtztest/FullListener");
+  IDispatch* sink = listen(listener);
+  jclass c = e->GetObjectClass(listener);
+  e->SetIntField(listener, e->GetFieldID(c, "replaceKey", "I"), 'Z');
+  e->DeleteLocalRef(c);
+  struct Case {
+    VARTYPE vt;
+    LONG key;
+    const char* seen;  // what the listener saw
+    LONG after;        // the key the component has afterwards
+  };
+  const Case cases[] = {
+      {VT_UI1, 0xE9, "OnKeyPress 1:-23", 'Z'},
+      {VT_I1, -23, "OnKeyPress 1:-23", 'Z'},
+      {VT_I2, 'a', "OnKeyPress 1:97", 'Z'},
+      {VT_I2, 0xE9, "OnKeyPress 1:-23", 'Z'},
+      {VT_I2, 0xFF, "OnKeyPress 1:-1", 'Z'},
+      {VT_I2, 0x161, "OnKeyPress null", 0x161},
+      {VT_I2, 0x141, "OnKeyPress null", 0x141},
+      {VT_I2, -1, "OnKeyPress null", -1},
+      {VT_UI2, 0xE9, "OnKeyPress 1:-23", 'Z'},
+      {VT_UI2, 0x100, "OnKeyPress null", 0x100},
+      {VT_I4, 0xFF, "OnKeyPress 1:-1", 'Z'},
+      {VT_I4, 0x10000 + 'a', "OnKeyPress null", 0x10061},
+      {VT_UI4, 0x20AC, "OnKeyPress null", 0x20AC},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::to_string(k.vt) + " " + std::to_string(k.key));
+    for (bool byRef : {false, true}) {
+      recorded(listener);  // nothing pending
+      jclass lc = e->GetObjectClass(listener);
+      jobject rec = e->GetObjectField(listener, e->GetFieldID(lc, "calls", "Ljtztest/Recorder;"));
+      jclass rc = e->GetObjectClass(rec);
+      e->CallVoidMethod(rec, e->GetMethodID(rc, "clear", "()V"));
+      ASSERT_EQ(take_exception(e), "");
+      for (jobject o : {static_cast<jobject>(lc), rec, static_cast<jobject>(rc)})
+        e->DeleteLocalRef(o);
+
+      union {
+        LONG l;
+        SHORT s;
+        USHORT us;
+        CHAR c;
+        BYTE b;
+      } value{};  // by reference: the component's own storage
+      const bool narrow = k.vt == VT_I2 || k.vt == VT_UI2;
+      const bool tiny = k.vt == VT_I1 || k.vt == VT_UI1;
+      if (narrow)
+        value.s = static_cast<SHORT>(k.key);
+      else if (tiny)
+        value.c = static_cast<CHAR>(k.key);
+      else
+        value.l = k.key;
+      VARIANT arg;
+      VariantInit(&arg);
+      arg.vt = byRef ? static_cast<VARTYPE>(k.vt | VT_BYREF) : k.vt;
+      if (byRef)
+        arg.byref = &value;
+      else
+        arg.lVal = value.l;  // the value's bytes, as the member of its type
+      EXPECT_EQ(fire(sink, 9, &arg, 1), S_OK);
+      EXPECT_EQ(recorded(listener), std::vector<std::string>{k.seen});
+      if (byRef) {
+        LONG now = value.l;
+        if (k.vt == VT_I2) now = value.s;
+        if (k.vt == VT_UI2) now = value.us;
+        if (k.vt == VT_I1) now = value.c;
+        if (k.vt == VT_UI1) now = value.b;
+        EXPECT_EQ(now, k.after) << "written back";
+      }
+    }
+  }
+  EXPECT_EQ(take_exception(e), "");
+  sink->Release();
+}
+
 class Registration : public Events {
  protected:
   void SetUp() override {
@@ -376,6 +455,66 @@ TEST_F(Registration, DirectListenersThroughTheComponent) {
   EXPECT_EQ(connections, 0u);
   EXPECT_EQ(event_id(listener), 0);
   EXPECT_EQ(global_ref_count(), refs_at_start + 3) << "the test's own references only";
+}
+
+// Typing keys beyond one byte: the listener upper-cases ASCII letters, and
+// nothing it did not see is changed.
+TEST_F(Registration, TypedKeysAreNeverTruncated) {
+  Global listener = new_object("jtztest/FullListener");
+  jclass c = e->GetObjectClass(listener);
+  e->SetBooleanField(listener, e->GetFieldID(c, "upperCaseAscii", "Z"), JNI_TRUE);
+  e->DeleteLocalRef(c);
+  ASSERT_TRUE(listen(listener));
+  const jint cookie = advise(listener);
+  ASSERT_EQ(take_exception(e), "");
+  const jchar typed[] = {0x161, 'x', 0xE9, 0x141, 0};  // "šxéŁ"
+  ASSERT_EQ(sim->TypeText(reinterpret_cast<LPCOLESTR>(typed)), S_OK);
+
+  Global dispatch = bind_dispatch(component);
+  jclass dc = e->GetObjectClass(dispatch);
+  auto text = static_cast<jstring>(
+      e->CallObjectMethod(dispatch, e->GetMethodID(dc, "getText", "()Ljava/lang/String;")));
+  ASSERT_EQ(take_exception(e), "");
+  const jchar expected[] = {0x161, 'X', 0xE9, 0x141};
+  ASSERT_EQ(e->GetStringLength(text), 4);
+  jchar got[4];
+  e->GetStringRegion(text, 0, 4, got);
+  EXPECT_EQ(0, std::memcmp(got, expected, sizeof got));
+  e->DeleteLocalRef(text);
+  e->DeleteLocalRef(dc);
+  sim->WaitIdle(5000);
+  std::vector<std::string> keys;
+  for (const std::string& line : recorded(listener))
+    if (line.rfind("OnKeyPress", 0) == 0) keys.push_back(line);
+  EXPECT_EQ(keys, (std::vector<std::string>{"OnKeyPress null", "OnKeyPress 1:120",
+                                            "OnKeyPress 1:-23", "OnKeyPress null"}));
+  unadvise(listener, cookie);
+  EXPECT_EQ(take_exception(e), "");
+
+  // Server-side delivery hands on the same: no array for a key beyond a byte.
+  auto registration = static_cast<jobjectArray>(remote_add("puente.IScanMonturaEvents"));
+  ASSERT_TRUE(registration) << take_exception(e);
+  SHORT key = 0x161;
+  VARIANT arg;
+  VariantInit(&arg);
+  arg.vt = VT_BYREF | VT_I2;
+  arg.piVal = &key;
+  ASSERT_EQ(sim->FireEvent(9, &arg, 1), S_OK);
+  EzjcomServerSideRecord r{};
+  ezjcomTestLastServerSide(&r);
+  EXPECT_STREQ(r.eventName, "OnKeyPress");
+  EXPECT_EQ(r.argValue[0], nullptr);
+  EXPECT_EQ(key, 0x161);
+  jobject holder = e->GetObjectArrayElement(registration, 0);
+  jobject boxed = e->GetObjectArrayElement(registration, 1);
+  jclass integer = e->GetObjectClass(boxed);
+  const jint serverCookie = e->CallIntMethod(boxed, e->GetMethodID(integer, "intValue", "()I"));
+  ASSERT_EQ(take_exception(e), "");
+  unadvise(holder, serverCookie);
+  EXPECT_EQ(take_exception(e), "");
+  for (jobject o :
+       {holder, boxed, static_cast<jobject>(integer), static_cast<jobject>(registration)})
+    e->DeleteLocalRef(o);
 }
 
 TEST_F(Events, SecondListenMakesAnotherSink) {
