@@ -28,6 +28,17 @@ bool store_binding(JNIEnv* env, jobject wrapper, void* p) {
   return true;
 }
 
+constexpr char kAlreadyBound[] = "JComObject is already bound";
+
+// True, with IllegalStateException raised, when the wrapper is bound already:
+// binding it again would lose its pointer, and with it the reference it holds
+// and whatever was connected through it.
+bool refuse_rebind(JNIEnv* env, jobject wrapper) {
+  if (env->GetIntField(wrapper, ezjcomGetComId()) == 0) return false;
+  throw_new(env, kIllegalState, kAlreadyBound);
+  return true;
+}
+
 // Binds `wrapper` to interface `iid` of the object behind `source`, falling
 // back to IDispatch when allowed. `raise` selects whether an unavailable
 // interface (without the fallback) raises the runtime's exception.
@@ -38,6 +49,7 @@ jboolean load_interface(JNIEnv* env, jobject wrapper, jobject source, jboolean a
     throw_new(env, kNullPointer, "Argument 1 is null");
     return JNI_FALSE;
   }
+  if (refuse_rebind(env, wrapper)) return JNI_FALSE;
   const jint s = env->GetIntField(source, ezjcomGetComId());
   void* q = nullptr;
   HRESULT hr = ezjcomQueryInterface(env, s, iid, &q);
@@ -120,6 +132,7 @@ JNIEXPORT jboolean JNICALL Java_puente_ScanMontura__1_1JComCreateObject__ZZ(JNIE
                                                                             jboolean activeInstance,
                                                                             jboolean miscCreate) {
   ezjcomInitThread(env);
+  if (refuse_rebind(env, wrapper)) return JNI_FALSE;
   void* p = nullptr;
   HRESULT hr;
   if (activeInstance)

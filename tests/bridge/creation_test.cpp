@@ -4,6 +4,8 @@
 
 #include <ezjcom/testing.h>
 
+#include <functional>
+
 #include "fixture.h"
 #include "jvm.h"
 
@@ -196,11 +198,10 @@ TEST_F(Creation, ModesAndTheirPrecedence) {
 
 TEST_F(Creation, FailureRaisesAndStoresNothing) {
   Global w = new_wrapper();
-  set_com_id(w, 1234);
   ezjcomTestForceHresult("ezjcomCreateInstance", static_cast<HRESULT>(0x80040154), 1);
   EXPECT_FALSE(create(w, false, false));
   EXPECT_EQ(take_exception(e).rfind("ezjcom.JComException: COM error 0x80040154", 0), 0u);
-  EXPECT_EQ(com_id(w), 1234) << "a failed creation leaves the field as it was";
+  EXPECT_EQ(com_id(w), 0) << "a failed creation leaves the field as it was";
   EXPECT_TRUE(ezjcom_journal_of("ezjcomSetAccessType").empty());
 
   // No running instance: the runtime's failure.
@@ -208,6 +209,39 @@ TEST_F(Creation, FailureRaisesAndStoresNothing) {
   ezjcomTestForceHresult("ezjcomGetActiveInstance", static_cast<HRESULT>(0x800401E3), 1);
   EXPECT_FALSE(create(w, true, false));
   EXPECT_NE(take_exception(e).find("0x800401E3"), std::string::npos);
+}
+
+// A bound wrapper is never bound again: its pointer would be lost, and with it
+// what was connected through it. Nothing is created or queried.
+TEST_F(Creation, BoundWrappersAreNotRebound) {
+  Global component = new_component();
+  Global dispatch = bind_dispatch(component);
+  Global events = new_of("puente/IScanMonturaEvents");
+  ASSERT_TRUE(load("puente/IScanMonturaEvents", events, component, true));
+  ASSERT_EQ(take_exception(e), "");
+  const struct {
+    const char* what;
+    jobject wrapper;
+    std::function<jboolean()> bind;
+  } cases[] = {
+      {"create", component, [&] { return create(component, false, false); }},
+      {"running instance", component, [&] { return create(component, true, false); }},
+      {"IScanMontura", dispatch,
+       [&] { return load("puente/IScanMontura", dispatch, component, true); }},
+      {"IScanMonturaEvents", events,
+       [&] { return load("puente/IScanMonturaEvents", events, component, true); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const jint before = com_id(c.wrapper);
+    ezjcomTestReset();
+    EXPECT_FALSE(c.bind());
+    EXPECT_EQ(take_exception(e), "java.lang.IllegalStateException: JComObject is already bound");
+    EXPECT_EQ(com_id(c.wrapper), before);
+    for (const char* op :
+         {"ezjcomCreateInstance", "ezjcomGetActiveInstance", "ezjcomQueryInterface"})
+      EXPECT_TRUE(ezjcom_journal_of(op).empty()) << op;
+  }
 }
 
 TEST_F(Creation, FatalErrorEndsCreationWithoutException) {
