@@ -3,6 +3,7 @@
 
 #include <posixcom/com.h>
 
+#include <new>
 #include <string>
 
 namespace jtzcom {
@@ -40,6 +41,20 @@ bool parse_guid(const Char* text, size_t length, GUID* out) {
   out->Data3 = static_cast<WORD>(bytes[6] << 8 | bytes[7]);
   for (int i = 0; i < 8; ++i) out->Data4[i] = bytes[8 + i];
   return true;
+}
+
+// The HRESULT for the C++ exception being handled: E_OUTOFMEMORY for a failed
+// allocation, E_UNEXPECTED for anything else. Exported functions that
+// allocate end in `catch (...) { return jtzcom::hresult_of_current_exception(); }`,
+// so that no C++ exception leaves the library.
+inline HRESULT hresult_of_current_exception() noexcept {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
 }
 
 // Upper-case text form in braces, 38 characters.

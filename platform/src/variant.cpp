@@ -368,7 +368,7 @@ JTZCOM_API HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc
 }
 
 JTZCOM_API HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc,
-                                     USHORT wFlags, VARTYPE vt) {
+                                     USHORT wFlags, VARTYPE vt) try {
   if (!pvargDest || !pvarSrc) return E_INVALIDARG;
   if (vt & (VT_BYREF | VT_ARRAY | VT_RESERVED)) return DISP_E_BADVARTYPE;
   VARIANT result;
@@ -385,4 +385,6 @@ JTZCOM_API HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pv
   }
   *pvargDest = result;
   return S_OK;
+} catch (...) {
+  return jtzcom::hresult_of_current_exception();
 }

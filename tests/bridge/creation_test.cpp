@@ -296,6 +296,34 @@ TEST_F(Creation, RemoteCreation) {
   for (jstring s : {host, user, loopback}) e->DeleteLocalRef(s);
 }
 
+// Created through a loopback name, the object is what the next running-instance
+// binding reaches, even with other instances running; after that nothing but
+// its users holds it.
+TEST_F(Creation, LoopbackCreationIsTheNextRunningInstance) {
+  Global component = new_component();  // one instance at least is running
+  Global earlier = new_wrapper();      // takes what an earlier remote creation left
+  ASSERT_TRUE(create(earlier, true, false));
+  Global before = new_wrapper();
+  ASSERT_TRUE(create(before, true, false));
+  jstring loopback = e->NewStringUTF("localhost");
+  ASSERT_TRUE(create_remote(loopback, nullptr, nullptr, nullptr, 0));
+  ASSERT_EQ(take_exception(e), "");
+  e->DeleteLocalRef(loopback);
+
+  Global remote = new_wrapper();
+  ASSERT_TRUE(create(remote, true, false));
+  IUnknown* made = com_object(remote);
+  EXPECT_NE(made, com_object(before)) << "the remotely created object, not the earliest running";
+  EXPECT_NE(made, com_object(component));
+  made->AddRef();
+  EXPECT_EQ(made->Release(), 1u) << "held by its wrapper alone";
+
+  Global after = new_wrapper();
+  ASSERT_TRUE(create(after, true, false));
+  EXPECT_EQ(com_object(after), com_object(before)) << "taken: the earlier instance again";
+  EXPECT_EQ(take_exception(e), "");
+}
+
 TEST_F(Creation, LoadBindsInterfacesWithDispatchFallback) {
   Global component = new_component();
   ASSERT_NE(com_id(component), 0);
