@@ -5,6 +5,7 @@
 #include <ezjcom/testing.h>
 
 #include <atomic>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "event_sink.h"
 #include "fixture.h"
+#include "jni_override.h"
 #include "jvm.h"
 
 using namespace jtz::test;
@@ -414,6 +416,54 @@ TEST_F(Registration, FailedAdviseLeavesNothingBehind) {
   EXPECT_EQ(global_ref_count(), refs);
 }
 
+// A JNI step that fails after the component was advised: the connection is
+// ended before null is returned, so no event reaches server-side delivery
+// afterwards and nothing of the sink is left.
+TEST_F(Registration, RemoteEventAddFailingAfterTheAdviseDisconnects) {
+  static int failures = 0;  // how many of the next calls fail
+  auto failingArray = [](JNIEnv* env, jsize n, jclass c, jobject init) -> jobjectArray {
+    if (failures > 0) {
+      --failures;
+      JniOverride::out_of_memory(env);
+      return nullptr;
+    }
+    return JniOverride::original().NewObjectArray(env, n, c, init);
+  };
+  auto failingObject = [](JNIEnv* env, jclass c, jmethodID m, va_list args) -> jobject {
+    if (failures > 0) {
+      --failures;
+      JniOverride::out_of_memory(env);
+      return nullptr;
+    }
+    return JniOverride::original().NewObjectV(env, c, m, args);
+  };
+  const long refs = global_ref_count();
+  for (const char* step : {"NewObjectArray", "NewObject"}) {
+    SCOPED_TRACE(step);
+    jobject result;
+    {
+      JniOverride jni(e);
+      if (std::string(step) == "NewObjectArray")
+        jni.table().NewObjectArray = failingArray;
+      else
+        jni.table().NewObjectV = failingObject;
+      failures = 1;
+      result = remote_add("puente.IScanMonturaEvents");
+    }
+    EXPECT_EQ(take_exception(e), "java.lang.OutOfMemoryError: forced by the test");
+    EXPECT_FALSE(result);
+    ULONG connections = 9;
+    sim->ConnectionCount(&connections);
+    EXPECT_EQ(connections, 0u) << "nothing left connected";
+    EzjcomServerSideRecord before{}, after{};
+    ezjcomTestLastServerSide(&before);
+    ASSERT_EQ(sim->Click(), S_OK);
+    ezjcomTestLastServerSide(&after);
+    EXPECT_EQ(after.calls, before.calls) << "no event reaches server-side delivery";
+    EXPECT_EQ(global_ref_count(), refs) << "the sink and its references are gone";
+  }
+}
+
 TEST_F(Registration, DirectListenersThroughTheComponent) {
   Global listener = new_object("jtztest/FullListener");
   Global second = new_object("jtztest/FullListener");
@@ -515,6 +565,77 @@ TEST_F(Registration, TypedKeysAreNeverTruncated) {
   for (jobject o :
        {holder, boxed, static_cast<jobject>(integer), static_cast<jobject>(registration)})
     e->DeleteLocalRef(o);
+}
+
+// A listener holding a copy of another's eventId, and two threads disconnecting
+// one listener: the sink's creation reference is given up once, and nothing
+// is released twice, whatever order things come in.
+TEST_F(Registration, CopiedEventIdAndRacingDisconnectsGiveTheSinkUpOnce) {
+  const long refs = global_ref_count();
+  jclass lc = e->FindClass("puente/IScanMonturaEvents");
+  jmethodID connect = e->GetMethodID(lc, "connect", "(Lpuente/ScanMontura;)I");
+  jmethodID disconnect = e->GetMethodID(lc, "disconnect", "()V");
+  jmethodID listenMethod = e->GetMethodID(lc, "listen", "()V");
+  jfieldID eventId = e->GetFieldID(lc, "eventId", "I");
+  e->DeleteLocalRef(lc);
+  auto call = [&](jobject o, jmethodID m) {
+    e->CallVoidMethod(o, m);
+    return take_exception(e);
+  };
+  for (bool connected : {true, false}) {
+    SCOPED_TRACE(connected ? "connected" : "listening only");
+    Global a = new_object("jtztest/FullListener");
+    Global b = new_object("jtztest/FullListener");
+    if (connected) {
+      e->CallIntMethod(a, connect, component.get());
+      ASSERT_EQ(take_exception(e), "");
+    } else {
+      ASSERT_EQ(call(a, listenMethod), "");
+    }
+    e->SetIntField(b, eventId, e->GetIntField(a, eventId));
+    if (connected) {
+      EXPECT_EQ(call(b, disconnect),
+                "java.lang.IllegalStateException: The event sink belongs to another listener");
+    }
+    EXPECT_EQ(call(a, disconnect), "");
+    EXPECT_EQ(call(b, disconnect), "") << "the copy of a sink already gone gives up nothing";
+    EXPECT_EQ(e->GetIntField(a, eventId), 0);
+    EXPECT_EQ(e->GetIntField(b, eventId), 0);
+  }
+  ULONG connections = 9;
+  sim->ConnectionCount(&connections);
+  EXPECT_EQ(connections, 0u);
+  EXPECT_EQ(global_ref_count(), refs) << "each sink's references deleted once";
+
+  // Two threads, one listener: __JComUnadvise as any subclass of ScanMontura may call it.
+  jclass objectClass = e->FindClass("ezjcom/JComObject");
+  jmethodID unadviseMethod =
+      e->GetMethodID(objectClass, "__JComUnadvise", "(Lezjcom/JComEventListener;I)V");
+  e->DeleteLocalRef(objectClass);
+  for (int round = 0; round < 200; ++round) {
+    SCOPED_TRACE(round);
+    Global l = new_object("jtztest/FullListener");
+    ASSERT_TRUE(listen(l));
+    const jint cookie = round % 2 ? advise(l) : 0;
+    ASSERT_EQ(take_exception(e), "");
+    std::atomic<int> ready{0};
+    std::string outcome[2];
+    auto race = [&](int i) {
+      JNIEnv* t = env();
+      ++ready;
+      while (ready.load() < 2) {
+      }
+      t->CallVoidMethod(component.get(), unadviseMethod, l.get(), cookie);
+      outcome[i] = take_exception(t);
+    };
+    std::thread x(race, 0), y(race, 1);
+    x.join();
+    y.join();
+    EXPECT_TRUE(outcome[0].empty() != outcome[1].empty()) << outcome[0] << " / " << outcome[1];
+    EXPECT_EQ(event_id(l), 0);
+  }
+  sim->WaitIdle(5000);
+  EXPECT_EQ(global_ref_count(), refs);
 }
 
 TEST_F(Events, SecondListenMakesAnotherSink) {
