@@ -627,6 +627,7 @@ TEST_F(Registration, CopiedEventIdAndRacingDisconnectsGiveTheSinkUpOnce) {
       }
       t->CallVoidMethod(component.get(), unadviseMethod, l.get(), cookie);
       outcome[i] = take_exception(t);
+      vm()->DetachCurrentThread();
     };
     std::thread x(race, 0), y(race, 1);
     x.join();
@@ -636,6 +637,54 @@ TEST_F(Registration, CopiedEventIdAndRacingDisconnectsGiveTheSinkUpOnce) {
   }
   sim->WaitIdle(5000);
   EXPECT_EQ(global_ref_count(), refs);
+}
+
+// Components opened and closed on several threads at once, each with a
+// listener connected while it fires, as a long-running program does; the
+// wrappers' references are given back here as a release of them would.
+TEST_F(Events, OpenCloseCyclesOnSeveralThreads) {
+  const long refs = global_ref_count();
+  auto cycles = [](int count) {
+    JNIEnv* t = env();
+    jclass lc = t->FindClass("jtztest/CountingListener");
+    jmethodID connect = t->GetMethodID(lc, "connectTo", "(Lpuente/ScanMontura;)I");
+    jmethodID changes = t->GetMethodID(lc, "changes", "()J");
+    jmethodID disconnect = t->GetMethodID(lc, "disconnect", "()V");
+    t->DeleteLocalRef(lc);
+    for (int i = 0; i < count; ++i) {
+      Global component = new_component();
+      Global dispatch = bind_dispatch(component);
+      Ref<ISimControl> sim = sim_control(component);
+      Global listener = new_object("jtztest/CountingListener");
+      t->CallIntMethod(listener, connect, component.get());
+      ASSERT_EQ(take_exception(t), "");
+      jclass dc = t->GetObjectClass(dispatch);
+      jstring text = t->NewStringUTF("cycle");
+      t->CallVoidMethod(dispatch, t->GetMethodID(dc, "setText", "(Ljava/lang/String;)V"), text);
+      ASSERT_EQ(take_exception(t), "");
+      t->DeleteLocalRef(text);
+      t->DeleteLocalRef(dc);
+      ASSERT_EQ(sim->WaitIdle(5000), S_OK);
+      EXPECT_EQ(t->CallLongMethod(listener, changes), 1);
+      ASSERT_EQ(take_exception(t), "");
+      t->CallVoidMethod(listener, disconnect);
+      ASSERT_EQ(take_exception(t), "");
+      sim = Ref<ISimControl>();
+      for (jobject w : {dispatch.get(), component.get()}) {
+        IUnknown* bound = com_object(w);
+        set_com_id(w, 0);
+        bound->Release();
+      }
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int k = 0; k < 4; ++k)
+    threads.emplace_back([&] {
+      cycles(25);
+      vm()->DetachCurrentThread();
+    });
+  for (std::thread& k : threads) k.join();
+  EXPECT_EQ(global_ref_count(), refs) << "every sink gone with its references";
 }
 
 TEST_F(Events, SecondListenMakesAnotherSink) {

@@ -459,6 +459,7 @@ TEST_F(Advise, RacingUnadvisesGiveTheReferenceUpOnce) {
       }
       e->CallVoidMethod(shared_wrapper, unadvise_method, shared_listener, cookie);
       outcome[i] = jtz::test::take_exception(e);
+      jtz::test::vm()->DetachCurrentThread();
     };
     std::thread a(race, 0), b(race, 1);
     a.join();
