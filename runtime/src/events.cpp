@@ -1,6 +1,9 @@
 // Server-side delivery of events, and advising a component's event source
 // with a listener's sink.
 #include <ocidl.h>
+#if defined(_WIN32)
+#include <olectl.h>  // CONNECT_E_* live here in the Windows SDK
+#endif
 
 #include <cstdarg>
 #include <cstring>
