@@ -170,21 +170,27 @@ public class JComObject implements AutoCloseable {
     protected native int __JComAdvise(JComEventListener listener);
 
     /**
-     * Ends a listener's life as an event sink: disconnects {@code cookie} from this object's
-     * connection point for the sink's event interface, then gives up the sink's creation reference
-     * (the one held through {@code listener.eventId}) and sets {@code eventId} to 0, so that the
-     * sink can be destroyed and the listener collected.
+     * Disconnects a listener, and with its last connection ends its life as an event sink:
+     * disconnects {@code cookie} (0: every connection made for the sink) from the component the
+     * connection was made on, whatever this wrapper is bound to now; once the sink has no
+     * connection left, sets {@code eventId} to 0 and gives up the sink's creation reference (the
+     * one held through {@code listener.eventId}), so that the sink can be destroyed and the
+     * listener collected. With {@code cookie} 0 and no connection, only the reference is given up
+     * (for a listener that was never advised); this wrapper may then be unbound.
      *
-     * <p>With {@code cookie} 0 nothing is disconnected and only the reference is given up; this
-     * wrapper may then be unbound (for a listener that was never advised). The reference is given
-     * up exactly once whatever else fails.
+     * <p>The reference is given up exactly once: only the listener whose field the sink was
+     * connected through may give it up, and a second thread disconnecting the same listener at the
+     * same time is refused, never let release it again. A disconnect that fails keeps the
+     * connection, the reference and {@code eventId}, so that it can be tried again.
      *
      * @param listener the listener whose {@code eventId} holds the sink
      * @param cookie the connection's cookie, or 0
      * @throws NullPointerException "Listener has no event sink" when {@code listener} is null or
-     *     its {@code eventId} is 0 (nothing is done); "Uninitialized JComObject" when a cookie is
-     *     given and this wrapper is unbound (the reference is still given up)
-     * @throws JComException when disconnecting fails (the reference is still given up)
+     *     its {@code eventId} is 0 (nothing is done)
+     * @throws IllegalStateException when another listener holds the sink (a copied
+     *     {@code eventId}), or another thread is connecting or disconnecting it (nothing is done)
+     * @throws JComException when disconnecting fails, or {@code cookie} is no connection of the
+     *     sink (0x80040200, and nothing reaches any component); the sink and its connections stay
      */
     protected native void __JComUnadvise(JComEventListener listener, int cookie);
 

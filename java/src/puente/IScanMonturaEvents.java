@@ -20,7 +20,11 @@ import java.util.Objects;
  *
  * <ul>
  *   <li>{@code OnChange()}, {@code OnClick()}, {@code OnDblClick()}: the event of that name;
- *   <li>{@code OnKeyPress(byte[] key)}: a key typed into the control;
+ *   <li>{@code OnKeyPress(byte[] key)}: a key typed into the control, as a one-element array
+ *       when the key fits one byte without loss: its character code is {@code key[0] & 0xFF}
+ *       (0 to 255: ASCII and Latin-1). A key beyond that (say 'š', U+0161) arrives as a null
+ *       array, never truncated. Writing another value into {@code key[0]} changes the key the
+ *       control receives, and 0 swallows it; a key that arrived as null is left as it was;
  *   <li>{@code JComOnEventError(String eventName, String message)}: called instead of an event's
  *       method when the listener has none ("Unable to locate method");
  *   <li>{@code JComOnEventException(String eventName, Throwable exception)}: called with the

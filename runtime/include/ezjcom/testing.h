@@ -65,7 +65,7 @@ EZJCOM_TEST_API size_t ezjcomTestJournal(char* buf, size_t cap);
 // ezjcomGetActiveInstance, ezjcomMiscFunc4, ezjcomCreateInstanceRemote,
 // ezjcomQueryInterface, ezjcomInvokeHelper, and by __JComAdvise and
 // __JComUnadvise (which then raise the JComException of hr; the unadvise
-// still gives up the sink's reference).
+// ends no connection and keeps the sink's reference).
 EZJCOM_TEST_API void ezjcomTestForceHresult(const char* op, HRESULT hr, int times);
 
 // After the nth next call of operation `op` (1 = the next), a fatal error is
