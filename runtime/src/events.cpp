@@ -3,12 +3,10 @@
 #include <ocidl.h>
 
 #include <cstdarg>
-#include <cstring>
-#include <mutex>
+#include <string>
 
 #include "com_ptr.h"
 #include "contract.h"
-#include "ezjcom/testing.h"
 #include "hooks.h"
 #include "local_ref.h"
 #include "runtime_state.h"
@@ -24,50 +22,6 @@ namespace {
 // interface: nothing to release).
 const IID kEventIidQuery = {
     0xB14F3C49, 0x0C7B, 0x4439, {0xA2, 0x48, 0x62, 0x29, 0xFE, 0x6D, 0x96, 0x05}};
-
-struct ServerSideLog {
-  std::mutex lock;
-  EzjcomServerSideRecord last{};
-};
-
-ServerSideLog& server_side_log() {
-  static ServerSideLog* s = new ServerSideLog;
-  return *s;
-}
-
-void copy_name(char (&to)[32], const char* from) {
-  std::memset(to, 0, sizeof to);
-  if (from) std::strncpy(to, from, sizeof to - 1);
-}
-
-struct EventArg {
-  int flags;
-  const char* type;
-  jobject value;
-};
-
-void record_server_side(JNIEnv* env, jobject javaObject, jobject serverSideValue, int argCount,
-                        int flags, const char* returnType, const char* eventName,
-                        const EventArg* args, int recorded) {
-  ServerSideLog& s = server_side_log();
-  std::lock_guard<std::mutex> guard(s.lock);
-  EzjcomServerSideRecord& r = s.last;
-  const long calls = r.calls + 1;
-  r = EzjcomServerSideRecord{};
-  r.env = env;
-  r.javaObject = javaObject;
-  r.serverSideValue = serverSideValue;
-  r.argCount = argCount;
-  r.flags = flags;
-  copy_name(r.returnType, returnType);
-  copy_name(r.eventName, eventName);
-  for (int i = 0; i < recorded; ++i) {
-    r.argFlags[i] = args[i].flags;
-    copy_name(r.argType[i], args[i].type);
-    r.argValue[i] = args[i].value;
-  }
-  r.calls = calls;
-}
 
 // The sink held in a listener's event-id field, or null.
 IUnknown* sink_of(JNIEnv* env, jobject listener) {
@@ -103,19 +57,6 @@ constexpr char kUnbound[] = "Uninitialized JComObject";
 
 }  // namespace
 
-void server_side_reset() {
-  g_server_side_events.store(true, std::memory_order_relaxed);
-  ServerSideLog& s = server_side_log();
-  std::lock_guard<std::mutex> guard(s.lock);
-  s.last = EzjcomServerSideRecord{};
-}
-
-void server_side_last(EzjcomServerSideRecord* out) {
-  ServerSideLog& s = server_side_log();
-  std::lock_guard<std::mutex> guard(s.lock);
-  *out = s.last;
-}
-
 }  // namespace ezjcom
 
 using namespace ezjcom;
@@ -134,38 +75,48 @@ EZJCOM_API int EZJCOM_CALL CheckServerSideEvents(JNIEnv*) {
 EZJCOM_API int EZJCOM_CALL OnServerSideEvent(JNIEnv* env, jobject javaObject,
                                              jobject serverSideValue, int argCount, int flags,
                                              const char* returnType, const char* eventName, ...) {
-  constexpr int kRecorded = 2;
-  EventArg first[kRecorded] = {};
   if (argCount < 0) argCount = 0;
 
-  // The values go straight into the array; the first ones are also recorded.
+  // The values go straight into the array; the test variant also records them.
   LocalRef<jclass> object_class(env, env ? env->FindClass("java/lang/Object") : nullptr);
   LocalRef<jobjectArray> values(
       env, object_class ? env->NewObjectArray(argCount, object_class.get(), nullptr) : nullptr);
+  constexpr int kRecorded = 2;
+  int first_flags[kRecorded] = {};
+  const char* first_types[kRecorded] = {};
+  jobject first_values[kRecorded] = {};
   std::string described;
   va_list ap;
   va_start(ap, eventName);
   for (int i = 0; i < argCount; ++i) {
-    EventArg a;
-    a.flags = va_arg(ap, int);
-    a.type = va_arg(ap, const char*);
-    a.value = va_arg(ap, jobject);
-    if (i < kRecorded) first[i] = a;
-    described += ' ';
-    described += std::to_string(a.flags);
-    described += ' ';
-    described += a.type ? a.type : "null";
-    if (values) env->SetObjectArrayElement(values.get(), i, a.value);
+    const int arg_flags = va_arg(ap, int);
+    const char* type = va_arg(ap, const char*);
+    const jobject value = va_arg(ap, jobject);
+    if (values) env->SetObjectArrayElement(values.get(), i, value);
+    if constexpr (kTestHooks) {
+      if (i < kRecorded) {
+        first_flags[i] = arg_flags;
+        first_types[i] = type;
+        first_values[i] = value;
+      }
+      described += ' ';
+      described += std::to_string(arg_flags);
+      described += ' ';
+      described += type ? type : "null";
+    }
   }
   va_end(ap);
 
-  if (const unsigned h = hooks()) {
-    seen(h, "OnServerSideEvent", [&](Line& l) {
-      l.num(argCount).num(flags).text(returnType).text(eventName).raw(described);
-    });
+  if constexpr (kTestHooks) {
+    if (const unsigned h = hooks()) {
+      seen(h, "OnServerSideEvent", [&](Line& l) {
+        l.num(argCount).num(flags).text(returnType).text(eventName).raw(described);
+      });
+    }
+    record_server_side(env, javaObject, serverSideValue, argCount, flags, returnType, eventName,
+                       first_flags, first_types, first_values,
+                       argCount < kRecorded ? argCount : kRecorded);
   }
-  record_server_side(env, javaObject, serverSideValue, argCount, flags, returnType, eventName,
-                     first, argCount < kRecorded ? argCount : kRecorded);
 
   if (!env || !javaObject || !values) return 0;
   LocalRef<jclass> cls(env, env->GetObjectClass(javaObject));
@@ -194,7 +145,9 @@ extern "C" JNIEXPORT jint JNICALL Java_ezjcom_JComObject__1_1JComAdvise(JNIEnv* 
   HRESULT hr = S_OK;
   DWORD cookie = 0;
   bool forced = false;
-  if (h & kForced) forced = take_forced("__JComAdvise", &hr);
+  if constexpr (kTestHooks) {
+    if (h & kForced) forced = take_forced("__JComAdvise", &hr);
+  }
   IUnknown* sink = sink_of(env, listener);
   IUnknown* component = component_of(env, wrapper);
   if (env->ExceptionCheck()) {

@@ -1,6 +1,5 @@
 package jtzbench;
 
-import ezjcom.RuntimeTesting;
 import java.util.List;
 import java.util.function.LongSupplier;
 import puente.ScanMontura;
@@ -28,7 +27,6 @@ final class EventSuite {
     private long serverSideEvents;
 
     EventSuite() {
-        RuntimeTesting.journalEnable(false);
         listener.connect(direct);
         serverSide.registerServerSideEvents();
         serverSide.addServerSideListener((name, args) -> serverSideEvents++);

@@ -1,6 +1,8 @@
 // Test hooks of the EZJcomLib18 runtime: a journal of every operation call,
-// forced outcomes, and a record of the last server-side event. They live in
-// the library itself (there is no second, instrumented copy).
+// forced outcomes, and a record of the last server-side event. Only the test
+// variant of the library has them (target EZJcomLib18Testing: the same sources
+// built with the hooks, as testlib/libEZJcomLib18.so or testlib/EZJcomLib18.dll);
+// the library that ships exports none of these functions.
 //
 //   ezjcomTestReset();
 //   ... drive the bridge ...
@@ -16,6 +18,7 @@
 //   ezjcomInitThread null
 //   ezjcomCreateInstance {834FBEE5-D957-11D3-9C50-0060972F00DC}
 //   ezjcomCreateInstanceRemote {CLSID} host null null null 2 7 {IID},{IID}
+//       (user, domain and password: "given" or "null", never their text)
 //   ezjcomInvokeHelper 51 2 0 0               (DISPID, flags, cArgs, cNamedArgs)
 //   ezjcomCheckFatalError 0                   (what it answered)
 //   ezjcomThrowComExceptionObject 0x80020009 excepinfo   (or null)
