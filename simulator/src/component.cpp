@@ -1,6 +1,7 @@
 #include "component.h"
 
 #include "module.h"
+#include "scanmontura_interface.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -11,10 +12,18 @@
 namespace sim {
 namespace {
 
-constexpr DISPID kOnChange = 1;
-constexpr DISPID kOnClick = 2;
-constexpr DISPID kOnDblClick = 3;
-constexpr DISPID kOnKeyPress = 9;
+// The events as the component describes them.
+constexpr DISPID EventId(const char* name) {
+  return scanmontura::Find(scanmontura::kIScanMonturaEvents, name)->dispid;
+}
+constexpr DISPID kOnChange = EventId("OnChange");
+constexpr DISPID kOnClick = EventId("OnClick");
+constexpr DISPID kOnDblClick = EventId("OnDblClick");
+constexpr DISPID kOnKeyPress = EventId("OnKeyPress");
+static_assert(
+    scanmontura::Find(scanmontura::kIScanMonturaEvents, "OnKeyPress")->params[0].type.vt ==
+        (VT_BYREF | VT_I2),
+    "OnKeyPress passes its key as a SHORT by reference");
 constexpr DWORD kInfinite = 0xFFFFFFFFu;
 constexpr UINT kMaxBurstThreads = 64;
 
