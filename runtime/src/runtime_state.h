@@ -16,6 +16,9 @@ const char* iid_map_class(const IID& iid);
 
 // ---- server-side delivery (events.cpp) ----
 extern std::atomic<bool> g_server_side_events;  // on by default
+// JNI global references the runtime keeps for the life of the process (its
+// lookups and the Strings of event names).
+extern std::atomic<long> g_held_global_refs;
 
 // ---- Java classes and fields (lifecycle.cpp) ----
 inline constexpr char kJComObject[] = "ezjcom/JComObject";

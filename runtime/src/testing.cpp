@@ -40,6 +40,10 @@ EZJCOM_TEST_API void ezjcomTestLastServerSide(EzjcomServerSideRecord* out) {
   if (out) server_side_record_copy(out);
 }
 
+EZJCOM_TEST_API long ezjcomTestHeldGlobalRefs() {
+  return g_held_global_refs.load(std::memory_order_relaxed);
+}
+
 EZJCOM_TEST_API long ezjcomTestAttachedThreads() {
   return g_attached_live.load(std::memory_order_relaxed);
 }

@@ -23,7 +23,10 @@ JNIEnv* env();
 // or "" when none is pending. Clears the exception.
 std::string take_exception(JNIEnv* e);
 
-// Number of live JNI global references in the JVM, read from its thread dump.
+// Number of live JNI global references in the JVM, read from its thread dump,
+// less those the runtime library keeps for the life of the process (its
+// test hook ezjcomTestHeldGlobalRefs, where the process has loaded it): what
+// the code under test holds.
 long global_ref_count();
 
 }  // namespace jtz::test

@@ -92,6 +92,12 @@ struct EzjcomServerSideRecord {
 };
 EZJCOM_TEST_API void ezjcomTestLastServerSide(EzjcomServerSideRecord* out);
 
+// JNI global references the runtime keeps for the life of the process: the
+// classes and the empty argument array of server-side delivery, and the
+// Strings of the event names it has delivered (at most 16). A count of the
+// JVM's global references less this one is what everything else holds.
+EZJCOM_TEST_API long ezjcomTestHeldGlobalRefs();
+
 // Threads the runtime attached to the JVM itself (ezjcomGetJniEnv on a native
 // thread): how many are still attached, and how many it attached in all.
 EZJCOM_TEST_API long ezjcomTestAttachedThreads();
