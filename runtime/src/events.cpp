@@ -176,7 +176,7 @@ jstring new_event_name(JNIEnv* env, const char* name) {
     auto kept = static_cast<jstring>(env->NewGlobalRef(made));
     auto* entry = kept ? new (std::nothrow) EventName{{}, kept} : nullptr;
     if (entry) {
-      std::strcpy(entry->text, name);
+      std::memcpy(entry->text, name, std::strlen(name) + 1);  // fits: checked above
       slot.store(entry, std::memory_order_release);
       g_held_global_refs.fetch_add(1, std::memory_order_relaxed);
     } else if (kept) {
@@ -218,7 +218,7 @@ EZJCOM_API int EZJCOM_CALL OnServerSideEvent(JNIEnv* env, jobject javaObject,
   LocalRef<jobjectArray> made_values(
       env, lookups && argCount > 0 ? env->NewObjectArray(argCount, lookups->objectClass, nullptr)
                                    : nullptr);
-  const jobjectArray values = lookups && argCount == 0 ? lookups->noArguments : made_values.get();
+  jobjectArray values = lookups && argCount == 0 ? lookups->noArguments : made_values.get();
   constexpr int kRecorded = 2;
   int first_flags[kRecorded] = {};
   const char* first_types[kRecorded] = {};
@@ -229,7 +229,7 @@ EZJCOM_API int EZJCOM_CALL OnServerSideEvent(JNIEnv* env, jobject javaObject,
   for (int i = 0; i < argCount; ++i) {
     const int arg_flags = va_arg(ap, int);
     const char* type = va_arg(ap, const char*);
-    const jobject value = va_arg(ap, jobject);
+    jobject value = va_arg(ap, jobject);
     if (values) env->SetObjectArrayElement(values, i, value);
     if constexpr (kTestHooks) {
       if (i < kRecorded) {

@@ -95,8 +95,8 @@ Line& Line::num(long long v) { return word(std::to_string(v)); }
 
 Line& Line::hr(HRESULT v) {
   char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(v));
-  return word(buf);
+  const int n = std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(v));
+  return word(std::string(buf, n > 0 ? static_cast<size_t>(n) : 0));
 }
 
 Line& Line::guid(const GUID& g) { return word(guid_text(g)); }

@@ -38,6 +38,7 @@ std::string guid_text(const GUID& g);
 // sign-extended.
 template <class T>
 T* pointer_from_field(jint value) {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): the field holds the pointer itself.
   return reinterpret_cast<T*>(static_cast<uintptr_t>(static_cast<uint32_t>(value)));
 }
 

@@ -342,6 +342,8 @@ HRESULT ScanMontura::Explora(Failure* why) {
   }
   ScanRequest req;
   req.frame = FrameForPort(tracer_.port);
+  // Read on the calling thread; a process changes its environment between calls only.
+  // NOLINTNEXTLINE(concurrency-mt-unsafe)
   if (const char* name = std::getenv("SCANMONTURA_SIM_FRAME")) {
     if (std::strcmp(name, "none") == 0)
       req.frame = nullptr;
