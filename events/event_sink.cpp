@@ -22,6 +22,7 @@ ScanMonturaEventSink::ScanMonturaEventSink(jobject serverSideValue, jobject java
 void* ScanMonturaEventSink::operator new(size_t size, const std::nothrow_t&) noexcept {
   return CoTaskMemAlloc(size);
 }
+// NOLINTNEXTLINE(misc-new-delete-overloads,cert-dcl54-cpp): frees what the nothrow new made.
 void ScanMonturaEventSink::operator delete(void* p) noexcept { CoTaskMemFree(p); }
 void ScanMonturaEventSink::operator delete(void* p, const std::nothrow_t&) noexcept {
   CoTaskMemFree(p);

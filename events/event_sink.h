@@ -28,6 +28,7 @@ class ScanMonturaEventSink final : public IDispatch {
   // COM objects come from CoTaskMemAlloc, which on 64-bit hosts keeps their
   // addresses within the 32-bit event-id field. Allocation failure gives null.
   static void* operator new(size_t size, const std::nothrow_t&) noexcept;
+  // NOLINTNEXTLINE(misc-new-delete-overloads,cert-dcl54-cpp): frees what the nothrow new made.
   static void operator delete(void* p) noexcept;
   static void operator delete(void* p, const std::nothrow_t&) noexcept;
 

@@ -72,6 +72,7 @@ struct Number {
 template <typename T>
 T load(const void* data) {
   T value;
+  // NOLINTNEXTLINE(bugprone-sizeof-expression): T may be a pointer type; its size is copied.
   std::memcpy(&value, data, sizeof value);
   return value;
 }
@@ -187,6 +188,7 @@ HRESULT read_number(VARTYPE base, const void* data, VARTYPE target, Number* out)
       out->i = load<VARIANT_BOOL>(data);
       out->is_bool = true;
       return S_OK;
+    // NOLINTNEXTLINE(bugprone-signed-char-misuse,cert-str34-c): VT_I1 is signed.
     case VT_I1: out->i = load<int8_t>(data); return S_OK;
     case VT_UI1: out->i = load<uint8_t>(data); return S_OK;
     case VT_I2: out->i = load<int16_t>(data); return S_OK;
