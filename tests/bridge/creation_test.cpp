@@ -29,21 +29,22 @@ class Creation : public ::testing::Test {
 
   jboolean create(jobject w, bool active, bool misc) {
     jmethodID m = e->GetMethodID(static_cast<jclass>(cls.get()), "__JComCreateObject", "(ZZ)Z");
-    return e->CallBooleanMethod(w, m, jboolean(active), jboolean(misc));
+    return checked(e, e->CallBooleanMethod(w, m, jboolean(active), jboolean(misc)));
   }
 
   jboolean create_remote(jstring machine, jstring t2, jstring t3, jstring t4, jint v) {
     jmethodID m = e->GetStaticMethodID(
         static_cast<jclass>(cls.get()), "__JComCreateObjectRemote",
         "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;I)Z");
-    return e->CallStaticBooleanMethod(static_cast<jclass>(cls.get()), m, machine, t2, t3, t4, v);
+    return checked(
+        e, e->CallStaticBooleanMethod(static_cast<jclass>(cls.get()), m, machine, t2, t3, t4, v));
   }
 
   jboolean load(const char* wrapperClass, jobject target, jobject source, bool allowDispatch) {
     jclass c = e->FindClass(wrapperClass);
     jmethodID m = e->GetMethodID(c, "__JComLoad", "(Lezjcom/JComObject;Z)Z");
     e->DeleteLocalRef(c);
-    return e->CallBooleanMethod(target, m, source, jboolean(allowDispatch));
+    return checked(e, e->CallBooleanMethod(target, m, source, jboolean(allowDispatch)));
   }
 
   Global new_of(const char* wrapperClass) {
@@ -91,7 +92,7 @@ TEST_F(Creation, GuidTextAndNewObj) {
                                           "(Ljava/lang/Class;)Ljava/lang/Object;");
   auto make = [&](const char* name) {
     jclass c = e->FindClass(name);
-    Global o(e->CallStaticObjectMethod(static_cast<jclass>(cls.get()), newObj, c));
+    Global o(checked(e, e->CallStaticObjectMethod(static_cast<jclass>(cls.get()), newObj, c)));
     e->DeleteLocalRef(c);
     return o;
   };

@@ -226,7 +226,7 @@ class Registration : public Events {
     jmethodID m = e->GetMethodID(c, "__RemoteEventAdd", "(Ljava/lang/String;)[Ljava/lang/Object;");
     e->DeleteLocalRef(c);
     jstring s = name ? e->NewStringUTF(name) : nullptr;
-    jobject r = e->CallObjectMethod(component, m, s);
+    jobject r = checked(e, e->CallObjectMethod(component, m, s));
     if (s) e->DeleteLocalRef(s);
     return r;
   }
@@ -262,7 +262,8 @@ TEST_F(Registration, RemoteEventAddAndServerSideDelivery) {
   EXPECT_TRUE(e->IsInstanceOf(listener, listenerClass));
   ASSERT_NE(event_id(listener), 0);
   jclass integer = e->FindClass("java/lang/Integer");
-  const jint cookie = e->CallIntMethod(boxed, e->GetMethodID(integer, "intValue", "()I"));
+  const jint cookie =
+      checked(e, e->CallIntMethod(boxed, e->GetMethodID(integer, "intValue", "()I")));
   EXPECT_EQ(ezjcom_journal_of("__JComAdvise"),
             std::vector<std::string>{"__JComAdvise " + std::to_string(cookie)});
 
@@ -466,11 +467,12 @@ TEST_F(Registration, SoakExactlyOnceDelivery) {
   jmethodID connect = e->GetMethodID(lc, "connectTo", "(Lpuente/ScanMontura;)I");
   jmethodID count = e->GetMethodID(lc, "changes", "()J");
   jmethodID disconnect = e->GetMethodID(lc, "disconnect", "()V");
-  const jint ca = e->CallIntMethod(a, connect, component.get());
-  const jint cb = e->CallIntMethod(b, connect, component.get());
+  const jint ca = checked(e, e->CallIntMethod(a, connect, component.get()));
+  const jint cb = checked(e, e->CallIntMethod(b, connect, component.get()));
   ASSERT_EQ(take_exception(e), "");
 
   e->CallVoidMethod(churn, e->GetMethodID(churnClass, "start", "()V"));
+  ASSERT_EQ(take_exception(e), "");
   ULONG delivered = 0;
   ASSERT_EQ(sim->FireBurst(1, 4, perThread, &delivered), S_OK);
   auto pairs = static_cast<jlongArray>(
@@ -482,8 +484,8 @@ TEST_F(Registration, SoakExactlyOnceDelivery) {
   sim->DeliveredTo(static_cast<DWORD>(cb), &toB);
   EXPECT_EQ(toA, perThread * 4);
   EXPECT_EQ(toB, perThread * 4);
-  EXPECT_EQ(e->CallLongMethod(a, count), static_cast<jlong>(toA));
-  EXPECT_EQ(e->CallLongMethod(b, count), static_cast<jlong>(toB));
+  EXPECT_EQ(checked(e, e->CallLongMethod(a, count)), static_cast<jlong>(toA));
+  EXPECT_EQ(checked(e, e->CallLongMethod(b, count)), static_cast<jlong>(toB));
 
   // Each churned listener: (cookie, events received) pairs.
   const jsize n = e->GetArrayLength(pairs);
@@ -500,6 +502,7 @@ TEST_F(Registration, SoakExactlyOnceDelivery) {
   EXPECT_EQ(delivered, toA + toB + churned);
 
   e->CallVoidMethod(a, disconnect);
+  ASSERT_EQ(take_exception(e), "");
   e->CallVoidMethod(b, disconnect);
   ASSERT_EQ(take_exception(e), "");
   e->DeleteLocalRef(pairs);

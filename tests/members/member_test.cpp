@@ -123,11 +123,13 @@ class Members : public ::testing::Test {
     std::string sig = "(I)L" + cls + ";";
     jobject o =
         e->CallStaticObjectMethod(c, e->GetStaticMethodID(c, "fromValue", sig.c_str()), value);
+    EXPECT_FALSE(e->ExceptionCheck());
     e->DeleteLocalRef(c);
     return o;
   }
 
   int enum_value(jobject o) {
+    EXPECT_FALSE(e->ExceptionCheck());
     jclass c = e->GetObjectClass(o);
     int v = e->CallIntMethod(o, e->GetMethodID(c, "value", "()I"));
     e->DeleteLocalRef(c);
@@ -343,6 +345,7 @@ TEST_F(Members, ResultEncodings) {
   EXPECT_EQ(e->CallIntMethod(dispatch, method("getStatus", "()I")), -123456);
 
   auto rgb = [&](jobject c) {
+    EXPECT_FALSE(e->ExceptionCheck());
     jclass cls = e->GetObjectClass(c);
     int value = e->CallIntMethod(c, e->GetMethodID(cls, "getRGB", "()I"));
     e->DeleteLocalRef(cls);
@@ -379,6 +382,7 @@ TEST_F(Members, RealControlRoundTrips) {
   e->CallVoidMethod(dispatch, method("setText", "(Ljava/lang/String;)V"), s);
   auto back = static_cast<jstring>(
       e->CallObjectMethod(dispatch, method("getText", "()Ljava/lang/String;")));
+  ASSERT_FALSE(e->ExceptionCheck());
   ASSERT_TRUE(back);
   ASSERT_EQ(e->GetStringLength(back), 6);
   jchar got[6];
@@ -495,10 +499,12 @@ TEST_F(Members, PendingExceptionFromArgumentStopsTheCall) {
 
 TEST_F(Members, ReadOnlyControlRefusesEditsWithDescription) {
   e->CallVoidMethod(dispatch, method("setReadOnly", "(Z)V"), jboolean(true));
+  ASSERT_EQ(take_exception(e), "");
   jstring s = e->NewStringUTF("edit");
   e->CallVoidMethod(dispatch, method("setText", "(Ljava/lang/String;)V"), s);
   EXPECT_NE(take_exception(e).find("read-only"), std::string::npos);
   e->CallVoidMethod(dispatch, method("setReadOnly", "(Z)V"), jboolean(false));
+  EXPECT_EQ(take_exception(e), "");
   e->DeleteLocalRef(s);
 }
 
