@@ -17,7 +17,8 @@ struct VmAccess {
 
 namespace {
 
-enum class RefKind { kLocal, kGlobal };
+// Objects here are never collected: a weak global reference always resolves.
+enum class RefKind { kLocal, kGlobal, kWeak };
 
 struct Env;
 
@@ -311,6 +312,26 @@ void JNICALL DeleteGlobalRef(JNIEnv* env, jobject ref) {
   }
   r->live = false;
   --VmAccess::accounts().globalsLive;
+}
+
+jweak JNICALL NewWeakGlobalRef(JNIEnv* env, jobject ref) {
+  Enter e(env, "NewWeakGlobalRef");
+  Object* o = vm().deref(env, ref, "NewWeakGlobalRef");
+  if (!o) return nullptr;
+  g_refs.push_back(Ref{o, RefKind::kWeak, true, nullptr});
+  g_known_refs.insert(&g_refs.back());
+  return reinterpret_cast<jweak>(&g_refs.back());
+}
+
+void JNICALL DeleteWeakGlobalRef(JNIEnv* env, jweak ref) {
+  Enter e(env, "DeleteWeakGlobalRef", true);
+  if (!ref) return;
+  auto* r = reinterpret_cast<Ref*>(ref);
+  if (!g_known_refs.count(r) || r->kind != RefKind::kWeak || !r->live) {
+    vm().violation("DeleteWeakGlobalRef: not a live weak global reference");
+    return;
+  }
+  r->live = false;
 }
 
 void JNICALL DeleteLocalRef(JNIEnv* env, jobject ref) {
@@ -790,6 +811,8 @@ void fill_tables() {
   f.ExceptionCheck = ExceptionCheck;
   f.NewGlobalRef = NewGlobalRef;
   f.DeleteGlobalRef = DeleteGlobalRef;
+  f.NewWeakGlobalRef = NewWeakGlobalRef;
+  f.DeleteWeakGlobalRef = DeleteWeakGlobalRef;
   f.DeleteLocalRef = DeleteLocalRef;
   f.IsSameObject = IsSameObject;
   f.NewLocalRef = NewLocalRef;
