@@ -3,7 +3,10 @@
 #   members      member calls through the bridge against an empty native + the direct Invoke
 #   events       events per second, direct and server-side delivery, against a raw upcall
 #   dcs          the DCS reader and writer on jobs of 1000 and 8000 points a trace
+#   runtimes     getBoxH and getText on the runtime library that ships (lib/) against its test
+#                variant (testlib/, with the journal and the other test hooks), forks in turn
 #   allocations  heap allocations per member call (jtz_bench_alloc)
+# Everything else runs on what ships: the jar and the libraries of lib/.
 # Usage: bench/run.sh [harness options]      e.g. --forks 5 --iterations 7 --clock wall
 #   (options of jtzbench.Bench: --forks --iterations --warmup-ms --target-ms --suite --clock)
 # JTZ_BENCH_PRESET=x86 runs the 32-bit build on the 32-bit JVM instead of the host preset.
@@ -36,6 +39,7 @@ start=$(date +%s)
 # The simulated tracer's frame does not matter here; the caller's choice must not leak in.
 unset SCANMONTURA_SIM_FRAME
 "$jdk/bin/java" -Djava.library.path="$build/lib" \
+  -Djtzbench.testLibraryPath="$build/testlib:$build/lib" \
   -cp "$build/bench/jtrazelo_bench.jar:$build/jtrazelo.jar" \
   jtzbench.Bench --forks 5 "$@"
 "$build/bench/jtz_bench_alloc" 20000

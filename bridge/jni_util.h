@@ -43,6 +43,7 @@ inline bool fatal_error(JNIEnv* env) { return (ezjcomCheckFatalError(env) & 0xFF
 // (negative ints) are not sign-extended.
 template <class T>
 T* pointer_from_field(jint value) {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): the field holds the pointer itself.
   return reinterpret_cast<T*>(static_cast<uintptr_t>(static_cast<uint32_t>(value)));
 }
 inline bool pointer_fits_field(const void* p) {

@@ -150,6 +150,7 @@ HRESULT STDMETHODCALLTYPE ScanMonturaEventSink::Invoke(DISPID dispid, REFIID, LC
     }
     eventName = event->name;
     if (event->argCount == 1) {
+      // NOLINTNEXTLINE(bugprone-branch-clone): the two empty branches are different cases.
       if (!serverSide_ && !method) {
         // Nothing to deliver to; the lookup's exception is reported below.
       } else if (KeyArgument key(env, params); env->ExceptionCheck()) {

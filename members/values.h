@@ -185,6 +185,7 @@ inline constexpr char kTxFormBorderStyle[] = "puente/TxFormBorderStyle";
 inline constexpr char kTxEditCharCase[] = "puente/TxEditCharCase";
 inline constexpr char kTxDragMode[] = "puente/TxDragMode";
 inline constexpr char kTxImeMode[] = "puente/TxImeMode";
+// NOLINTNEXTLINE(bugprone-macro-parentheses): the argument is the name being declared.
 #define ENUM_CLASS(Name) using Name = Enumeration<k##Name>;
 #include "members.def"
 

@@ -41,6 +41,7 @@ bool is_threading_model(const std::string& word) {
 }  // namespace
 
 std::string registry_path() {
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): read when a class is created, not while it is set.
   if (const char* env = std::getenv("JTZCOM_REGISTRY"); env && *env) return env;
   Dl_info info{};
   if (!dladdr(reinterpret_cast<void*>(&registry_path), &info) || !info.dli_fname) return "";

@@ -2,6 +2,7 @@
 // their dispatch members.
 #include <objbase.h>
 
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <new>
@@ -33,6 +34,16 @@
 #endif
 
 namespace ezjcom {
+
+std::string guid_text(const GUID& g) {
+  char buf[40];
+  const int n =
+      std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                    static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
+                    g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+  return std::string(buf, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
 namespace {
 
 constexpr DWORD kLocalContext = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER;
@@ -68,6 +79,22 @@ bool wide(const jchar* s, Wide& out) {
   out.assign(reinterpret_cast<const OLECHAR*>(s), n);
   return true;
 }
+
+// Overwrites the copies of an identity's strings when the creation is over, so
+// that a user, domain or password does not linger in freed memory.
+class Wiped {
+ public:
+  explicit Wiped(Wide& w) : w_(w) {}
+  Wiped(const Wiped&) = delete;
+  Wiped& operator=(const Wiped&) = delete;
+  ~Wiped() {
+    volatile OLECHAR* p = w_.data();
+    for (size_t i = 0; i < w_.size(); ++i) p[i] = 0;
+  }
+
+ private:
+  Wide& w_;
+};
 
 // The object of the latest remote creation per class, held (and registered
 // in the running-object table) until the next active-instance lookup takes it.
@@ -144,6 +171,7 @@ HRESULT create_remote(REFCLSID clsid, const jchar* machine, const jchar* user, c
   ensure_com_thread();
 
   Wide machine_w, user_w, domain_w, password_w;
+  const Wiped wipe_user(user_w), wipe_domain(domain_w), wipe_password(password_w);
   wide(machine, machine_w);
   const bool has_user = wide(user, user_w);
   const bool has_domain = wide(domain, domain_w);
@@ -263,7 +291,8 @@ EZJCOM_API HRESULT EZJCOM_CALL ezjcomCreateInstanceRemote(JNIEnv*, REFCLSID clsi
   if (const unsigned h = hooks()) {
     HRESULT forced;
     const auto describe = [&](Line& l) {
-      l.guid(clsid).utf16(machine).utf16(text2).utf16(text3).utf16(text4).num(iidCount).num(value);
+      l.guid(clsid).utf16(machine).secret(text2).secret(text3).secret(text4).num(iidCount).num(
+          value);
       if (!iids || iidCount <= 0) {
         l.text(nullptr);
         return;

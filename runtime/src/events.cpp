@@ -5,16 +5,17 @@
 #include <olectl.h>  // CONNECT_E_* live here in the Windows SDK
 #endif
 
+#include <atomic>
 #include <cstdarg>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "com_ptr.h"
 #include "contract.h"
-#include "ezjcom/testing.h"
 #include "hooks.h"
 #include "local_ref.h"
 #include "runtime_state.h"
@@ -22,6 +23,8 @@
 namespace ezjcom {
 
 std::atomic<bool> g_server_side_events{true};
+std::atomic<long> g_held_global_refs{0};
+std::atomic<long> g_held_weak_refs{0};
 
 namespace {
 
@@ -30,50 +33,6 @@ namespace {
 // interface: nothing to release).
 const IID kEventIidQuery = {
     0xB14F3C49, 0x0C7B, 0x4439, {0xA2, 0x48, 0x62, 0x29, 0xFE, 0x6D, 0x96, 0x05}};
-
-struct ServerSideLog {
-  std::mutex lock;
-  EzjcomServerSideRecord last{};
-};
-
-ServerSideLog& server_side_log() {
-  static ServerSideLog* s = new ServerSideLog;
-  return *s;
-}
-
-void copy_name(char (&to)[32], const char* from) {
-  std::memset(to, 0, sizeof to);
-  if (from) std::strncpy(to, from, sizeof to - 1);
-}
-
-struct EventArg {
-  int flags;
-  const char* type;
-  jobject value;
-};
-
-void record_server_side(JNIEnv* env, jobject javaObject, jobject serverSideValue, int argCount,
-                        int flags, const char* returnType, const char* eventName,
-                        const EventArg* args, int recorded) {
-  ServerSideLog& s = server_side_log();
-  std::lock_guard<std::mutex> guard(s.lock);
-  EzjcomServerSideRecord& r = s.last;
-  const long calls = r.calls + 1;
-  r = EzjcomServerSideRecord{};
-  r.env = env;
-  r.javaObject = javaObject;
-  r.serverSideValue = serverSideValue;
-  r.argCount = argCount;
-  r.flags = flags;
-  copy_name(r.returnType, returnType);
-  copy_name(r.eventName, eventName);
-  for (int i = 0; i < recorded; ++i) {
-    r.argFlags[i] = args[i].flags;
-    copy_name(r.argType[i], args[i].type);
-    r.argValue[i] = args[i].value;
-  }
-  r.calls = calls;
-}
 
 // The component behind a wrapper, or null when it is unbound.
 IUnknown* component_of(JNIEnv* env, jobject wrapper) {
@@ -94,6 +53,138 @@ HRESULT connection_point(IUnknown* component, IUnknown* sink, ComPtr<IConnection
   hr = component->QueryInterface(IID_IConnectionPointContainer, container.put());
   if (FAILED(hr)) return hr;
   return container->FindConnectionPoint(events, cp.put_typed());
+}
+
+constexpr char kHandlerName[] = "__JComServerSideEvent";
+constexpr char kHandlerSignature[] = "(Ljava/lang/String;Ljava/lang/String;[Ljava/lang/Object;)V";
+
+// What server-side delivery looks up in the JVM, once for the process: global
+// references to classes of the platform, which stay loaded, and the empty
+// argument array.
+struct ServerSideLookups {
+  jclass objectClass;        // java/lang/Object
+  jclass stringClass;        // java/lang/String
+  jobjectArray noArguments;  // the Object[0] of every event without arguments
+};
+constexpr long kLookupRefs = 3;  // the global references of ServerSideLookups
+
+std::atomic<const ServerSideLookups*> g_server_side_lookups{nullptr};
+
+// The lookups, made with env the first time (null, with the JVM's exception
+// pending, when one of them fails). Two threads may make them at once: one
+// set wins, the other's references are deleted.
+const ServerSideLookups* server_side_lookups(JNIEnv* env) {
+  if (const ServerSideLookups* l = g_server_side_lookups.load(std::memory_order_acquire)) return l;
+  auto global_class = [env](const char* name) -> jclass {
+    LocalRef<jclass> local(env, env->FindClass(name));
+    return local ? static_cast<jclass>(env->NewGlobalRef(local.get())) : nullptr;
+  };
+  ServerSideLookups made{};
+  made.objectClass = global_class("java/lang/Object");
+  made.stringClass = made.objectClass ? global_class("java/lang/String") : nullptr;
+  if (made.stringClass) {
+    LocalRef<jobjectArray> none(env, env->NewObjectArray(0, made.objectClass, nullptr));
+    if (none) made.noArguments = static_cast<jobjectArray>(env->NewGlobalRef(none.get()));
+  }
+  auto* l = made.noArguments ? new (std::nothrow) ServerSideLookups(made) : nullptr;
+  const ServerSideLookups* none = nullptr;
+  if (l && g_server_side_lookups.compare_exchange_strong(none, l, std::memory_order_acq_rel)) {
+    g_held_global_refs.fetch_add(kLookupRefs, std::memory_order_relaxed);
+    return l;
+  }
+  for (jobject ref :
+       {static_cast<jobject>(made.objectClass), static_cast<jobject>(made.stringClass),
+        static_cast<jobject>(made.noArguments)})
+    if (ref) env->DeleteGlobalRef(ref);
+  delete l;
+  return none;  // the other thread's, or null after a failure
+}
+
+// The handler's method ID per class of the objects events went to (a
+// JComObject subclass, usually one or two per process), for at most
+// kHandlerClasses classes; others look it up for each event. A class is held
+// by a weak reference: the cache keeps no class and no class loader alive,
+// and an unloaded class matches nothing any more.
+constexpr int kHandlerClasses = 8;
+struct HandlerOfClass {
+  jweak cls;
+  jmethodID handler;
+};
+std::atomic<const HandlerOfClass*> g_handlers[kHandlerClasses];
+std::mutex g_handlers_lock;  // taken to add a class, never to read one
+
+// The handler of cls (its __JComServerSideEvent), or null with
+// NoSuchMethodError pending when it has none.
+jmethodID handler_of(JNIEnv* env, jclass cls) {
+  for (const auto& slot : g_handlers) {
+    const HandlerOfClass* known = slot.load(std::memory_order_acquire);
+    if (!known) break;  // the slots fill in order
+    if (env->IsSameObject(cls, known->cls)) return known->handler;
+  }
+  jmethodID handler = env->GetMethodID(cls, kHandlerName, kHandlerSignature);
+  if (!handler) return nullptr;
+  std::lock_guard<std::mutex> guard(g_handlers_lock);
+  for (auto& slot : g_handlers) {
+    const HandlerOfClass* known = slot.load(std::memory_order_acquire);
+    if (known && env->IsSameObject(cls, known->cls)) break;  // added meanwhile
+    if (known) continue;
+    jweak weak = env->NewWeakGlobalRef(cls);
+    auto* entry = weak ? new (std::nothrow) HandlerOfClass{weak, handler} : nullptr;
+    if (entry) {
+      slot.store(entry, std::memory_order_release);
+      g_held_weak_refs.fetch_add(1, std::memory_order_relaxed);
+    } else if (weak) {
+      env->DeleteWeakGlobalRef(weak);
+    }
+    break;
+  }
+  return handler;
+}
+
+// The event names handed to the handlers, as Java strings made once per name
+// and kept for the process (the same String every time): at most kNames
+// names of up to 31 bytes; others get a new String for each event.
+constexpr int kNames = 16;
+struct EventName {
+  char text[32];
+  jstring string;  // global reference
+};
+std::atomic<const EventName*> g_event_names[kNames];
+std::mutex g_event_names_lock;  // taken to add a name, never to read one
+
+// The String kept for an event name, or null.
+jstring kept_event_name(const char* name) {
+  for (const auto& slot : g_event_names) {
+    const EventName* known = slot.load(std::memory_order_acquire);
+    if (!known) break;  // the slots fill in order
+    if (std::strcmp(known->text, name) == 0) return known->string;
+  }
+  return nullptr;
+}
+
+// A new String of an event name (a local reference; null, with the JVM's
+// exception pending, when that fails), kept for the next events of that name
+// while there is room.
+jstring new_event_name(JNIEnv* env, const char* name) {
+  jstring made = env->NewStringUTF(name);
+  if (!made || std::strlen(name) >= sizeof(EventName::text)) return made;
+  std::lock_guard<std::mutex> guard(g_event_names_lock);
+  for (auto& slot : g_event_names) {
+    const EventName* known = slot.load(std::memory_order_acquire);
+    if (known && std::strcmp(known->text, name) == 0) break;  // kept meanwhile
+    if (known) continue;
+    auto kept = static_cast<jstring>(env->NewGlobalRef(made));
+    auto* entry = kept ? new (std::nothrow) EventName{{}, kept} : nullptr;
+    if (entry) {
+      std::memcpy(entry->text, name, std::strlen(name) + 1);  // fits: checked above
+      slot.store(entry, std::memory_order_release);
+      g_held_global_refs.fetch_add(1, std::memory_order_relaxed);
+    } else if (kept) {
+      env->DeleteGlobalRef(kept);
+    }
+    break;
+  }
+  return made;
 }
 
 constexpr char kNoSink[] = "Listener has no event sink";
@@ -280,19 +371,6 @@ class SinkClaim {
 
 }  // namespace
 
-void server_side_reset() {
-  g_server_side_events.store(true, std::memory_order_relaxed);
-  ServerSideLog& s = server_side_log();
-  std::lock_guard<std::mutex> guard(s.lock);
-  s.last = EzjcomServerSideRecord{};
-}
-
-void server_side_last(EzjcomServerSideRecord* out) {
-  ServerSideLog& s = server_side_log();
-  std::lock_guard<std::mutex> guard(s.lock);
-  *out = s.last;
-}
-
 }  // namespace ezjcom
 
 using namespace ezjcom;
@@ -311,54 +389,66 @@ EZJCOM_API int EZJCOM_CALL CheckServerSideEvents(JNIEnv*) {
 EZJCOM_API int EZJCOM_CALL OnServerSideEvent(JNIEnv* env, jobject javaObject,
                                              jobject serverSideValue, int argCount, int flags,
                                              const char* returnType, const char* eventName, ...) {
-  constexpr int kRecorded = 2;
-  EventArg first[kRecorded] = {};
   if (argCount < 0) argCount = 0;
+  const ServerSideLookups* lookups = env ? server_side_lookups(env) : nullptr;
 
-  // The values go straight into the array; the first ones are also recorded.
-  LocalRef<jclass> object_class(env, env ? env->FindClass("java/lang/Object") : nullptr);
-  LocalRef<jobjectArray> values(
-      env, object_class ? env->NewObjectArray(argCount, object_class.get(), nullptr) : nullptr);
+  // The values go straight into the array (an event without arguments gets the
+  // one empty array); the test variant also records them.
+  LocalRef<jobjectArray> made_values(
+      env, lookups && argCount > 0 ? env->NewObjectArray(argCount, lookups->objectClass, nullptr)
+                                   : nullptr);
+  jobjectArray values = lookups && argCount == 0 ? lookups->noArguments : made_values.get();
+  constexpr int kRecorded = 2;
+  int first_flags[kRecorded] = {};
+  const char* first_types[kRecorded] = {};
+  jobject first_values[kRecorded] = {};
   std::string described;
   va_list ap;
   va_start(ap, eventName);
   for (int i = 0; i < argCount; ++i) {
-    EventArg a;
-    a.flags = va_arg(ap, int);
-    a.type = va_arg(ap, const char*);
-    a.value = va_arg(ap, jobject);
-    if (i < kRecorded) first[i] = a;
-    described += ' ';
-    described += std::to_string(a.flags);
-    described += ' ';
-    described += a.type ? a.type : "null";
-    if (values) env->SetObjectArrayElement(values.get(), i, a.value);
+    const int arg_flags = va_arg(ap, int);
+    const char* type = va_arg(ap, const char*);
+    jobject value = va_arg(ap, jobject);
+    if (values) env->SetObjectArrayElement(values, i, value);
+    if constexpr (kTestHooks) {
+      if (i < kRecorded) {
+        first_flags[i] = arg_flags;
+        first_types[i] = type;
+        first_values[i] = value;
+      }
+      described += ' ';
+      described += std::to_string(arg_flags);
+      described += ' ';
+      described += type ? type : "null";
+    }
   }
   va_end(ap);
 
-  if (const unsigned h = hooks()) {
-    seen(h, "OnServerSideEvent", [&](Line& l) {
-      l.num(argCount).num(flags).text(returnType).text(eventName).raw(described);
-    });
+  if constexpr (kTestHooks) {
+    if (const unsigned h = hooks()) {
+      seen(h, "OnServerSideEvent", [&](Line& l) {
+        l.num(argCount).num(flags).text(returnType).text(eventName).raw(described);
+      });
+    }
+    record_server_side(env, javaObject, serverSideValue, argCount, flags, returnType, eventName,
+                       first_flags, first_types, first_values,
+                       argCount < kRecorded ? argCount : kRecorded);
   }
-  record_server_side(env, javaObject, serverSideValue, argCount, flags, returnType, eventName,
-                     first, argCount < kRecorded ? argCount : kRecorded);
 
   if (!env || !javaObject || !values) return 0;
+  // The method of that name and signature of the object's class: a
+  // JComObject's handler, or any other class's method of that form.
   LocalRef<jclass> cls(env, env->GetObjectClass(javaObject));
-  jmethodID handler =
-      env->GetMethodID(cls.get(), "__JComServerSideEvent",
-                       "(Ljava/lang/String;Ljava/lang/String;[Ljava/lang/Object;)V");
-  if (!handler) return 0;  // NoSuchMethodError pending: not a JComObject
-  LocalRef<jclass> string_class(env, env->FindClass("java/lang/String"));
+  jmethodID handler = handler_of(env, cls.get());
+  if (!handler) return 0;  // NoSuchMethodError pending
   // The interface name is what the sink was given; anything else is passed as null.
-  jobject name =
-      serverSideValue && string_class && env->IsInstanceOf(serverSideValue, string_class.get())
-          ? serverSideValue
-          : nullptr;
-  LocalRef<jstring> event(env, eventName ? env->NewStringUTF(eventName) : nullptr);
+  jobject name = serverSideValue && env->IsInstanceOf(serverSideValue, lookups->stringClass)
+                     ? serverSideValue
+                     : nullptr;
+  jstring kept = eventName ? kept_event_name(eventName) : nullptr;
+  LocalRef<jstring> made(env, eventName && !kept ? new_event_name(env, eventName) : nullptr);
   if (env->ExceptionCheck()) return 0;
-  env->CallVoidMethod(javaObject, handler, name, event.get(), values.get());
+  env->CallVoidMethod(javaObject, handler, name, kept ? kept : made.get(), values);
   return 1;
 }
 
@@ -373,7 +463,9 @@ extern "C" JNIEXPORT jint JNICALL Java_ezjcom_JComObject__1_1JComAdvise(JNIEnv* 
   HRESULT hr = S_OK;
   DWORD cookie = 0;
   bool forced = false;
-  if (h & kForced) forced = take_forced("__JComAdvise", &hr);
+  if constexpr (kTestHooks) {
+    if (h & kForced) forced = take_forced("__JComAdvise", &hr);
+  }
   IUnknown* component = component_of(env, wrapper);
   if (!env->ExceptionCheck()) {
     if (SinkClaim claim(env, listener, Claim::kConnect); claim) {

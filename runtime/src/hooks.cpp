@@ -1,12 +1,15 @@
 #include "hooks.h"
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <utility>
 #include <vector>
 
+#include "ezjcom/testing.h"
 #include "hooks_admin.h"
+#include "runtime_state.h"
 #include "thread_state.h"
 
 namespace ezjcom {
@@ -35,6 +38,22 @@ struct Hooks {
 Hooks& state() {
   static Hooks* h = new Hooks;  // never destroyed: operations may run during exit
   return *h;
+}
+
+// The last OnServerSideEvent call.
+struct ServerSideLog {
+  std::mutex lock;
+  EzjcomServerSideRecord last{};
+};
+
+ServerSideLog& server_side_log() {
+  static ServerSideLog* s = new ServerSideLog;
+  return *s;
+}
+
+void copy_name(char (&to)[32], const char* from) {
+  std::memset(to, 0, sizeof to);
+  if (from) std::strncpy(to, from, sizeof to - 1);
 }
 
 // Recomputes the switch word from the state (lock held).
@@ -66,14 +85,6 @@ void append_utf8(std::string& out, unsigned cp) {
 
 }  // namespace
 
-std::string guid_text(const GUID& g) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
-                g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-  return buf;
-}
-
 Line& Line::word(const std::string& w) {
   text_ += ' ';
   text_ += w;
@@ -84,8 +95,8 @@ Line& Line::num(long long v) { return word(std::to_string(v)); }
 
 Line& Line::hr(HRESULT v) {
   char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(v));
-  return word(buf);
+  const int n = std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(v));
+  return word(std::string(buf, n > 0 ? static_cast<size_t>(n) : 0));
 }
 
 Line& Line::guid(const GUID& g) { return word(guid_text(g)); }
@@ -105,6 +116,10 @@ Line& Line::utf16(const jchar* s) {
   }
   return word(out);
 }
+
+// The user, domain and password of a remote creation are never written, only
+// whether one was given.
+Line& Line::secret(const jchar* s) { return word(s ? "given" : "null"); }
 
 Line& Line::ptr(const void* p) { return word(p ? "ptr" : "null"); }
 
@@ -143,6 +158,42 @@ bool take_forced(const char* op, HRESULT* hr) {
     publish(h);
   }
   return true;
+}
+
+void record_server_side(JNIEnv* env, jobject javaObject, jobject serverSideValue, int argCount,
+                        int flags, const char* returnType, const char* eventName,
+                        const int* argFlags, const char* const* argTypes, const jobject* argValues,
+                        int recorded) {
+  ServerSideLog& s = server_side_log();
+  std::lock_guard<std::mutex> guard(s.lock);
+  EzjcomServerSideRecord& r = s.last;
+  const long calls = r.calls + 1;
+  r = EzjcomServerSideRecord{};
+  r.env = env;
+  r.javaObject = javaObject;
+  r.serverSideValue = serverSideValue;
+  r.argCount = argCount;
+  r.flags = flags;
+  copy_name(r.returnType, returnType);
+  copy_name(r.eventName, eventName);
+  for (int i = 0; i < recorded && i < 2; ++i) {
+    r.argFlags[i] = argFlags[i];
+    copy_name(r.argType[i], argTypes[i]);
+    r.argValue[i] = argValues[i];
+  }
+  r.calls = calls;
+}
+
+void server_side_record_reset() {
+  ServerSideLog& s = server_side_log();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.last = EzjcomServerSideRecord{};
+}
+
+void server_side_record_copy(EzjcomServerSideRecord* out) {
+  ServerSideLog& s = server_side_log();
+  std::lock_guard<std::mutex> guard(s.lock);
+  *out = s.last;
 }
 
 void hooks_reset() {

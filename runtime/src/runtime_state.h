@@ -6,8 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
-
-struct EzjcomServerSideRecord;
+#include <string>
 
 namespace ezjcom {
 
@@ -15,10 +14,14 @@ namespace ezjcom {
 // The Java class the map gives for iid, or null. The pointer stays valid.
 const char* iid_map_class(const IID& iid);
 
-// ---- server-side delivery (server_side.cpp) ----
+// ---- server-side delivery (events.cpp) ----
 extern std::atomic<bool> g_server_side_events;  // on by default
-void server_side_reset();
-void server_side_last(EzjcomServerSideRecord* out);
+// JNI global references the runtime keeps for the life of the process (its
+// lookups and the Strings of event names).
+extern std::atomic<long> g_held_global_refs;
+// Weak global references it keeps for the life of the process (the classes of
+// the server-side handlers it remembers).
+extern std::atomic<long> g_held_weak_refs;
 
 // ---- Java classes and fields (lifecycle.cpp) ----
 inline constexpr char kJComObject[] = "ezjcom/JComObject";
@@ -30,11 +33,15 @@ jfieldID com_id_field(JNIEnv* env);
 jfieldID event_id_field(JNIEnv* env);
 
 // ---- helpers ----
+// Text form of a GUID: {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX} (creation.cpp).
+std::string guid_text(const GUID& g);
+
 // A 32-bit Java int field back to the pointer it holds: through uint32_t, so
 // that an address above 2^31 in a 32-bit process (a negative int) is not
 // sign-extended.
 template <class T>
 T* pointer_from_field(jint value) {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): the field holds the pointer itself.
   return reinterpret_cast<T*>(static_cast<uintptr_t>(static_cast<uint32_t>(value)));
 }
 

@@ -1,9 +1,10 @@
 // The test hooks' C API (ezjcom/testing.h) and the natives of
-// ezjcom.RuntimeTesting.
+// ezjcom.RuntimeTesting: in the test variant of the library only.
 #include "ezjcom/testing.h"
 
 #include <string>
 
+#include "hooks.h"
 #include "hooks_admin.h"
 #include "jvm.h"
 #include "local_ref.h"
@@ -15,7 +16,8 @@ using namespace ezjcom;
 EZJCOM_TEST_API void ezjcomTestReset() {
   hooks_reset();
   clear_all_fatal();
-  server_side_reset();
+  g_server_side_events.store(true, std::memory_order_relaxed);
+  server_side_record_reset();
 }
 
 EZJCOM_TEST_API void ezjcomTestJournalEnable(int on) { hooks_journal_enable(on != 0); }
@@ -35,7 +37,15 @@ EZJCOM_TEST_API void ezjcomTestSetServerSideEvents(int on) {
 }
 
 EZJCOM_TEST_API void ezjcomTestLastServerSide(EzjcomServerSideRecord* out) {
-  if (out) server_side_last(out);
+  if (out) server_side_record_copy(out);
+}
+
+EZJCOM_TEST_API long ezjcomTestHeldGlobalRefs() {
+  return g_held_global_refs.load(std::memory_order_relaxed);
+}
+
+EZJCOM_TEST_API long ezjcomTestHeldWeakRefs() {
+  return g_held_weak_refs.load(std::memory_order_relaxed);
 }
 
 EZJCOM_TEST_API long ezjcomTestAttachedThreads() {

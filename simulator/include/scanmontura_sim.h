@@ -5,7 +5,8 @@
 // QueryInterface for IUnknown, IDispatch, IScanMontura
 // {834FBEE1-D957-11D3-9C50-0060972F00DC}, IConnectionPointContainer and
 // ISimControl below; its one connection point serves IScanMonturaEvents
-// {834FBEE3-D957-11D3-9C50-0060972F00DC}. The first instance created while
+// {834FBEE3-D957-11D3-9C50-0060972F00DC}, whose events (DISPIDs and
+// arguments) are also those of scanmontura_interface.h. The first instance created while
 // no other is registered registers itself as the running instance
 // (RegisterActiveObject, weak) and revokes that when it is destroyed (on
 // Windows, whose table keeps references even for a weak registration: when
@@ -123,8 +124,12 @@
 //   (one level of VT_BYREF included) are coerced with VariantChangeType, else
 //   DISP_E_TYPEMISMATCH with *puArgErr the rgvarg index. A failure with a
 //   reason fills the EXCEPINFO when one is given (wCode 0, scode, source
-//   "ScanMontura", the reason). GetIDsOfNames knows the member names (case
-//   insensitive); GetTypeInfoCount answers 0.
+//   "ScanMontura", the reason). The members, their DISPIDs, invocation kinds
+//   and types are those of the component's own description of its interfaces,
+//   scanmontura_interface.h. GetIDsOfNames knows the member names (case
+//   insensitive; no parameter names: the members take no named arguments);
+//   GetTypeInfoCount answers 1 and GetTypeInfo(0) a type description of
+//   IScanMontura built from that description (simulator/src/type_info.h).
 //
 // Threads: member calls may come from any thread. Events are delivered on the
 //   event thread (FireBurst: on its own threads); OnChange of a member call is

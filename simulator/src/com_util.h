@@ -58,6 +58,9 @@ struct TaskMemObject {
   static void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     return CoTaskMemAlloc(size);
   }
+  // Plain new is deleted on purpose (objects come from the nothrow form only), and delete
+  // frees what that made.
+  // NOLINTNEXTLINE(misc-new-delete-overloads,cert-dcl54-cpp)
   static void operator delete(void* p) noexcept { CoTaskMemFree(p); }
   static void operator delete(void* p, const std::nothrow_t&) noexcept { CoTaskMemFree(p); }
 };

@@ -1,6 +1,7 @@
 #include "component.h"
 
 #include "module.h"
+#include "scanmontura_interface.h"
 
 #include <atomic>
 #include <cstdio>
@@ -12,10 +13,18 @@
 namespace sim {
 namespace {
 
-constexpr DISPID kOnChange = 1;
-constexpr DISPID kOnClick = 2;
-constexpr DISPID kOnDblClick = 3;
-constexpr DISPID kOnKeyPress = 9;
+// The events as the component describes them.
+constexpr DISPID EventId(const char* name) {
+  return scanmontura::Find(scanmontura::kIScanMonturaEvents, name)->dispid;
+}
+constexpr DISPID kOnChange = EventId("OnChange");
+constexpr DISPID kOnClick = EventId("OnClick");
+constexpr DISPID kOnDblClick = EventId("OnDblClick");
+constexpr DISPID kOnKeyPress = EventId("OnKeyPress");
+static_assert(
+    scanmontura::Find(scanmontura::kIScanMonturaEvents, "OnKeyPress")->params[0].type.vt ==
+        (VT_BYREF | VT_I2),
+    "OnKeyPress passes its key as a SHORT by reference");
 constexpr DWORD kInfinite = 0xFFFFFFFFu;
 constexpr UINT kMaxBurstThreads = 64;
 
@@ -358,6 +367,8 @@ HRESULT ScanMontura::Explora(Failure* why) {
   }
   ScanRequest req;
   req.frame = FrameForPort(tracer_.port);
+  // Read on the calling thread; a process changes its environment between calls only.
+  // NOLINTNEXTLINE(concurrency-mt-unsafe)
   if (const char* name = std::getenv("SCANMONTURA_SIM_FRAME")) {
     if (std::strcmp(name, "none") == 0)
       req.frame = nullptr;

@@ -2,13 +2,16 @@
 // server does it, then the behaviour of each member.
 #include "component.h"
 
+#include "type_info.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace sim {
 namespace {
 
-constexpr DISPID kOnChange = 1;
+constexpr DISPID kOnChange =
+    scanmontura::Find(scanmontura::kIScanMonturaEvents, "OnChange")->dispid;
 
 HRESULT PutBool(VARIANT* v, bool b) {
   v->vt = VT_BOOL;
@@ -105,26 +108,23 @@ HRESULT OutOfRange(const char* what, LONG value, int low, int high, std::string*
 
 }  // namespace
 
+// One type description: IScanMontura's, from the component's own description.
 HRESULT ScanMontura::GetTypeInfoCount(UINT* pctinfo) {
   if (!pctinfo) return E_POINTER;
-  *pctinfo = 0;
+  *pctinfo = 1;
   return S_OK;
 }
 
-HRESULT ScanMontura::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) {
-  if (ppTInfo) *ppTInfo = nullptr;
-  return E_NOTIMPL;
+HRESULT ScanMontura::GetTypeInfo(UINT index, LCID, ITypeInfo** ppTInfo) {
+  if (!ppTInfo) return E_POINTER;
+  *ppTInfo = nullptr;
+  if (index != 0) return DISP_E_BADINDEX;
+  return CreateScanMonturaTypeInfo(ppTInfo);
 }
 
 HRESULT ScanMontura::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT cNames, LCID, DISPID* ids) {
   if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-  if (cNames == 0) return S_OK;
-  if (!names || !ids) return E_POINTER;
-  // The members take no named parameters: only the first name can be known.
-  const MemberInfo* m = FindMember(names[0]);
-  ids[0] = m ? m->dispid : DISPID_UNKNOWN;
-  for (UINT k = 1; k < cNames; ++k) ids[k] = DISPID_UNKNOWN;
-  return (m && cNames == 1) ? S_OK : DISP_E_UNKNOWNNAME;
+  return IdsOfNames(scanmontura::kIScanMontura, names, cNames, ids);
 }
 
 void ScanMontura::RecordCall(DISPID dispid, WORD flags, const DISPPARAMS* params,

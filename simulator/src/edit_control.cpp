@@ -209,7 +209,7 @@ int EditControl::CountInSelection(OLECHAR c, int n) const {
   int count = 0;
   int limit = std::min(n, selLength_);
   for (int i = 0; i < limit; ++i)
-    if (text_[static_cast<size_t>(selStart_ + i)] == c) ++count;
+    if (text_[static_cast<size_t>(selStart_) + static_cast<size_t>(i)] == c) ++count;
   return count;
 }
 

@@ -1,10 +1,9 @@
-// The component's IScanMontura members, built from the bridge's member table
-// (members/members.def) so that both sides agree on DISPIDs, shapes and types.
+// The component's IScanMontura members as Invoke serves them: one entry per
+// DISPID, gathered from the component's own description of the interface
+// (scanmontura_interface.h), which lists a property's get and put apart.
 #pragma once
 
 #include <oaidl.h>
-
-#include <cstddef>
 
 namespace sim {
 
@@ -22,10 +21,8 @@ struct MemberInfo {
 
 // nullptr for DISPIDs that are no member.
 const MemberInfo* FindMember(DISPID dispid);
-// Case-insensitive lookup by member name; nullptr when unknown.
-const MemberInfo* FindMember(const OLECHAR* name);
 
-const MemberInfo* MembersBegin();
-std::size_t MemberCount();
+// Case-insensitive comparison of an ASCII name with a UTF-16 one.
+bool SameName(const char* ascii, const OLECHAR* name);
 
 }  // namespace sim

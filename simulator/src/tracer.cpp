@@ -87,9 +87,9 @@ double RayDistance(const std::vector<Point>& poly, double phi) {
 
 void AppendHundredths(std::string& out, long v) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%s%ld.%02ld", v < 0 ? "-" : "", std::labs(v) / 100,
-                std::labs(v) % 100);
-  out += buf;
+  const int n = std::snprintf(buf, sizeof buf, "%s%ld.%02ld", v < 0 ? "-" : "", std::labs(v) / 100,
+                              std::labs(v) % 100);
+  if (n > 0) out.append(buf, std::min(static_cast<size_t>(n), sizeof buf - 1));
 }
 
 }  // namespace

@@ -271,7 +271,7 @@ TEST_F(Creation, RemoteCreation) {
   EXPECT_EQ(take_exception(e), "");
   const auto calls = ezjcom_journal_of("ezjcomCreateInstanceRemote");
   ASSERT_EQ(calls.size(), 1u);
-  EXPECT_NE(calls[0].find(" localhost operator null null 2 -1 "), std::string::npos) << calls[0];
+  EXPECT_NE(calls[0].find(" localhost given null null 2 -1 "), std::string::npos) << calls[0];
   EXPECT_TRUE(ezjcom_journal_of("ezjcomSetAccessType").empty());
 
   ezjcomTestReset();

@@ -16,6 +16,7 @@
 #include "fixture.h"
 #include "jni_override.h"
 #include "jvm.h"
+#include "scanmontura_interface.h"
 
 using namespace jtz::test;
 using jtz::ScanMonturaEventSink;
@@ -685,6 +686,71 @@ TEST_F(Events, OpenCloseCyclesOnSeveralThreads) {
     });
   for (std::thread& k : threads) k.join();
   EXPECT_EQ(global_ref_count(), refs) << "every sink gone with its references";
+}
+
+// The component's own description of its event interface against the bridge's
+// delivery: every event it describes reaches the listener method of that name
+// with its argument, and no DISPID it does not describe reaches the listener.
+TEST_F(Registration, EventsTheComponentDescribesAreTheOnesDelivered) {
+  Global listener = new_object("jtztest/FullListener");
+  ASSERT_TRUE(listen(listener));
+  const jint cookie = advise(listener);
+  ASSERT_NE(cookie, 0) << take_exception(e);
+  jclass recorder_class = e->FindClass("jtztest/Recorder");
+  jclass listener_class = e->GetObjectClass(listener);
+  jobject calls =
+      e->GetObjectField(listener, e->GetFieldID(listener_class, "calls", "Ljtztest/Recorder;"));
+  const jmethodID clear = e->GetMethodID(recorder_class, "clear", "()V");
+
+  std::vector<std::string> differences;
+  const scanmontura::Interface& events = scanmontura::kIScanMonturaEvents;
+  for (size_t i = 0; i < events.count; ++i) {
+    const scanmontura::Function& f = events.functions[i];
+    e->CallVoidMethod(calls, clear);
+    ASSERT_EQ(take_exception(e), "");
+    // Arguments as described: the key of OnKeyPress as a SHORT by reference.
+    SHORT key = 'k';
+    VARIANT args[1];
+    ASSERT_LE(f.paramCount, 1u) << f.name;
+    for (unsigned k = 0; k < f.paramCount; ++k) {
+      ASSERT_EQ(f.params[k].type.vt, VT_BYREF | VT_I2) << f.name;
+      args[k].vt = f.params[k].type.vt;
+      args[k].piVal = &key;
+    }
+    ASSERT_EQ(sim->FireEvent(f.dispid, args, f.paramCount), S_OK);
+    const std::string expected =
+        std::string(f.name) + (f.paramCount ? " 1:" + std::to_string('k') : "");
+    const auto got = recorded(listener);
+    if (got != std::vector<std::string>{expected}) {
+      std::string line = "event " + std::string(f.name) + " (id " + std::to_string(f.dispid) +
+                         ") reached the listener as [";
+      for (const std::string& g : got) line += " " + g;
+      differences.push_back(line + " ], expected " + expected);
+    }
+  }
+  for (DISPID id = -1000; id <= 1000; ++id) {
+    bool described = false;
+    for (size_t i = 0; i < events.count; ++i)
+      described = described || events.functions[i].dispid == id;
+    if (described) continue;
+    e->CallVoidMethod(calls, clear);
+    ASSERT_EQ(take_exception(e), "");
+    ASSERT_EQ(sim->FireEvent(id, nullptr, 0), S_OK);
+    const auto got = recorded(listener);
+    if (!got.empty())
+      differences.push_back("id " + std::to_string(id) +
+                            ", which the component does not describe, reached the listener as " +
+                            got.front());
+  }
+  std::string all;
+  for (const std::string& d : differences) all += "\n  " + d;
+  EXPECT_TRUE(differences.empty()) << all;
+
+  unadvise(listener, cookie);
+  EXPECT_EQ(take_exception(e), "");
+  for (jobject o :
+       {calls, static_cast<jobject>(listener_class), static_cast<jobject>(recorder_class)})
+    e->DeleteLocalRef(o);
 }
 
 TEST_F(Events, SecondListenMakesAnotherSink) {

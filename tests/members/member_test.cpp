@@ -667,6 +667,7 @@ TEST_F(Members, ReadOnlyControlRefusesEditsWithDescription) {
   e->CallVoidMethod(dispatch, method("setText", "(Ljava/lang/String;)V"), s);
   EXPECT_NE(take_exception(e).find("read-only"), std::string::npos);
   e->CallVoidMethod(dispatch, method("setReadOnly", "(Z)V"), jboolean(false));
+  EXPECT_EQ(take_exception(e), "");
   e->DeleteLocalRef(s);
 }
 

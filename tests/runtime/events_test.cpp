@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,7 +26,8 @@ class Events : public ::testing::Test {
   void SetUp() override {
     ezjcomTestReset();
     // Defined (and held by a global reference) before the count is taken.
-    ASSERT_NE(rtest::test_class(env, "rtest/ServerSideHandler"), nullptr);
+    for (const char* cls : {"rtest/ServerSideHandler", "rtest/NameCollector", "rtest/LooseHandler"})
+      ASSERT_NE(rtest::test_class(env, cls), nullptr) << cls;
     refs_before = jtz::test::global_ref_count();
     ASSERT_GE(refs_before, 0) << "the JVM's count of global references is not readable";
   }
@@ -182,6 +184,86 @@ TEST_F(Events, ExceptionOfTheHandlerStaysPending) {
   EXPECT_EQ(h.calls(), 1);
   for (jobject o : {static_cast<jobject>(pending), thrown, static_cast<jobject>(ise),
                     static_cast<jobject>(name), h.object})
+    env->DeleteLocalRef(o);
+}
+
+// Events of many names from several threads at once: each handler call gets
+// its own name and arguments, and what the runtime keeps for the names stays
+// bounded (the fixture checks that nothing else is left behind).
+TEST_F(Events, ManyEventNamesFromManyThreads) {
+  jobject local = rtest::new_object(env, "rtest/NameCollector");
+  ASSERT_NE(local, nullptr) << jtz::test::take_exception(env);
+  jobject collector = env->NewGlobalRef(local);
+  env->DeleteLocalRef(local);
+  constexpr int kThreads = 4, kNames = 40, kRounds = 3;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([collector, t] {
+      JNIEnv* e = jtz::test::env();
+      jstring value = e->NewStringUTF("v");
+      for (int round = 0; round < kRounds; ++round) {
+        for (int n = 0; n < kNames; ++n) {
+          const std::string name = "Event" + std::to_string((n + t) % kNames);
+          if (n % 2)
+            OnServerSideEvent(e, collector, nullptr, 0, 0, "void", name.c_str());
+          else
+            OnServerSideEvent(e, collector, nullptr, 1, 0, "void", name.c_str(), 0,
+                              "java.lang.String", static_cast<jobject>(value));
+          if (e->ExceptionCheck()) {
+            ADD_FAILURE() << jtz::test::take_exception(e);
+            return;
+          }
+        }
+      }
+      e->DeleteLocalRef(value);
+      jtz::test::vm()->DetachCurrentThread();
+    });
+  }
+  for (std::thread& t : threads) t.join();
+
+  jclass cls = rtest::test_class(env, "rtest/NameCollector");
+  auto names = static_cast<jobjectArray>(
+      env->CallObjectMethod(collector, env->GetMethodID(cls, "names", "()[Ljava/lang/String;")));
+  ASSERT_FALSE(env->ExceptionCheck()) << jtz::test::take_exception(env);
+  std::map<std::string, int> seen;
+  for (jsize i = 0, n = env->GetArrayLength(names); i < n; ++i) {
+    auto s = static_cast<jstring>(env->GetObjectArrayElement(names, i));
+    const char* chars = env->GetStringUTFChars(s, nullptr);
+    ++seen[chars];
+    env->ReleaseStringUTFChars(s, chars);
+    env->DeleteLocalRef(s);
+  }
+  std::map<std::string, int> expected;
+  for (int t = 0; t < kThreads; ++t)
+    for (int n = 0; n < kNames; ++n)
+      expected["Event" + std::to_string((n + t) % kNames) + (n % 2 ? "/0" : "/1")] += kRounds;
+  EXPECT_EQ(seen, expected);
+  EXPECT_LE(ezjcomTestHeldGlobalRefs(), 4 + 16) << "the kept names are bounded";
+  env->DeleteLocalRef(names);
+  env->DeleteGlobalRef(collector);
+}
+
+// An object that is no JComObject: the method of that name and signature on
+// its class, or NoSuchMethodError when it has none.
+TEST_F(Events, HandlerOfAnObjectThatIsNoJComObject) {
+  jobject loose = rtest::new_object(env, "rtest/LooseHandler");
+  ASSERT_NE(loose, nullptr);
+  EXPECT_EQ(OnServerSideEvent(env, loose, nullptr, 0, 0, "void", "OnClick"), 1);
+  ASSERT_FALSE(env->ExceptionCheck()) << jtz::test::take_exception(env);
+  jclass cls = env->GetObjectClass(loose);
+  auto got = static_cast<jstring>(
+      env->GetObjectField(loose, env->GetFieldID(cls, "eventName", "Ljava/lang/String;")));
+  ASSERT_NE(got, nullptr);
+  const char* chars = env->GetStringUTFChars(got, nullptr);
+  EXPECT_STREQ(chars, "OnClick");
+  env->ReleaseStringUTFChars(got, chars);
+
+  jclass object_class = env->FindClass("java/lang/Object");
+  jobject plain = env->AllocObject(object_class);
+  EXPECT_EQ(OnServerSideEvent(env, plain, nullptr, 0, 0, "void", "OnClick"), 0);
+  EXPECT_NE(jtz::test::take_exception(env).find("NoSuchMethodError"), std::string::npos);
+  for (jobject o : {static_cast<jobject>(got), static_cast<jobject>(cls), loose, plain,
+                    static_cast<jobject>(object_class)})
     env->DeleteLocalRef(o);
 }
 

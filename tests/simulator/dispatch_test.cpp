@@ -1,5 +1,6 @@
 // IDispatch of the simulated component: shapes, argument checks and
 // coercion, result types, the call record and the test overrides.
+#include "scanmontura_interface.h"
 #include "sim_test_support.h"
 
 #include <dlfcn.h>
@@ -18,25 +19,39 @@ struct Row {
   const char* name;
   DISPID dispid;
   ShapeSet shapes;
-  VARTYPE vt;  // property value, or method result
+  VARTYPE vt;  // property value, or method result (VT_EMPTY: none)
   UINT argCount;
   VARTYPE args[2];  // method parameters, declaration order
 };
 
-constexpr VARTYPE Vt_Bool = VT_BOOL, Vt_Byte = VT_UI1, Vt_Short = VT_I2, Vt_Int = VT_I4,
-                  Vt_MachineInt = VT_INT, Vt_Float = VT_R4, Vt_String = VT_BSTR, Vt_Color = VT_I4,
-                  Vt_None = VT_EMPTY, Vt_TxFormBorderStyle = VT_I4, Vt_TxEditCharCase = VT_I4,
-                  Vt_TxDragMode = VT_I4, Vt_TxImeMode = VT_I4;
+// The members as the component describes them: a property's get and put rows
+// make one member.
+std::vector<Row> DescribedMembers() {
+  using scanmontura::Kind;
+  std::vector<Row> rows;
+  for (const scanmontura::Function& f : scanmontura::kIScanMonturaFunctions) {
+    Row* r = nullptr;
+    for (Row& known : rows)
+      if (known.dispid == f.dispid) r = &known;
+    if (!r) {
+      rows.push_back(Row{f.name, f.dispid, kMethod, VT_EMPTY, 0, {VT_EMPTY, VT_EMPTY}});
+      r = &rows.back();
+      r->shapes = f.kind == Kind::kGet ? kGetter : f.kind == Kind::kPut ? kSetter : kMethod;
+    } else if (f.kind != Kind::kMethod) {
+      r->shapes = kProperty;
+    }
+    if (f.kind == Kind::kGet) r->vt = f.result.vt;
+    if (f.kind == Kind::kPut) r->vt = f.params[0].type.vt;
+    if (f.kind == Kind::kMethod) {
+      r->vt = f.result.vt == VT_VOID ? static_cast<VARTYPE>(VT_EMPTY) : f.result.vt;
+      r->argCount = f.paramCount;
+      for (unsigned k = 0; k < f.paramCount; ++k) r->args[k] = f.params[k].type.vt;
+    }
+  }
+  return rows;
+}
 
-const Row kRows[] = {
-#define PROPERTY(N, D, K) {#N, D, kProperty, Vt_##K, 0, {}},
-#define GETTER(N, D, K) {#N, D, kGetter, Vt_##K, 0, {}},
-#define SETTER(N, D, K) {#N, D, kSetter, Vt_##K, 0, {}},
-#define METHOD(N, D, R) {#N, D, kMethod, Vt_##R, 0, {}},
-#define METHOD1(N, D, R, A) {#N, D, kMethod, Vt_##R, 1, {Vt_##A}},
-#define METHOD2(N, D, R, A, B) {#N, D, kMethod, Vt_##R, 2, {Vt_##A, Vt_##B}},
-#include "members.def"
-};
+const std::vector<Row> kRows = DescribedMembers();
 
 // A valid argument of a type: 1 for numbers (a valid port, speed, mode and
 // eye), true, "x".
@@ -58,7 +73,7 @@ struct ValidArg {
   ~ValidArg() { VariantClear(&v); }
 };
 
-TEST(Members, TableHasTheShapesOfTheBridge) {
+TEST(Members, DescriptionHasTheShapesOfTheInterface) {
   int gets = 0, puts = 0, methods = 0;
   std::set<DISPID> ids;
   for (const Row& r : kRows) {

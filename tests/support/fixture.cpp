@@ -62,8 +62,8 @@ Global new_component() {
   jclass c = e->FindClass("puente/ScanMontura");
   jmethodID create = e->GetStaticMethodID(c, "create", "()Lpuente/ScanMontura;");
   jobject o = e->CallStaticObjectMethod(c, create);
-  e->DeleteLocalRef(c);
   EXPECT_EQ(take_exception(e), "");
+  e->DeleteLocalRef(c);
   return Global(o);
 }
 
@@ -72,8 +72,8 @@ Global bind_dispatch(jobject component) {
   jclass c = e->FindClass("puente/ScanMontura");
   jmethodID m = e->GetMethodID(c, "dispatch", "()Lpuente/IScanMontura;");
   jobject o = e->CallObjectMethod(component, m);
-  e->DeleteLocalRef(c);
   EXPECT_EQ(take_exception(e), "");
+  e->DeleteLocalRef(c);
   return Global(o);
 }
 
@@ -118,7 +118,7 @@ std::vector<std::string> recorded(jobject listener) {
       e->CallObjectMethod(rec, e->GetMethodID(rc, "lines", "()[Ljava/lang/String;")));
   EXPECT_EQ(take_exception(e), "");
   std::vector<std::string> out;
-  for (jsize i = 0, n = e->GetArrayLength(arr); i < n; ++i) {
+  for (jsize i = 0, n = arr ? e->GetArrayLength(arr) : 0; i < n; ++i) {
     auto s = static_cast<jstring>(e->GetObjectArrayElement(arr, i));
     out.push_back(str(s));
     e->DeleteLocalRef(s);

@@ -29,7 +29,20 @@ std::string take_exception(JNIEnv* e);
 // that leaves such a line behind; a test that provokes one on purpose takes it.
 std::vector<std::string> take_jni_complaints();
 
-// Number of live JNI global references in the JVM, read from its thread dump.
+// The result of a call into Java once its exception, if any, has been looked
+// at (-Xcheck:jni requires that before the next JNI call); the exception stays
+// pending for the caller to take.
+//   jboolean ok = checked(e, e->CallBooleanMethod(o, m));
+template <class R>
+R checked(JNIEnv* e, R result) {
+  (void)e->ExceptionCheck();
+  return result;
+}
+
+// Number of live JNI global references in the JVM, read from its thread dump,
+// less those the runtime library keeps for the life of the process (its
+// test hook ezjcomTestHeldGlobalRefs, where the process has loaded it): what
+// the code under test holds.
 long global_ref_count();
 
 }  // namespace jtz::test

@@ -17,7 +17,8 @@ struct VmAccess {
 
 namespace {
 
-enum class RefKind { kLocal, kGlobal, kWeak };  // nothing is collected: a weak one never clears
+// Objects here are never collected: a weak global reference always resolves.
+enum class RefKind { kLocal, kGlobal, kWeak };
 
 struct Env;
 
@@ -812,9 +813,9 @@ void fill_tables() {
   f.ExceptionCheck = ExceptionCheck;
   f.NewGlobalRef = NewGlobalRef;
   f.DeleteGlobalRef = DeleteGlobalRef;
-  f.DeleteLocalRef = DeleteLocalRef;
   f.NewWeakGlobalRef = NewWeakGlobalRef;
   f.DeleteWeakGlobalRef = DeleteWeakGlobalRef;
+  f.DeleteLocalRef = DeleteLocalRef;
   f.IsSameObject = IsSameObject;
   f.NewLocalRef = NewLocalRef;
   f.EnsureLocalCapacity = EnsureLocalCapacity;

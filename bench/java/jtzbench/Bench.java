@@ -25,14 +25,20 @@ import java.util.Map;
  * whole process's for events (they are delivered on threads of their own while the caller waits).
  * {@code --clock wall} uses the wall clock.
  *
+ * <p>The suite {@code runtimes} measures two member calls on the runtime library that ships and on
+ * its test variant: its forks alternate between the process's own library path (the shipped
+ * library) and the one given by {@code -Djtzbench.testLibraryPath} (the test variant first).
+ *
  * <pre>
- * java -Djava.library.path=build/host/lib -cp build/host/bench/jtrazelo_bench.jar:build/host/jtrazelo.jar \
+ * java -Djava.library.path=build/host/lib -Djtzbench.testLibraryPath=build/host/testlib:build/host/lib \
+ *     -cp build/host/bench/jtrazelo_bench.jar:build/host/jtrazelo.jar \
  *     jtzbench.Bench [--forks 3] [--iterations 12] [--warmup-ms 300] [--target-ms 20] \
- *     [--suite all|members|events|dcs] [--clock cpu|wall]
+ *     [--suite all|members|events|dcs|runtimes] [--clock cpu|wall]
  * </pre>
  */
 public final class Bench {
     private static final String CHILD = "--child";
+    private static final String RUNTIMES = "runtimes";
     private static final long MS = 1_000_000L;
 
     private Bench() {}
@@ -45,7 +51,11 @@ public final class Bench {
         }
         Options o = Options.parse(args);
         for (String suite : o.suites) {
-            parent(suite, o);
+            if (suite.equals(RUNTIMES)) {
+                compareRuntimes(o);
+            } else {
+                parent(suite, o);
+            }
         }
     }
 
@@ -58,6 +68,7 @@ public final class Bench {
             case "members" -> new MemberSuite().cases();
             case "events" -> new EventSuite().cases();
             case "dcs" -> new DcsSuite().cases();
+            case RUNTIMES -> new RuntimeSuite().cases();
             default -> throw new IllegalArgumentException("unknown suite " + suite);
         };
         // -Djtzbench.only=<text>: only the cases whose name contains it (for a profiler).
@@ -121,7 +132,7 @@ public final class Bench {
         // Per fork, per iteration: the cases of one iteration ran one after the other.
         List<List<Map<String, Double>>> forkIterations = new ArrayList<>();
         for (int f = 0; f < o.forks; f++) {
-            Map<String, List<Double>> fork = runFork(suite, o, counts);
+            Map<String, List<Double>> fork = runFork(suite, o, counts, System.getProperty("java.library.path"));
             Map<String, Double> medians = new LinkedHashMap<>();
             List<Map<String, Double>> iterations = new ArrayList<>();
             fork.forEach((name, samples) -> {
@@ -179,11 +190,51 @@ public final class Bench {
         }
     }
 
-    private static Map<String, List<Double>> runFork(String suite, Options o, Map<String, Integer> counts)
-            throws IOException, InterruptedException {
+    // The runtime library that ships against its test variant: forks in turn on each library path;
+    // per case the median ns/call of each and, per pair of forks run one after the other, the
+    // ratio of their medians.
+    private static void compareRuntimes(Options o) throws IOException, InterruptedException {
+        String shippedPath = System.getProperty("java.library.path");
+        String testPath = System.getProperty("jtzbench.testLibraryPath");
+        if (testPath == null) {
+            throw new IllegalArgumentException("the runtimes suite needs -Djtzbench.testLibraryPath");
+        }
+        Map<String, List<Double>> shipped = new LinkedHashMap<>();
+        Map<String, List<Double>> testing = new LinkedHashMap<>();
+        Map<String, List<Double>> ratios = new LinkedHashMap<>();
+        Map<String, Integer> counts = new LinkedHashMap<>();
+        for (int f = 0; f < o.forks; f++) {
+            Map<String, List<Double>> a = runFork(RUNTIMES, o, counts, shippedPath);
+            Map<String, List<Double>> b = runFork(RUNTIMES, o, counts, testPath);
+            a.forEach((name, samples) -> {
+                double ma = median(samples);
+                double mb = median(b.get(name));
+                shipped.computeIfAbsent(name, k -> new ArrayList<>()).add(ma);
+                testing.computeIfAbsent(name, k -> new ArrayList<>()).add(mb);
+                ratios.computeIfAbsent(name, k -> new ArrayList<>()).add(mb / ma);
+            });
+        }
+        String clock = o.clock.equals("cpu") ? "CPU time of the calling thread" : "wall clock";
+        System.out.printf(Locale.ROOT, "%n== runtime library: shipped (%s) against the test variant (%s),%n"
+                + "   %d forks each, %d iterations, ns per call (%s); median and range of fork medians%n",
+                shippedPath, testPath, o.forks, o.iterations, clock);
+        System.out.printf(Locale.ROOT, "%-10s %10s %17s %14s %17s %14s %17s%n", "case", "shipped", "fork medians",
+                "test variant", "fork medians", "test/shipped", "fork pairs");
+        for (String name : shipped.keySet()) {
+            List<Double> a = shipped.get(name);
+            List<Double> b = testing.get(name);
+            List<Double> r = ratios.get(name);
+            System.out.printf(Locale.ROOT, "%-10s %10.1f %17s %14.1f %17s %14.2f %17s%n", name, median(a),
+                    range(min(a), max(a)), median(b), range(min(b), max(b)), median(r),
+                    String.format(Locale.ROOT, "%.2f .. %.2f", min(r), max(r)));
+        }
+    }
+
+    private static Map<String, List<Double>> runFork(String suite, Options o, Map<String, Integer> counts,
+            String libraryPath) throws IOException, InterruptedException {
         String java = System.getProperty("java.home") + File.separator + "bin" + File.separator + "java";
         List<String> command = new ArrayList<>(List.of(java, "-Xms256m", "-Xmx256m", "-Djava.awt.headless=true",
-                "-Djava.library.path=" + System.getProperty("java.library.path"),
+                "-Djava.library.path=" + libraryPath,
                 "-cp", System.getProperty("java.class.path"), Bench.class.getName(), CHILD, suite,
                 Integer.toString(o.iterations), Long.toString(o.warmupMs), Long.toString(o.targetMs), o.clock));
         ProcessBuilder pb = new ProcessBuilder(command);
@@ -232,7 +283,7 @@ public final class Bench {
         int iterations = 12;
         long warmupMs = 300;
         long targetMs = 20;
-        List<String> suites = List.of("members", "events", "dcs");
+        List<String> suites = List.of("members", "events", "dcs", RUNTIMES);
         String clock = "cpu";
 
         static Options parse(String[] args) {

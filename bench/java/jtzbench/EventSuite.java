@@ -1,6 +1,5 @@
 package jtzbench;
 
-import ezjcom.RuntimeTesting;
 import java.util.List;
 import java.util.function.LongSupplier;
 import puente.ScanMontura;
@@ -28,7 +27,6 @@ final class EventSuite {
     private long serverSideEvents;
 
     EventSuite() {
-        RuntimeTesting.journalEnable(false);
         listener.connect(direct);
         serverSide.registerServerSideEvents();
         serverSide.addServerSideListener((name, args) -> serverSideEvents++);
@@ -51,6 +49,7 @@ final class EventSuite {
         return List.of(
                 new Ratio(DIRECT + " / raw upcall", 2.5, m -> m.get(DIRECT) / m.get(RAW)),
                 new Ratio(SERVER_SIDE + " / raw upcall", Double.NaN, m -> m.get(SERVER_SIDE) / m.get(RAW)),
+                new Ratio(SERVER_SIDE + " / direct delivery", 2.0, m -> m.get(SERVER_SIDE) / m.get(DIRECT)),
                 new Ratio("(" + DIRECT + " - component) / raw upcall", Double.NaN,
                         m -> (m.get(DIRECT) - m.get(COMPONENT)) / m.get(RAW)),
                 new Ratio("raw upcall with lookups / raw upcall", Double.NaN,

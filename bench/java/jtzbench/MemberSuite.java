@@ -1,6 +1,5 @@
 package jtzbench;
 
-import ezjcom.RuntimeTesting;
 import java.util.List;
 import puente.IScanMontura;
 import puente.ScanMontura;
@@ -43,7 +42,6 @@ final class MemberSuite {
     private Object objects;
 
     MemberSuite() {
-        RuntimeTesting.journalEnable(false);
         device = ScanMontura.create().dispatch();
         device.setText(TEXT);
         comId = device.comId;

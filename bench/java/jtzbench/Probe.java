@@ -8,6 +8,10 @@ package jtzbench;
  */
 final class Probe {
     static {
+        // The runtime library first, from the library path, as ezjcom.JComObject loads it: the
+        // benchmark library's own dependency on it is then met by that one (the shipped library
+        // or the test variant, whichever the path names first).
+        System.loadLibrary("EZJcomLib18");
         System.loadLibrary("jtzbench");
     }
 

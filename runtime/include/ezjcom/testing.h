@@ -1,6 +1,8 @@
 // Test hooks of the EZJcomLib18 runtime: a journal of every operation call,
-// forced outcomes, and a record of the last server-side event. They live in
-// the library itself (there is no second, instrumented copy).
+// forced outcomes, and a record of the last server-side event. Only the test
+// variant of the library has them (target EZJcomLib18Testing: the same sources
+// built with the hooks, as testlib/libEZJcomLib18.so or testlib/EZJcomLib18.dll);
+// the library that ships exports none of these functions.
 //
 //   ezjcomTestReset();
 //   ... drive the bridge ...
@@ -16,6 +18,7 @@
 //   ezjcomInitThread null
 //   ezjcomCreateInstance {834FBEE5-D957-11D3-9C50-0060972F00DC}
 //   ezjcomCreateInstanceRemote {CLSID} host null null null 2 7 {IID},{IID}
+//       (user, domain and password: "given" or "null", never their text)
 //   ezjcomInvokeHelper 51 2 0 0               (DISPID, flags, cArgs, cNamedArgs)
 //   ezjcomCheckFatalError 0                   (what it answered)
 //   ezjcomThrowComExceptionObject 0x80020009 excepinfo   (or null)
@@ -89,6 +92,15 @@ struct EzjcomServerSideRecord {
   long calls;  // OnServerSideEvent calls since the last reset
 };
 EZJCOM_TEST_API void ezjcomTestLastServerSide(EzjcomServerSideRecord* out);
+
+// JNI global references the runtime keeps for the life of the process: the
+// classes and the empty argument array of server-side delivery, and the
+// Strings of the event names it has delivered (at most 16). A count of the
+// JVM's global references less this one is what everything else holds.
+EZJCOM_TEST_API long ezjcomTestHeldGlobalRefs();
+// Weak global references the runtime keeps for the life of the process: the
+// classes whose server-side handler it remembers (at most 8).
+EZJCOM_TEST_API long ezjcomTestHeldWeakRefs();
 
 // Threads the runtime attached to the JVM itself (ezjcomGetJniEnv on a native
 // thread): how many are still attached, and how many it attached in all.

@@ -1,8 +1,9 @@
 package ezjcom;
 
 /**
- * Test access to the runtime library's journal of calls and forced outcomes. For tests only: the
- * library records every operation call while its journal is on (the default).
+ * Test access to the runtime library's journal of calls and forced outcomes. Part of the tests'
+ * jar, not of the shipped one: its natives exist only in the test variant of the runtime library
+ * (testlib/), which records every operation call while its journal is on (the default).
  */
 public final class RuntimeTesting {
     static {
