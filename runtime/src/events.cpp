@@ -235,6 +235,7 @@ class SinkClaim {
     DWORD cookie;
     ComPtr<IConnectionPoint> point;
     bool ended = false;
+    ComPtr<IConnectionPoint> recorded;  // the record's reference, once the connection ended
   };
 
   SinkClaim(JNIEnv* env, jobject listener, Claim kind) : env_(env) {
@@ -315,28 +316,32 @@ class SinkClaim {
     const Connection* chosen = nullptr;
     for (const Connection& c : record_->connections) {
       if (cookie == 0) {
-        out.push_back(Ending{c.cookie, share(c.point)});
+        out.push_back(Ending{c.cookie, share(c.point), false, {}});
       } else if (c.cookie == cookie && (!chosen || c.component == component)) {
         chosen = &c;
       }
     }
-    if (chosen) out.push_back(Ending{chosen->cookie, share(chosen->point)});
+    if (chosen) out.push_back(Ending{chosen->cookie, share(chosen->point), false, {}});
     return cookie == 0 || chosen;
   }
 
   // Forgets the connections that ended. Once none is left, the field is
   // cleared (where it still holds this sink), the record goes, and the
   // creation reference is given up: exactly once, by the claim's holder.
-  void disconnected(const std::vector<Ending>& ending) {
+  void disconnected(std::vector<Ending>& ending) {
     SinkTable& t = sink_table();
     IUnknown* release = nullptr;
     {
       std::lock_guard<std::mutex> guard(t.lock);
       std::vector<Connection>& list = record_->connections;
-      for (const Ending& end : ending) {
+      for (Ending& end : ending) {
         if (!end.ended) continue;
         for (auto it = list.begin(); it != list.end(); ++it) {
           if (it->cookie == end.cookie && it->point.get() == end.point.get()) {
+            // The record's reference goes with the ending, after the lock: the
+            // last reference to a component may go with it, and its teardown
+            // may wait for its own threads, which may be waiting for this lock.
+            end.recorded = std::move(it->point);
             list.erase(it);
             break;
           }

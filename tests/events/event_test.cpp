@@ -642,7 +642,7 @@ TEST_F(Registration, CopiedEventIdAndRacingDisconnectsGiveTheSinkUpOnce) {
 
 // Components opened and closed on several threads at once, each with a
 // listener connected while it fires, as a long-running program does; the
-// wrappers' references are given back here as a release of them would.
+// wrappers give their references back with close().
 TEST_F(Events, OpenCloseCyclesOnSeveralThreads) {
   const long refs = global_ref_count();
   auto cycles = [](int count) {
@@ -672,9 +672,11 @@ TEST_F(Events, OpenCloseCyclesOnSeveralThreads) {
       ASSERT_EQ(take_exception(t), "");
       sim = Ref<ISimControl>();
       for (jobject w : {dispatch.get(), component.get()}) {
-        IUnknown* bound = com_object(w);
-        set_com_id(w, 0);
-        bound->Release();
+        jclass wc = t->GetObjectClass(w);
+        t->CallVoidMethod(w, t->GetMethodID(wc, "close", "()V"));
+        ASSERT_EQ(take_exception(t), "");
+        t->DeleteLocalRef(wc);
+        EXPECT_EQ(com_object(w), nullptr);
       }
     }
   };
