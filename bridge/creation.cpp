@@ -112,11 +112,8 @@ JNIEXPORT jobject JNICALL Java_puente_ScanMontura__1_1JComNewObj__Ljava_lang_Cla
   }
   // A primitive type's Class (int.class, void.class) is no class to JNI:
   // refused as AllocObject refuses the other uninstantiable ones.
-  switch (primitive_type(env, cls)) {
-    case Primitive::kNo: break;
-    case Primitive::kYes: return nullptr;
-    case Primitive::kUnknown: return nullptr;  // the lookup's exception is pending
-  }
+  // (kYes has raised InstantiationException; kUnknown leaves the lookup's exception pending.)
+  if (primitive_type(env, cls) != Primitive::kNo) return nullptr;
   jmethodID init = env->GetMethodID(cls, "<init>", "()V");
   LocalRef<jthrowable> failed(env, env->ExceptionOccurred());
   if (failed) {

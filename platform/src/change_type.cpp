@@ -33,6 +33,7 @@ struct Number {
 template <typename T>
 T load(const void* data) {
   T value;
+  // NOLINTNEXTLINE(bugprone-sizeof-expression): T may be a pointer type; its size is copied.
   std::memcpy(&value, data, sizeof value);
   return value;
 }

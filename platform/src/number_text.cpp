@@ -170,7 +170,8 @@ std::string format_real(double value, int digits) {
     const size_t e = all.find('e');
     mantissa.assign(1, all[0]);
     mantissa.append(all.substr(2, e - 2));  // the digits without the point
-    exponent = std::atoi(std::string(all.substr(e + 1)).c_str());
+    // to_chars wrote the exponent: a sign and at least two digits, nothing else.
+    exponent = static_cast<int>(std::strtol(all.data() + e + 1, nullptr, 10));
   };
   // Two digits more than kept, correctly rounded, decide the rounding unless
   // they are "50": then only the exact expansion (at most 767 significant

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "com_ptr.h"
@@ -129,8 +130,7 @@ HRESULT register_remote(REFCLSID clsid, IUnknown* obj) {
     RemoteRegistrations& r = remote_registrations();
     std::lock_guard<std::mutex> guard(r.lock);
     RemoteObject& slot = r.held[key];
-    previous = std::move(slot);
-    slot.token = 0;
+    std::swap(previous, slot);  // slot is empty now
     DWORD token = 0;
     hr = RegisterActiveObject(obj, clsid, ACTIVEOBJECT_STRONG, &token);
     if (SUCCEEDED(hr)) {

@@ -125,7 +125,7 @@ EZJCOM_API int EZJCOM_CALL ezjcomIidMapTypes(const EzjcomIidMapEntry* map, int c
     if (!current || std::string(current) != map[i].javaClass) {
       std::unique_ptr<MapEntry> entry(new MapEntry{*map[i].iid, map[i].javaClass});
       m.entries.push_back(entry.get());
-      entry.release();
+      static_cast<void>(entry.release());  // the map owns it now
     }
     ++taken;
   }

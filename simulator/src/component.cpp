@@ -316,7 +316,7 @@ void ScanMontura::ScanLoop() {
     for (int percent = 0; percent < 100 && !aborted(); percent += 10) {
       tracer_.status = 100 + percent;
       char line[32];
-      std::snprintf(line, sizeof line, "Scanning %d%%", percent);
+      static_cast<void>(std::snprintf(line, sizeof line, "Scanning %d%%", percent));
       SetDeviceTextLocked(line);
       deadline += stepMs;
       while (!aborted() && scanCv_.WaitUntil(lock, deadline)) {
@@ -331,7 +331,7 @@ void ScanMontura::ScanLoop() {
       SetDeviceTextLocked("Scan failed: out of memory");
     } else {
       char line[48];
-      std::snprintf(line, sizeof line, "Trace: %d points", req.points);
+      static_cast<void>(std::snprintf(line, sizeof line, "Trace: %d points", req.points));
       tracer_.trace = std::move(trace);
       tracer_.hasTrace = true;
       tracer_.status = 200;
