@@ -170,8 +170,10 @@ std::string format_real(double value, int digits) {
     const size_t e = all.find('e');
     mantissa.assign(1, all[0]);
     mantissa.append(all.substr(2, e - 2));  // the digits without the point
-    // to_chars wrote the exponent: a sign and at least two digits, nothing else.
-    exponent = static_cast<int>(std::strtol(all.data() + e + 1, nullptr, 10));
+    // to_chars wrote the exponent: a sign, then digits to the end of the text.
+    const char* digits_at = all.data() + e + 2;
+    std::from_chars(digits_at, all.data() + all.size(), exponent);
+    if (all[e + 1] == '-') exponent = -exponent;
   };
   // Two digits more than kept, correctly rounded, decide the rounding unless
   // they are "50": then only the exact expansion (at most 767 significant
