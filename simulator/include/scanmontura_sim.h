@@ -4,15 +4,24 @@
 // CLSID {834FBEE5-D957-11D3-9C50-0060972F00DC}. Its object answers
 // QueryInterface for IUnknown, IDispatch, IScanMontura
 // {834FBEE1-D957-11D3-9C50-0060972F00DC}, IConnectionPointContainer and
-// ISimControl below; its one connection point serves IScanMonturaEvents
+// ISimControl below, and ISimControlDispatch (the same control through
+// IDispatch); its one connection point serves IScanMonturaEvents
 // {834FBEE3-D957-11D3-9C50-0060972F00DC}, whose events (DISPIDs and
 // arguments) are also those of scanmontura_interface.h. The first instance created while
 // no other is registered registers itself as the running instance
 // (RegisterActiveObject, weak) and revokes that when it is destroyed (on
 // Windows, whose table keeps references even for a weak registration: when
-// only the table's references are left). Objects live in CoTaskMemAlloc
-// memory (below 2 GiB on x86-64 hosts). DllCanUnloadNow counts live instances
-// and LockServer locks, not class factories.
+// only the table's references are left); an instance in a single-threaded
+// apartment does not. Objects live in CoTaskMemAlloc memory (below 2 GiB on
+// x86-64 hosts). DllCanUnloadNow counts live instances and LockServer locks,
+// not class factories.
+//
+// Registration (Windows): DllRegisterServer registers the class with the
+// threading model "Both", or "Apartment" when the environment variable
+// SCANMONTURA_SIM_THREADING says so (any other value: E_INVALIDARG), and the
+// type library embedded in the module (resource TYPELIB 1, library
+// ScanMonturaSimLib, compiled from scanmontura_interface.h) with its
+// interfaces, for the type library marshaler; DllUnregisterServer removes both.
 //
 // Build: target ScanMonturaSim (the server module); clients of this header
 // link ScanMonturaSimControl, which defines IID_ISimControl.
@@ -137,6 +146,13 @@
 //   ISimControl included (FireEvent and the like then run in place). The
 //   threads end when the last reference goes, even inside a sink call; events
 //   still queued then are dropped.
+//   An instance created in a single-threaded apartment (Windows: registered
+//   "Apartment", or "Both" created on such a thread) lives on that thread, as
+//   an ActiveX control does, and fires every event there, to the sinks as its
+//   apartment received them (proxies, for sinks of another apartment): those
+//   of FireEvent, TypeText, Click and DblClick in place, queued ones from the
+//   thread's message loop (a message-only window) or from WaitIdle called
+//   there. FireBurst answers RPC_E_WRONG_THREAD then.
 #pragma once
 
 #include <oaidl.h>

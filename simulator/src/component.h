@@ -8,6 +8,16 @@
 // when the last reference goes: joined from the releasing thread, or, when
 // that release happens inside a sink call on the event thread itself, the
 // event thread finishes the teardown after it leaves the sink.
+//
+// Created in a single-threaded apartment (Windows; always so when it is
+// registered as "Apartment"), the component behaves as an ActiveX control
+// does there: its apartment's thread, its home thread, is its own thread, and
+// every event is fired on it, to the sinks as the apartment received them.
+// Events of a call (TypeText, FireEvent...) are fired in place; queued ones
+// (OnChange of a member call or a scan) are posted to a message-only window
+// of the home thread, whose message loop (COM's, in its apartment) fires
+// them, and WaitIdle on the home thread fires them itself. There is no event
+// thread then.
 #pragma once
 
 #include "com_util.h"
@@ -65,7 +75,33 @@ class ScanMontura final : public IDispatch,
   HRESULT STDMETHODCALLTYPE ConnectionCount(ULONG* count) override;
   HRESULT STDMETHODCALLTYPE DeliveredTo(DWORD cookie, ULONG* count) override;
 
+#if defined(_WIN32)
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wp, LPARAM lp);
+#endif
+
  private:
+  // ISimControlDispatch: the test control through IDispatch, part of the
+  // component (its references are the component's, its identity too).
+  class ControlFace final : public IDispatch {
+   public:
+    explicit ControlFace(ScanMontura* owner) : owner_(owner) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+      return owner_->QueryInterface(riid, ppv);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return owner_->AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return owner_->Release(); }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT cNames, LCID lcid,
+                                            DISPID* ids) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID riid, LCID lcid, WORD flags,
+                                     DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
+                                     UINT* argErr) override;
+
+   private:
+    ScanMontura* owner_;
+  };
+
   // The one connection point, part of the component: its references are the
   // component's, its identity (QueryInterface) its own.
   class EventPoint final : public IConnectionPoint {
@@ -162,8 +198,13 @@ class ScanMontura final : public IDispatch,
   ScanMontura();
   ~ScanMontura();
 
+  // Finds out where the component was created (its home thread, and whether
+  // that is a single-threaded apartment's) and, in one, makes its window.
+  HRESULT SettleIn();
   void Destroy();
-  void FinishTeardownOnEventThread();
+  // The teardown that Destroy left to the thread that was firing an event.
+  void FinishTeardown();
+  void CloseWindow();
   void RegisterRunning();
   void RevokeRunning();
 
@@ -179,6 +220,14 @@ class ScanMontura final : public IDispatch,
   void SetDeviceTextLocked(const char* text);
   HRESULT RunOnEventThread(Job job);
   HRESULT RunJob(const Job& job);
+  // Single-threaded apartment: runs a job on the calling thread as the event
+  // thread would; false when the component went during it (its last
+  // reference was given up inside a sink call) and is destroyed now.
+  bool RunInPlace(const Job& job, HRESULT* hr);
+  // Single-threaded apartment: fires the queued events on the calling thread;
+  // false as RunInPlace.
+  bool DrainInPlace();
+  HRESULT WaitIdleInPlace(DWORD timeoutMs);
   HRESULT TypeOnEventThread(const OleString& text);
   // Calls every connected sink (a snapshot taken under the lock) without the
   // lock; returns the number of sink Invoke calls made.
@@ -190,6 +239,16 @@ class ScanMontura final : public IDispatch,
   void ScanLoop();
 
   LONG refs_ = 1;
+  // Where the component lives, fixed by SettleIn.
+  bool inSta_ = false;
+  unsigned long homeThread_ = 0;
+#if defined(_WIN32)
+  HWND window_ = nullptr;
+#endif
+  // The threads of the latest IScanMontura call and of the latest event fired.
+  std::atomic<unsigned long> callThread_{0};
+  std::atomic<unsigned long> firingThread_{0};
+  ControlFace control_;
   // References the running object table holds on this instance: none on
   // POSIX; Windows' table keeps some even for a weak registration. When only
   // they are left, the instance revokes its registration and goes.

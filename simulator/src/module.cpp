@@ -3,6 +3,9 @@
 
 #include "com_util.h"
 #include "component.h"
+#include "scanmontura_interface.h"
+
+#include <cwchar>
 
 namespace sim {
 
@@ -88,13 +91,19 @@ STDAPI DllCanUnloadNow() {
 
 #if defined(_WIN32)
 
-// Registration under HKEY_CLASSES_ROOT\CLSID\{...}: the class name, and the
-// module as its in-process server for both threading models.
+// Registration under HKEY_CLASSES_ROOT\CLSID\{...}: the class name, the module
+// as its in-process server with its threading model, and its type library
+// (embedded in the module as resource TYPELIB 1), which RegisterTypeLib
+// registers with its interfaces, for the type library marshaler.
 namespace {
 
 HINSTANCE g_module = nullptr;
 const wchar_t kClsidKey[] = L"CLSID\\{834FBEE5-D957-11D3-9C50-0060972F00DC}";
 const wchar_t kServerKey[] = L"CLSID\\{834FBEE5-D957-11D3-9C50-0060972F00DC}\\InprocServer32";
+const wchar_t kTypeLibKey[] = L"CLSID\\{834FBEE5-D957-11D3-9C50-0060972F00DC}\\TypeLib";
+const wchar_t kVersionKey[] = L"CLSID\\{834FBEE5-D957-11D3-9C50-0060972F00DC}\\Version";
+// The threading model registered: "Both" unless the environment asks for "Apartment".
+const wchar_t kThreadingVariable[] = L"SCANMONTURA_SIM_THREADING";
 
 LONG SetValue(HKEY key, const wchar_t* name, const wchar_t* value) {
   DWORD bytes = static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t));
@@ -111,7 +120,27 @@ LONG WriteKey(const wchar_t* path, const wchar_t* name, const wchar_t* value) {
   return rc;
 }
 
+// The threading model the environment asks for; null for a value that is no model.
+const wchar_t* ThreadingModel() {
+  wchar_t value[16];
+  const DWORD n = GetEnvironmentVariableW(kThreadingVariable, value, 16);
+  if (n == 0) return L"Both";  // not set
+  if (n >= 16) return nullptr;
+  if (lstrcmpiW(value, L"Both") == 0) return L"Both";
+  if (lstrcmpiW(value, L"Apartment") == 0) return L"Apartment";
+  return nullptr;
+}
+
+// The module's own type library.
+HRESULT LoadOwnTypeLib(const wchar_t* path, ITypeLib** lib) {
+  return LoadTypeLibEx(path, REGKIND_NONE, lib);
+}
+
 }  // namespace
+
+namespace sim {
+HINSTANCE ModuleHandle() { return g_module; }
+}  // namespace sim
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) g_module = instance;
@@ -122,13 +151,44 @@ STDAPI DllRegisterServer() {
   wchar_t path[MAX_PATH];
   DWORD n = GetModuleFileNameW(g_module, path, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return E_FAIL;
+  const wchar_t* model = ThreadingModel();
+  if (!model) return E_INVALIDARG;
+  wchar_t libid[40];
+  if (!StringFromGUID2(scanmontura::kLibrary.libid, libid, 40)) return E_FAIL;
+  wchar_t version[16];
+  swprintf(version, 16, L"%u.%u", scanmontura::kLibrary.major, scanmontura::kLibrary.minor);
+
   LONG rc = WriteKey(kClsidKey, nullptr, L"ScanMontura");
   if (rc == ERROR_SUCCESS) rc = WriteKey(kServerKey, nullptr, path);
-  if (rc == ERROR_SUCCESS) rc = WriteKey(kServerKey, L"ThreadingModel", L"Both");
-  return rc == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(rc);
+  if (rc == ERROR_SUCCESS) rc = WriteKey(kServerKey, L"ThreadingModel", model);
+  if (rc == ERROR_SUCCESS) rc = WriteKey(kTypeLibKey, nullptr, libid);
+  if (rc == ERROR_SUCCESS) rc = WriteKey(kVersionKey, nullptr, version);
+  if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
+
+  ITypeLib* lib = nullptr;
+  HRESULT hr = LoadOwnTypeLib(path, &lib);
+  if (FAILED(hr)) return hr;
+  hr = RegisterTypeLib(lib, path, nullptr);
+  lib->Release();
+  return hr;
 }
 
 STDAPI DllUnregisterServer() {
+  // The type library with the interfaces it registered, by its own attributes.
+  wchar_t path[MAX_PATH];
+  DWORD n = GetModuleFileNameW(g_module, path, MAX_PATH);
+  ITypeLib* lib = nullptr;
+  if (n > 0 && n < MAX_PATH && SUCCEEDED(LoadOwnTypeLib(path, &lib))) {
+    TLIBATTR* attr = nullptr;
+    if (SUCCEEDED(lib->GetLibAttr(&attr))) {
+      UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid,
+                        attr->syskind);
+      lib->ReleaseTLibAttr(attr);
+    }
+    lib->Release();
+  }
+  RegDeleteKeyW(HKEY_CLASSES_ROOT, kVersionKey);
+  RegDeleteKeyW(HKEY_CLASSES_ROOT, kTypeLibKey);
   RegDeleteKeyW(HKEY_CLASSES_ROOT, kServerKey);
   LONG rc = RegDeleteKeyW(HKEY_CLASSES_ROOT, kClsidKey);
   return (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND) ? S_OK : HRESULT_FROM_WIN32(rc);

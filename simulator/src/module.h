@@ -13,4 +13,9 @@ extern const IID kIidIScanMonturaEvents;
 void ModuleObjectCreated();
 void ModuleObjectDestroyed();
 
+#if defined(_WIN32)
+// The module's handle (for its window class and its type library).
+HINSTANCE ModuleHandle();
+#endif
+
 }  // namespace sim
