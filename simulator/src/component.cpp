@@ -43,7 +43,7 @@ DWORD g_runningToken = 0;
 
 // ---- Creation and lifetime ----
 
-ScanMontura::ScanMontura() : control_(this), point_(this) { ModuleObjectCreated(); }
+ScanMontura::ScanMontura() : point_(this) { ModuleObjectCreated(); }
 
 ScanMontura::~ScanMontura() {
   connections_.clear();  // lets the sinks go
@@ -102,7 +102,7 @@ void ReleaseWindowClass() {
 
 // Whether the calling thread is in a single-threaded apartment, found out
 // without changing anything.
-bool InSingleThreadedApartment() {
+bool CallerInSingleThreadedApartment() {
   const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   if (hr == RPC_E_CHANGED_MODE) return true;
   if (SUCCEEDED(hr)) CoUninitialize();
@@ -122,7 +122,7 @@ LRESULT CALLBACK ScanMontura::WindowProc(HWND window, UINT message, WPARAM wp, L
 
 HRESULT ScanMontura::SettleIn() {
   homeThread_ = ThreadNumber();
-  if (!InSingleThreadedApartment()) return S_OK;
+  if (!CallerInSingleThreadedApartment()) return S_OK;
   if (!AcquireWindowClass()) return HRESULT_FROM_WIN32(GetLastError());
   window_ = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                             ModuleHandle(), nullptr);
@@ -197,8 +197,8 @@ HRESULT ScanMontura::QueryInterface(REFIID riid, void** ppv) {
     *ppv = static_cast<IConnectionPointContainer*>(this);
   } else if (IsEqualIID(riid, IID_ISimControl)) {
     *ppv = static_cast<ISimControl*>(this);
-  } else if (IsEqualIID(riid, scanmontura::kISimControlDispatch.iid)) {
-    *ppv = static_cast<IDispatch*>(&control_);
+  } else if (IsEqualIID(riid, kIidSimSelf)) {
+    *ppv = this;  // the object itself, for SimControl of this module only
   } else {
     *ppv = nullptr;
     return E_NOINTERFACE;

@@ -79,29 +79,15 @@ class ScanMontura final : public IDispatch,
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wp, LPARAM lp);
 #endif
 
+  // Where the component lives and which threads it used last (SimControl):
+  // created in a single-threaded apartment; the thread it was created on; the
+  // thread of the latest IScanMontura call, and of the latest event (0: none).
+  bool InSingleThreadedApartment() const { return inSta_; }
+  unsigned long HomeThread() const { return homeThread_; }
+  unsigned long CallThread() const { return callThread_.load(); }
+  unsigned long FiringThread() const { return firingThread_.load(); }
+
  private:
-  // ISimControlDispatch: the test control through IDispatch, part of the
-  // component (its references are the component's, its identity too).
-  class ControlFace final : public IDispatch {
-   public:
-    explicit ControlFace(ScanMontura* owner) : owner_(owner) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-      return owner_->QueryInterface(riid, ppv);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return owner_->AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return owner_->Release(); }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT cNames, LCID lcid,
-                                            DISPID* ids) override;
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID riid, LCID lcid, WORD flags,
-                                     DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
-                                     UINT* argErr) override;
-
-   private:
-    ScanMontura* owner_;
-  };
-
   // The one connection point, part of the component: its references are the
   // component's, its identity (QueryInterface) its own.
   class EventPoint final : public IConnectionPoint {
@@ -248,7 +234,6 @@ class ScanMontura final : public IDispatch,
   // The threads of the latest IScanMontura call and of the latest event fired.
   std::atomic<unsigned long> callThread_{0};
   std::atomic<unsigned long> firingThread_{0};
-  ControlFace control_;
   // References the running object table holds on this instance: none on
   // POSIX; Windows' table keeps some even for a weak registration. When only
   // they are left, the instance revokes its registration and goes.

@@ -13,20 +13,6 @@ namespace {
 constexpr DISPID kOnChange =
     scanmontura::Find(scanmontura::kIScanMonturaEvents, "OnChange")->dispid;
 
-// The members of ISimControlDispatch, by their names in the description.
-constexpr DISPID ControlId(const char* name) {
-  return scanmontura::Find(scanmontura::kISimControlDispatch, name)->dispid;
-}
-constexpr DISPID kTypeText = ControlId("TypeText");
-constexpr DISPID kClick = ControlId("Click");
-constexpr DISPID kDblClick = ControlId("DblClick");
-constexpr DISPID kWaitIdle = ControlId("WaitIdle");
-constexpr DISPID kConnectionCount = ControlId("ConnectionCount");
-constexpr DISPID kApartment = ControlId("Apartment");
-constexpr DISPID kHomeThread = ControlId("HomeThread");
-constexpr DISPID kCallThread = ControlId("CallThread");
-constexpr DISPID kEventThread = ControlId("EventThread");
-
 HRESULT PutBool(VARIANT* v, bool b) {
   v->vt = VT_BOOL;
   v->boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
@@ -253,86 +239,6 @@ HRESULT ScanMontura::Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPPA
     VariantInit(result);
     value.release(result);
   }
-  return hr;
-} catch (...) {
-  return HresultOfCurrentException();
-}
-
-// ---- ISimControlDispatch ----
-
-HRESULT ScanMontura::ControlFace::GetTypeInfoCount(UINT* pctinfo) {
-  if (!pctinfo) return E_POINTER;
-  *pctinfo = 0;  // described by the type library only
-  return S_OK;
-}
-
-HRESULT ScanMontura::ControlFace::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) {
-  if (!ppTInfo) return E_POINTER;
-  *ppTInfo = nullptr;
-  return DISP_E_BADINDEX;
-}
-
-HRESULT ScanMontura::ControlFace::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT cNames, LCID,
-                                                DISPID* ids) {
-  if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-  return IdsOfNames(scanmontura::kISimControlDispatch, names, cNames, ids);
-}
-
-// The shapes and argument types of the description; each call is the
-// ISimControl operation of the same name.
-HRESULT ScanMontura::ControlFace::Invoke(DISPID dispid, REFIID riid, LCID, WORD flags,
-                                         DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
-                                         UINT* argErr) try {
-  using scanmontura::Kind;
-  if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-  const scanmontura::Interface& in = scanmontura::kISimControlDispatch;
-  const scanmontura::Function* f = nullptr;
-  for (std::size_t i = 0; i < in.count && !f; ++i) {
-    const scanmontura::Function& c = in.functions[i];
-    const bool shape = (c.kind == Kind::kMethod && (flags & DISPATCH_METHOD)) ||
-                       (c.kind == Kind::kGet && (flags & DISPATCH_PROPERTYGET));
-    if (c.dispid == dispid && shape && !(flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)))
-      f = &c;
-  }
-  if (!f) return DISP_E_MEMBERNOTFOUND;
-  if (!params) return E_INVALIDARG;
-  if (params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
-  if (params->cArgs != f->paramCount) return DISP_E_BADPARAMCOUNT;
-  if (f->paramCount > 0 && !params->rgvarg) return E_INVALIDARG;
-  Arg a;
-  if (f->paramCount == 1 && FAILED(ReadArg(params->rgvarg[0], f->params[0].type.vt, &a.n, &a.s))) {
-    if (argErr) *argErr = 0;
-    return DISP_E_TYPEMISMATCH;
-  }
-
-  ScanMontura& owner = *owner_;
-  VARIANT value;
-  VariantInit(&value);
-  HRESULT hr = S_OK;
-  if (dispid == kTypeText) {
-    hr = owner.TypeText(a.s.c_str());
-  } else if (dispid == kClick) {
-    hr = owner.Click();
-  } else if (dispid == kDblClick) {
-    hr = owner.DblClick();
-  } else if (dispid == kWaitIdle) {
-    hr = owner.WaitIdle(static_cast<DWORD>(a.n));
-  } else if (dispid == kConnectionCount) {
-    ULONG count = 0;
-    hr = owner.ConnectionCount(&count);
-    PutI4(&value, static_cast<LONG>(count));
-  } else if (dispid == kApartment) {
-    PutI4(&value, owner.inSta_ ? 1 : 2);
-  } else if (dispid == kHomeThread) {
-    PutI4(&value, static_cast<LONG>(owner.homeThread_));
-  } else if (dispid == kCallThread) {
-    PutI4(&value, static_cast<LONG>(owner.callThread_.load()));
-  } else if (dispid == kEventThread) {
-    PutI4(&value, static_cast<LONG>(owner.firingThread_.load()));
-  } else {
-    return DISP_E_MEMBERNOTFOUND;
-  }
-  if (SUCCEEDED(hr) && result) *result = value;
   return hr;
 } catch (...) {
   return HresultOfCurrentException();

@@ -3,6 +3,7 @@
 
 #include "com_util.h"
 #include "component.h"
+#include "control.h"
 #include "scanmontura_interface.h"
 
 #include <cwchar>
@@ -15,6 +16,8 @@ const IID kIidIScanMontura = {
     0x834FBEE1, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
 const IID kIidIScanMonturaEvents = {
     0x834FBEE3, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
+const IID kIidSimSelf = {
+    0x5C1A0E2F, 0x7E4B, 0x4C55, {0x9B, 0x0D, 0x3D, 0x6A, 0x91, 0xC2, 0xE0, 0x0F}};
 
 namespace {
 
@@ -25,6 +28,9 @@ LONG g_locks = 0;
 // live components and LockServer do.
 class ClassFactory final : public IClassFactory, public TaskMemObject {
  public:
+  using Create = HRESULT (*)(REFIID riid, void** ppv);
+  explicit ClassFactory(Create create) : create_(create) {}
+
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
@@ -47,7 +53,7 @@ class ClassFactory final : public IClassFactory, public TaskMemObject {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    return ScanMontura::Create(riid, ppv);
+    return create_(riid, ppv);
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
     if (lock)
@@ -59,6 +65,7 @@ class ClassFactory final : public IClassFactory, public TaskMemObject {
 
  private:
   ~ClassFactory() = default;
+  Create create_;
   LONG refs_ = 1;
 };
 
@@ -72,8 +79,14 @@ void ModuleObjectDestroyed() { InterlockedDecrement(&g_objects); }
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
-  if (!IsEqualCLSID(rclsid, sim::kClsidScanMontura)) return CLASS_E_CLASSNOTAVAILABLE;
-  sim::ClassFactory* factory = new (std::nothrow) sim::ClassFactory();
+  sim::ClassFactory::Create create = nullptr;
+  if (IsEqualCLSID(rclsid, sim::kClsidScanMontura))
+    create = &sim::ScanMontura::Create;
+  else if (IsEqualCLSID(rclsid, scanmontura::kSimControl.clsid))
+    create = &sim::CreateSimControl;
+  else
+    return CLASS_E_CLASSNOTAVAILABLE;
+  sim::ClassFactory* factory = new (std::nothrow) sim::ClassFactory(create);
   if (!factory) return E_OUTOFMEMORY;
   HRESULT hr = factory->QueryInterface(riid, ppv);
   factory->Release();
@@ -92,7 +105,8 @@ STDAPI DllCanUnloadNow() {
 #if defined(_WIN32)
 
 // Registration under HKEY_CLASSES_ROOT\CLSID\{...}: the class name, the module
-// as its in-process server with its threading model, and its type library
+// as its in-process server with its threading model (ScanMontura's, and
+// SimControl's, which must live in the same apartments), and its type library
 // (embedded in the module as resource TYPELIB 1), which RegisterTypeLib
 // registers with its interfaces, for the type library marshaler.
 namespace {
@@ -102,6 +116,10 @@ const wchar_t kClsidKey[] = L"CLSID\\{834FBEE5-D957-11D3-9C50-0060972F00DC}";
 const wchar_t kServerKey[] = L"CLSID\\{834FBEE5-D957-11D3-9C50-0060972F00DC}\\InprocServer32";
 const wchar_t kTypeLibKey[] = L"CLSID\\{834FBEE5-D957-11D3-9C50-0060972F00DC}\\TypeLib";
 const wchar_t kVersionKey[] = L"CLSID\\{834FBEE5-D957-11D3-9C50-0060972F00DC}\\Version";
+// SimControl, in the component's apartment: the same threading model.
+const wchar_t kControlKey[] = L"CLSID\\{5C1A0E23-7E4B-4C55-9B0D-3D6A91C2E003}";
+const wchar_t kControlServerKey[] =
+    L"CLSID\\{5C1A0E23-7E4B-4C55-9B0D-3D6A91C2E003}\\InprocServer32";
 // The threading model registered: "Both" unless the environment asks for "Apartment".
 const wchar_t kThreadingVariable[] = L"SCANMONTURA_SIM_THREADING";
 
@@ -163,6 +181,9 @@ STDAPI DllRegisterServer() {
   if (rc == ERROR_SUCCESS) rc = WriteKey(kServerKey, L"ThreadingModel", model);
   if (rc == ERROR_SUCCESS) rc = WriteKey(kTypeLibKey, nullptr, libid);
   if (rc == ERROR_SUCCESS) rc = WriteKey(kVersionKey, nullptr, version);
+  if (rc == ERROR_SUCCESS) rc = WriteKey(kControlKey, nullptr, L"SimControl");
+  if (rc == ERROR_SUCCESS) rc = WriteKey(kControlServerKey, nullptr, path);
+  if (rc == ERROR_SUCCESS) rc = WriteKey(kControlServerKey, L"ThreadingModel", model);
   if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
 
   ITypeLib* lib = nullptr;
@@ -187,6 +208,8 @@ STDAPI DllUnregisterServer() {
     }
     lib->Release();
   }
+  RegDeleteKeyW(HKEY_CLASSES_ROOT, kControlServerKey);
+  RegDeleteKeyW(HKEY_CLASSES_ROOT, kControlKey);
   RegDeleteKeyW(HKEY_CLASSES_ROOT, kVersionKey);
   RegDeleteKeyW(HKEY_CLASSES_ROOT, kTypeLibKey);
   RegDeleteKeyW(HKEY_CLASSES_ROOT, kServerKey);

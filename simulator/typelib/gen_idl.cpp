@@ -8,8 +8,8 @@
 // Every interface of the description becomes a dispinterface with its DISPIDs,
 // invocation kinds, types, parameter names and help strings; a type named
 // other than its VARTYPE's own IDL name (OLE_COLOR, the enumerations) becomes
-// a public alias of that VARTYPE's type, the type it travels as; the coclass
-// names the default interface and the default event source. Built and run on
+// a public alias of that VARTYPE's type, the type it travels as; each coclass
+// names its default interface and default event source. Built and run on
 // the build machine, whatever the target.
 #include <cstdio>
 #include <fstream>
@@ -47,6 +47,7 @@ std::string idl_of(VARTYPE vt) {
     case VT_INT: return "int";
     case VT_R4: return "float";
     case VT_BSTR: return "BSTR";
+    case VT_DISPATCH: return "IDispatch*";
     default: break;
   }
   std::cerr << "gen_idl: no IDL type for VARTYPE " << vt << "\n";
@@ -119,12 +120,15 @@ int main(int argc, char** argv) {
   out << "\n";
   for (const Interface* in : s::kLibrary.interfaces) dispinterface(out, *in);
 
-  out << "    [uuid(" << guid_text(s::kLibrary.clsid) << "), helpstring("
-      << quoted(s::kLibrary.classDoc) << ")]\n"
-      << "    coclass " << s::kLibrary.className << "\n    {\n"
-      << "        [default] dispinterface " << s::kLibrary.defaultInterface->name << ";\n"
-      << "        [default, source] dispinterface " << s::kLibrary.defaultSource->name << ";\n"
-      << "    };\n};\n";
+  for (const s::Coclass* c : s::kLibrary.coclasses) {
+    out << "    [uuid(" << guid_text(c->clsid) << "), helpstring(" << quoted(c->doc) << ")]\n"
+        << "    coclass " << c->name << "\n    {\n"
+        << "        [default] dispinterface " << c->defaultInterface->name << ";\n";
+    if (c->defaultSource)
+      out << "        [default, source] dispinterface " << c->defaultSource->name << ";\n";
+    out << "    };\n\n";
+  }
+  out << "};\n";
 
   std::ofstream file(argv[1], std::ios::binary);
   file << out.str();

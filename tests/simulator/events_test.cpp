@@ -340,27 +340,23 @@ TEST(Shutdown, ReleaseWithEventsQueuedAndAScanRunning) {
 
 namespace {
 
-// ISimControlDispatch: the test control through IDispatch, for callers in
-// another apartment (scanmontura_interface.h).
-TEST(ControlDispatch, DrivesTheTestControlAndTellsItsThreads) {
+// SimControl: the test control through IDispatch, an object of its own for
+// callers in another apartment (scanmontura_interface.h).
+TEST(SimControl, DrivesTheAttachedComponentAndTellsItsThreads) {
   const scanmontura::Interface& in = scanmontura::kISimControlDispatch;
   auto id = [&](const char* name) { return scanmontura::Find(in, name)->dispid; };
   CountingSink sink;
   Component c;
   Advised advised(c.disp(), &sink);
-  IDispatch* face = nullptr;
-  ASSERT_EQ(c.disp()->QueryInterface(in.iid, reinterpret_cast<void**>(&face)), S_OK);
-  IUnknown* a = nullptr;
-  IUnknown* b = nullptr;
-  face->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&a));
-  c.disp()->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&b));
-  EXPECT_EQ(a, b) << "one identity";
-  a->Release();
-  b->Release();
+  IDispatch* control = nullptr;
+  ASSERT_EQ(CoCreateInstance(scanmontura::kSimControl.clsid, nullptr, CLSCTX_INPROC_SERVER,
+                             IID_IDispatch, reinterpret_cast<void**>(&control)),
+            S_OK);
 
   auto invoke = [&](DISPID dispid, WORD flags, VARIANT* args, UINT n, VARIANT* result) {
     DISPPARAMS p{args, nullptr, n, 0};
-    return face->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &p, result, nullptr, nullptr);
+    return control->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &p, result, nullptr,
+                           nullptr);
   };
   auto get = [&](const char* name) {
     Variant r;
@@ -368,18 +364,31 @@ TEST(ControlDispatch, DrivesTheTestControlAndTellsItsThreads) {
     EXPECT_EQ(r.v.vt, VT_I4) << name;
     return r.v.lVal;
   };
+  auto attach = [&](IDispatch* d) {
+    VARIANT arg;
+    VariantInit(&arg);
+    arg.vt = VT_DISPATCH;
+    arg.pdispVal = d;
+    Variant none;
+    return invoke(id("Attach"), DISPATCH_METHOD, &arg, 1, &none);
+  };
+
+  Variant none;
+  EXPECT_EQ(invoke(id("Click"), DISPATCH_METHOD, nullptr, 0, &none), E_UNEXPECTED)
+      << "nothing attached yet";
+  EXPECT_EQ(attach(&sink), E_INVALIDARG) << "no component";
+  ASSERT_EQ(attach(c.disp()), S_OK);
 
   OLECHAR name[] = {'t', 'y', 'p', 'e', 't', 'e', 'x', 't', 0};
   LPOLESTR names[] = {name};
   DISPID found = 0;
-  EXPECT_EQ(face->GetIDsOfNames(IID_NULL, names, 1, 0, &found), S_OK);
+  EXPECT_EQ(control->GetIDsOfNames(IID_NULL, names, 1, 0, &found), S_OK);
   EXPECT_EQ(found, id("TypeText"));
 
   sink.OnEach([](DISPID dispid, DISPPARAMS* p) {
     if (dispid == kOnKeyPress && *p->rgvarg[0].piVal == 'b') *p->rgvarg[0].piVal = 'B';
   });
   BstrArg text("ab");
-  Variant none;
   EXPECT_EQ(invoke(id("TypeText"), DISPATCH_METHOD, &text.v, 1, &none), S_OK);
   EXPECT_EQ(c.Text(), "aB");
   EXPECT_EQ(invoke(id("Click"), DISPATCH_METHOD, nullptr, 0, &none), S_OK);
@@ -412,7 +421,7 @@ TEST(ControlDispatch, DrivesTheTestControlAndTellsItsThreads) {
     EXPECT_EQ(invoke(id(r.member), r.flags, two, r.args, &result), r.hr) << r.member;
   }
   EXPECT_EQ(invoke(99, DISPATCH_METHOD, nullptr, 0, &none), DISP_E_MEMBERNOTFOUND);
-  face->Release();
+  control->Release();  // and with it the component it held
 }
 
 }  // namespace

@@ -308,8 +308,9 @@ const GUID kStdole = {0x00020430, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const GUID kIDispatch = {0x00020400, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 // The IDL names of the Automation types the description uses as they are.
-const std::set<std::string> kBaseTypes = {"void", "VARIANT_BOOL", "unsigned char", "short", "long",
-                                          "int",  "float",        "BSTR",          "short*"};
+const std::set<std::string> kBaseTypes = {"void",   "VARIANT_BOOL", "unsigned char", "short",
+                                          "long",   "int",          "float",         "BSTR",
+                                          "short*", "IDispatch*"};
 
 // What differs between a type of the file and one of the description ("" for nothing).
 std::string differs(const TypeRef& got, const scanmontura::Type& want, const TypeLibFile& lib) {
@@ -385,20 +386,25 @@ TEST(TypeLibrary, EveryInterfaceIsADispinterfaceWithTheDescribedFunctions) {
   }
 }
 
-TEST(TypeLibrary, HoldsTheCoclassAndNothingButTheInterfacesAndTheirNamedTypes) {
+TEST(TypeLibrary, HoldsTheCoclassesAndNothingButTheInterfacesAndTheirNamedTypes) {
   const TypeLibFile lib = load();
   const scanmontura::Library& want = scanmontura::kLibrary;
-  const TypeInfo* coclass = lib.find(want.clsid);
-  ASSERT_NE(coclass, nullptr);
-  EXPECT_EQ(coclass->kind, kCoclass);
-  EXPECT_EQ(coclass->name, want.className);
-  EXPECT_EQ(coclass->doc, want.classDoc);
-  ASSERT_EQ(coclass->impls.size(), 2u);
-  const auto impl_guid = [&](const ImplType& i) { return lib.types().at(i.typeIndex).guid; };
-  EXPECT_TRUE(IsEqualGUID(impl_guid(coclass->impls[0]), want.defaultInterface->iid));
-  EXPECT_EQ(coclass->impls[0].flags, kImplTypeDefault);
-  EXPECT_TRUE(IsEqualGUID(impl_guid(coclass->impls[1]), want.defaultSource->iid));
-  EXPECT_EQ(coclass->impls[1].flags, kImplTypeDefault | kImplTypeSource);
+  for (const scanmontura::Coclass* c : want.coclasses) {
+    SCOPED_TRACE(c->name);
+    const TypeInfo* coclass = lib.find(c->clsid);
+    ASSERT_NE(coclass, nullptr);
+    EXPECT_EQ(coclass->kind, kCoclass);
+    EXPECT_EQ(coclass->name, c->name);
+    EXPECT_EQ(coclass->doc, c->doc);
+    ASSERT_EQ(coclass->impls.size(), c->defaultSource ? 2u : 1u);
+    const auto impl_guid = [&](const ImplType& i) { return lib.types().at(i.typeIndex).guid; };
+    EXPECT_TRUE(IsEqualGUID(impl_guid(coclass->impls[0]), c->defaultInterface->iid));
+    EXPECT_EQ(coclass->impls[0].flags, kImplTypeDefault);
+    if (c->defaultSource) {
+      EXPECT_TRUE(IsEqualGUID(impl_guid(coclass->impls[1]), c->defaultSource->iid));
+      EXPECT_EQ(coclass->impls[1].flags, kImplTypeDefault | kImplTypeSource);
+    }
+  }
 
   // Everything else: the interfaces, and one alias per named type they use
   // (IUnknown and IDispatch are not copied in).
@@ -414,7 +420,8 @@ TEST(TypeLibrary, HoldsTheCoclassAndNothingButTheInterfacesAndTheirNamedTypes) {
   for (const TypeInfo& t : lib.types())
     if (t.kind == kAlias) aliases.insert(t.name);
   EXPECT_EQ(aliases, named);
-  EXPECT_EQ(lib.types().size(), std::size(want.interfaces) + 1 + named.size());
+  EXPECT_EQ(lib.types().size(),
+            std::size(want.interfaces) + std::size(want.coclasses) + named.size());
 }
 
 }  // namespace

@@ -8,9 +8,11 @@
 // that something else put in a single-threaded apartment first, as a GUI
 // thread is.
 //
-// The component is driven through ISimControlDispatch (its test control as a
-// dispatch interface: ISimControl has no proxy), which also tells which
-// thread it lives on, last ran a call on and last fired an event on.
+// The component is driven through SimControl (its test control as an object
+// of its own with a dispatch interface, ISimControlDispatch: ISimControl has
+// no proxy), which COM creates in the component's apartment and which also
+// tells which thread the component lives on, last ran a call on and last
+// fired an event on.
 #include <windows.h>
 #include <oaidl.h>
 
@@ -62,13 +64,25 @@ bool eventually(Done done) {
   return done();
 }
 
-// ISimControlDispatch of a component, reached from the calling thread's apartment.
+// A SimControl attached to a component, reached from the calling thread's
+// apartment (the component is passed to Attach as the caller holds it, and
+// arrives in its own apartment as itself).
 class Control {
  public:
   explicit Control(IUnknown* component) {
-    if (component)
-      component->QueryInterface(scanmontura::kISimControlDispatch.iid,
-                                reinterpret_cast<void**>(&face_));
+    IDispatch* dispatch = nullptr;
+    if (!component ||
+        FAILED(component->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch))))
+      return;
+    if (SUCCEEDED(CoCreateInstance(scanmontura::kSimControl.clsid, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IDispatch, reinterpret_cast<void**>(&face_)))) {
+      VARIANT arg;
+      VariantInit(&arg);
+      arg.vt = VT_DISPATCH;
+      arg.pdispVal = dispatch;
+      attached_ = call("Attach", &arg);
+    }
+    dispatch->Release();
   }
   ~Control() {
     if (face_) face_->Release();
@@ -76,7 +90,8 @@ class Control {
   Control(const Control&) = delete;
   Control& operator=(const Control&) = delete;
 
-  bool ok() const { return face_ != nullptr; }
+  bool ok() const { return face_ != nullptr && attached_ == S_OK; }
+  HRESULT attached() const { return attached_; }
 
   HRESULT call(const char* name, VARIANT* arg = nullptr) {
     return invoke(name, DISPATCH_METHOD, arg, nullptr);
@@ -121,6 +136,7 @@ class Control {
   }
 
   IDispatch* face_ = nullptr;
+  HRESULT attached_ = E_FAIL;
 };
 
 // The reference a wrapper's com-id field holds, given back through the
@@ -166,9 +182,13 @@ Pair create_pair() {
 // ---- 1. the registration ----
 
 void registration() {
-  check(registered_threading_model() == L"Apartment",
-        "DllRegisterServer with SCANMONTURA_SIM_THREADING=Apartment: ThreadingModel Apartment",
-        narrow(registered_threading_model()));
+  const std::wstring control_model =
+      registry_text(L"CLSID\\" + guid_text(scanmontura::kSimControl.clsid) + L"\\InprocServer32",
+                    L"ThreadingModel");
+  check(registered_threading_model() == L"Apartment" && control_model == L"Apartment",
+        "DllRegisterServer with SCANMONTURA_SIM_THREADING=Apartment: ThreadingModel Apartment "
+        "(ScanMontura, and SimControl with it)",
+        narrow(registered_threading_model()) + " " + narrow(control_model));
 
   // What the type library marshaler looks up for each interface: its
   // proxy/stub class (oleaut32's) and its type library.
@@ -234,7 +254,9 @@ bool create_and_bind(Wrappers& w, Control*& control) {
             control->get("Apartment") == 1 && home > 0 && static_cast<DWORD>(home) != me,
         "__JComCreateObject from a thread in the MTA: COM hosts the component in a "
         "single-threaded apartment on a thread of its own",
-        w.main.exception + " home thread " + std::to_string(home));
+        w.main.exception + " SimControl attached " +
+            hex(static_cast<unsigned long>(control->attached())) + ", home thread " +
+            std::to_string(home));
   if (!control->ok()) return false;
 
   // The bound IScanMontura is a proxy: a call runs on the component's thread.
