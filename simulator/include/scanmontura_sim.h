@@ -4,8 +4,7 @@
 // CLSID {834FBEE5-D957-11D3-9C50-0060972F00DC}. Its object answers
 // QueryInterface for IUnknown, IDispatch, IScanMontura
 // {834FBEE1-D957-11D3-9C50-0060972F00DC}, IConnectionPointContainer and
-// ISimControl below, and ISimControlDispatch (the same control through
-// IDispatch); its one connection point serves IScanMonturaEvents
+// ISimControl below; its one connection point serves IScanMonturaEvents
 // {834FBEE3-D957-11D3-9C50-0060972F00DC}, whose events (DISPIDs and
 // arguments) are also those of scanmontura_interface.h. The first instance created while
 // no other is registered registers itself as the running instance
@@ -16,7 +15,15 @@
 // x86-64 hosts). DllCanUnloadNow counts live instances and LockServer locks,
 // not class factories.
 //
-// Registration (Windows): DllRegisterServer registers the class with the
+// The module also serves class SimControl {5C1A0E23-7E4B-4C55-9B0D-3D6A91C2E003},
+// ISimControl's operations through IDispatch (ISimControlDispatch of
+// scanmontura_interface.h) for callers in another apartment, to whom COM
+// hands no ISimControl: created by them, it lives in the apartment where
+// their components live (it has the same threading model), and Attach(the
+// component, as they hold it) ties it to one; it answers E_INVALIDARG for
+// anything but a component of its apartment, and E_UNEXPECTED before Attach.
+//
+// Registration (Windows): DllRegisterServer registers the classes with the
 // threading model "Both", or "Apartment" when the environment variable
 // SCANMONTURA_SIM_THREADING says so (any other value: E_INVALIDARG), and the
 // type library embedded in the module (resource TYPELIB 1, library
