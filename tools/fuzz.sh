@@ -69,7 +69,7 @@ if [ "$target" = dcs ]; then
         --seconds "$seconds")
   ((check)) && args+=(--seeds "$corpus")
   [ -n "$runs" ] && args+=(--runs "$runs")
-  exec "$java" -Xmx512m -cp "$build/jtrazelo.jar:$build/fuzz/dcsfuzz.jar" jtzfuzz.DcsFuzz "${args[@]}"
+  exec "$java" -Xmx512m -cp "$build/jtrazelo.jar:$build/fuzz/jtzfuzz.jar" jtzfuzz.DcsFuzz "${args[@]}"
 fi
 
 options=(-max_total_time="$seconds" -artifact_prefix="$artifacts" -print_final_stats=1)
@@ -86,6 +86,7 @@ case "$target" in
     options+=(-timeout=10)
     ;;
 esac
+export JTZ_FUZZ_ARTIFACTS="$artifacts"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}
 
 binary="$build/fuzz/$target"
