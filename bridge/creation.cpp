@@ -2,6 +2,8 @@
 #include <jni.h>
 #include <oaidl.h>
 
+#include <algorithm>
+
 #include "guids.h"
 #include "jni_util.h"
 #include "runtime.h"
@@ -26,6 +28,17 @@ bool store_binding(JNIEnv* env, jobject wrapper, void* p) {
   return true;
 }
 
+constexpr char kAlreadyBound[] = "JComObject is already bound";
+
+// True, with IllegalStateException raised, when the wrapper is bound already:
+// binding it again would lose its pointer, and with it the reference it holds
+// and whatever was connected through it.
+bool refuse_rebind(JNIEnv* env, jobject wrapper) {
+  if (env->GetIntField(wrapper, ezjcomGetComId()) == 0) return false;
+  throw_new(env, kIllegalState, kAlreadyBound);
+  return true;
+}
+
 // Binds `wrapper` to interface `iid` of the object behind `source`, falling
 // back to IDispatch when allowed. `raise` selects whether an unavailable
 // interface (without the fallback) raises the runtime's exception.
@@ -36,6 +49,7 @@ jboolean load_interface(JNIEnv* env, jobject wrapper, jobject source, jboolean a
     throw_new(env, kNullPointer, "Argument 1 is null");
     return JNI_FALSE;
   }
+  if (refuse_rebind(env, wrapper)) return JNI_FALSE;
   const jint s = env->GetIntField(source, ezjcomGetComId());
   void* q = nullptr;
   HRESULT hr = ezjcomQueryInterface(env, s, iid, &q);
@@ -49,6 +63,36 @@ jboolean load_interface(JNIEnv* env, jobject wrapper, jobject source, jboolean a
     return JNI_FALSE;
   }
   return store_binding(env, wrapper, q) ? JNI_TRUE : JNI_FALSE;
+}
+
+// True when a character of s is NUL (false with OutOfMemoryError pending
+// when its characters cannot be had).
+bool contains_nul(JNIEnv* env, jstring s) {
+  const jsize n = env->GetStringLength(s);
+  ScopedStringChars chars(env, s);
+  if (!chars.get()) return false;  // OutOfMemoryError pending
+  return std::find(chars.get(), chars.get() + n, jchar{0}) != chars.get() + n;
+}
+
+enum class Primitive { kNo, kYes, kUnknown };
+
+// Whether cls stands for a primitive type (Class.isPrimitive). For one, an
+// InstantiationException with the type's name is raised.
+Primitive primitive_type(JNIEnv* env, jclass cls) {
+  LocalRef<jclass> classClass(env, env->GetObjectClass(cls));
+  jmethodID isPrimitive = env->GetMethodID(classClass.get(), "isPrimitive", "()Z");
+  if (!isPrimitive) return Primitive::kUnknown;
+  const jboolean yes = env->CallBooleanMethod(cls, isPrimitive);
+  if (env->ExceptionCheck()) return Primitive::kUnknown;
+  if (!yes) return Primitive::kNo;
+  jmethodID getName = env->GetMethodID(classClass.get(), "getName", "()Ljava/lang/String;");
+  if (!getName) return Primitive::kUnknown;
+  LocalRef<jstring> name(env, static_cast<jstring>(env->CallObjectMethod(cls, getName)));
+  if (env->ExceptionCheck() || !name) return Primitive::kUnknown;
+  ScopedUtfChars chars(env, name.get());
+  if (!chars) return Primitive::kUnknown;
+  throw_new(env, kInstantiation, chars.get());
+  return Primitive::kYes;
 }
 
 }  // namespace
@@ -66,6 +110,13 @@ JNIEXPORT jobject JNICALL Java_puente_ScanMontura__1_1JComNewObj__Ljava_lang_Cla
     throw_new(env, kNullPointer, "Argument 1 is null");
     return nullptr;
   }
+  // A primitive type's Class (int.class, void.class) is no class to JNI:
+  // refused as AllocObject refuses the other uninstantiable ones.
+  switch (primitive_type(env, cls)) {
+    case Primitive::kNo: break;
+    case Primitive::kYes: return nullptr;
+    case Primitive::kUnknown: return nullptr;  // the lookup's exception is pending
+  }
   jmethodID init = env->GetMethodID(cls, "<init>", "()V");
   LocalRef<jthrowable> failed(env, env->ExceptionOccurred());
   if (failed) {
@@ -81,6 +132,7 @@ JNIEXPORT jboolean JNICALL Java_puente_ScanMontura__1_1JComCreateObject__ZZ(JNIE
                                                                             jboolean activeInstance,
                                                                             jboolean miscCreate) {
   ezjcomInitThread(env);
+  if (refuse_rebind(env, wrapper)) return JNI_FALSE;
   void* p = nullptr;
   HRESULT hr;
   if (activeInstance)
@@ -106,6 +158,14 @@ Java_puente_ScanMontura__1_1JComCreateObjectRemote__Ljava_lang_String_2Ljava_lan
   ezjcomInitThread(env);
   if (!machine) {
     throw_new(env, kNullPointer, "RemoteMachine name is null");
+    return JNI_FALSE;
+  }
+  // The runtime takes the name up to its first NUL: a name with one inside
+  // would silently name another machine (or this one).
+  const bool nul = contains_nul(env, machine);
+  if (env->ExceptionCheck()) return JNI_FALSE;
+  if (nul) {
+    throw_new(env, kIllegalArgument, "RemoteMachine name contains a NUL character");
     return JNI_FALSE;
   }
   ScopedStringChars m(env, machine), t2(env, text2), t3(env, text3), t4(env, text4);

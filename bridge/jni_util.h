@@ -18,6 +18,8 @@ namespace jtz {
 
 inline constexpr char kNullPointer[] = "java/lang/NullPointerException";
 inline constexpr char kIllegalState[] = "java/lang/IllegalStateException";
+inline constexpr char kIllegalArgument[] = "java/lang/IllegalArgumentException";
+inline constexpr char kInstantiation[] = "java/lang/InstantiationException";
 
 // Raises a new exception of the named class, found through the runtime.
 inline void throw_new(JNIEnv* env, const char* slashClass, const char* message) {

@@ -37,9 +37,14 @@ constexpr char kExceptionSignature[] = "(Ljava/lang/String;Ljava/lang/Throwable;
 constexpr char kNoMethod[] = "Unable to locate method";
 
 // The key of OnKeyPress, delivered to Java as a one-element byte array. The
-// component may send it by value or by reference as VT_UI1, VT_I1, VT_I2 or
-// VT_I4; by reference, the byte the listener leaves is written back, so a
-// listener can change the key or swallow it (0).
+// component may send it by value or by reference as VT_UI1 or VT_I1 (the
+// byte itself), or as a wider integer (VT_I2, VT_UI2, VT_I4, VT_UI4, VT_INT,
+// VT_UINT) holding a character code. A key is delivered only when it fits one
+// byte without loss: any byte, or a character code from 0 to 255 (the Java
+// byte then reads back as code & 0xFF). Any other key is delivered as a null
+// array. By reference, a change the listener makes to a delivered key is
+// written back in the key's own type, so a listener can change the key or
+// swallow it (0); a key it could not see is never written.
 class KeyArgument {
  public:
   KeyArgument(JNIEnv* env, const DISPPARAMS* params) : env_(env), array_(env, nullptr) {
@@ -59,27 +64,40 @@ class KeyArgument {
     jbyte now = key_;
     env_->GetByteArrayRegion(array_.get(), 0, 1, &now);
     if (now == key_) return;  // unchanged: the component's value stays as it was
-    const auto key = static_cast<uint8_t>(now);
+    const auto code = static_cast<uint8_t>(now);
     switch (target_->vt & VT_TYPEMASK) {
-      case VT_UI1: *target_->pbVal = key; break;
-      case VT_I1: *target_->pcVal = static_cast<CHAR>(key); break;
-      case VT_I2: *target_->piVal = key; break;
-      case VT_I4: *target_->plVal = key; break;
+      case VT_UI1: *target_->pbVal = code; break;
+      case VT_I1: *target_->pcVal = static_cast<CHAR>(now); break;
+      case VT_I2: *target_->piVal = code; break;
+      case VT_UI2: *static_cast<USHORT*>(target_->byref) = code; break;
+      case VT_I4: *target_->plVal = code; break;
+      case VT_UI4: *static_cast<ULONG*>(target_->byref) = code; break;
+      case VT_INT: *target_->pintVal = code; break;
+      case VT_UINT: *static_cast<UINT*>(target_->byref) = code; break;
       default: break;
     }
   }
 
  private:
+  // The key as the byte it fits in; false when it fits none or is no key.
   static bool read(const VARIANT& v, jbyte& key) {
     const bool byref = (v.vt & VT_BYREF) != 0;
     if (byref && !v.byref) return false;
+    long long code = 0;
     switch (v.vt & ~VT_BYREF) {
       case VT_UI1: key = static_cast<jbyte>(byref ? *v.pbVal : v.bVal); return true;
       case VT_I1: key = static_cast<jbyte>(byref ? *v.pcVal : v.cVal); return true;
-      case VT_I2: key = static_cast<jbyte>(byref ? *v.piVal : v.iVal); return true;
-      case VT_I4: key = static_cast<jbyte>(byref ? *v.plVal : v.lVal); return true;
+      case VT_I2: code = byref ? *v.piVal : v.iVal; break;
+      case VT_UI2: code = byref ? *static_cast<const USHORT*>(v.byref) : v.uiVal; break;
+      case VT_I4: code = byref ? *v.plVal : v.lVal; break;
+      case VT_UI4: code = byref ? *static_cast<const ULONG*>(v.byref) : v.ulVal; break;
+      case VT_INT: code = byref ? *v.pintVal : v.intVal; break;
+      case VT_UINT: code = byref ? *static_cast<const UINT*>(v.byref) : v.uintVal; break;
       default: return false;
     }
+    if (code < 0 || code > 0xFF) return false;
+    key = static_cast<jbyte>(static_cast<uint8_t>(code));
+    return true;
   }
 
   static jbyteArray make_array(JNIEnv* env, jbyte key) {

@@ -5,34 +5,75 @@
 #include "guids.h"
 #include "runtime.h"
 
+#include <mutex>
+#include <new>
+
 namespace jtz {
 
-ScanMonturaEventSink::ScanMonturaEventSink(jobject listener)
-    : javaObject_(ezjcomGetJniEnv()->NewGlobalRef(listener)),
-      serverSide_(0),
-      serverSideValue_(nullptr),
-      refCount_(1) {}
+namespace {
 
-ScanMonturaEventSink::ScanMonturaEventSink(jobject serverSideValue, jobject javaObject)
-    : javaObject_(ezjcomGetJniEnv()->NewGlobalRef(javaObject)),
-      serverSide_(1),
-      serverSideValue_(serverSideValue),
-      refCount_(1) {}
+// Dead sinks, for reuse.
+struct Pool {
+  std::mutex lock;
+  ScanMonturaEventSink* dead = nullptr;
+};
 
-void* ScanMonturaEventSink::operator new(size_t size, const std::nothrow_t&) noexcept {
-  return CoTaskMemAlloc(size);
+Pool& pool() {
+  static Pool* p = new Pool;  // never destroyed: sinks may be released during exit
+  return *p;
 }
-void ScanMonturaEventSink::operator delete(void* p) noexcept { CoTaskMemFree(p); }
-void ScanMonturaEventSink::operator delete(void* p, const std::nothrow_t&) noexcept {
-  CoTaskMemFree(p);
+
+}  // namespace
+
+ScanMonturaEventSink* ScanMonturaEventSink::Allocate() {
+  {
+    Pool& p = pool();
+    std::lock_guard<std::mutex> guard(p.lock);
+    if (ScanMonturaEventSink* reused = p.dead) {
+      p.dead = reused->nextDead_;
+      reused->nextDead_ = nullptr;
+      return reused;
+    }
+  }
+  // COM objects come from CoTaskMemAlloc, which on 64-bit hosts keeps their
+  // addresses within the 32-bit event-id field.
+  void* memory = CoTaskMemAlloc(sizeof(ScanMonturaEventSink));
+  return memory ? new (memory) ScanMonturaEventSink() : nullptr;
+}
+
+void ScanMonturaEventSink::Start(jobject javaObject, unsigned char serverSide,
+                                 jobject serverSideValue) {
+  javaObject_ = javaObject;
+  serverSide_ = serverSide;
+  serverSideValue_ = serverSideValue;
+  refCount_.store(1, std::memory_order_release);
+}
+
+ScanMonturaEventSink* ScanMonturaEventSink::Create(jobject listener) {
+  ScanMonturaEventSink* sink = Allocate();
+  if (sink) sink->Start(ezjcomGetJniEnv()->NewGlobalRef(listener), 0, nullptr);
+  return sink;
+}
+
+ScanMonturaEventSink* ScanMonturaEventSink::CreateServerSide(JNIEnv* env, jstring interfaceName,
+                                                             jobject javaObject) {
+  ScanMonturaEventSink* sink = Allocate();
+  if (sink) {
+    jobject name = env->NewGlobalRef(interfaceName);
+    sink->Start(ezjcomGetJniEnv()->NewGlobalRef(javaObject), 1, name);
+  }
+  return sink;
 }
 
 HRESULT STDMETHODCALLTYPE ScanMonturaEventSink::QueryInterface(REFIID riid, void** out) {
   if (!out) return E_POINTER;
   if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IDispatch) ||
       IsEqualGUID(riid, kIidIScanMonturaEvents)) {
+    if (AddRef() == 0) {  // a dead sink hands out no interface
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
     *out = static_cast<IDispatch*>(this);
-    AddRef();
     return S_OK;
   }
   if (IsEqualGUID(riid, kIidEventIidQuery)) {
@@ -44,20 +85,37 @@ HRESULT STDMETHODCALLTYPE ScanMonturaEventSink::QueryInterface(REFIID riid, void
   return E_NOINTERFACE;
 }
 
+// The count changes only while the sink lives: a dead sink (count 0) is
+// neither brought back by AddRef nor released again by Release; both answer 0.
 ULONG STDMETHODCALLTYPE ScanMonturaEventSink::AddRef() {
-  return static_cast<ULONG>(InterlockedIncrement(&refCount_));
+  LONG n = refCount_.load(std::memory_order_relaxed);
+  do {
+    if (n <= 0) return 0;
+  } while (!refCount_.compare_exchange_weak(n, n + 1, std::memory_order_acq_rel,
+                                            std::memory_order_relaxed));
+  return static_cast<ULONG>(n + 1);
 }
 
 // The count that remains is the decrement's own result: once it is made,
-// another thread's Release may already have freed the object.
+// another thread's Release may already have ended the sink.
 ULONG STDMETHODCALLTYPE ScanMonturaEventSink::Release() {
-  const LONG remaining = InterlockedDecrement(&refCount_);
-  if (remaining > 0) return static_cast<ULONG>(remaining);
+  LONG n = refCount_.load(std::memory_order_relaxed);
+  do {
+    if (n <= 0) return 0;
+  } while (!refCount_.compare_exchange_weak(n, n - 1, std::memory_order_acq_rel,
+                                            std::memory_order_relaxed));
+  if (n - 1 > 0) return static_cast<ULONG>(n - 1);
   JNIEnv* env = ezjcomGetJniEnv();
   env->DeleteGlobalRef(javaObject_);
   // The interface-name reference was made for this sink alone.
   if (serverSideValue_) env->DeleteGlobalRef(serverSideValue_);
-  delete this;
+  javaObject_ = nullptr;
+  serverSideValue_ = nullptr;
+  serverSide_ = 0;
+  Pool& p = pool();
+  std::lock_guard<std::mutex> guard(p.lock);
+  nextDead_ = p.dead;
+  p.dead = this;
   return 0;
 }
 

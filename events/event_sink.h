@@ -4,32 +4,38 @@
 // One interface table (IDispatch), so one address serves as IUnknown,
 // IDispatch and IScanMonturaEvents. Created with one reference, which goes
 // with its address into an event-id field; the last Release deletes the
-// global references and frees it, on whatever thread it runs.
+// global references, on whatever thread it runs.
+//
+// Sinks are never freed: one whose last reference went stays, dead, until
+// the next sink reuses it. An address that once held a sink thus always holds
+// one, and a reference given up twice (through a stale copy of an event-id
+// field, say) reaches a dead sink, whose AddRef, Release and QueryInterface
+// do nothing, rather than freed memory.
+//
+//   ScanMonturaEventSink* sink = ScanMonturaEventSink::Create(listener);
+//   if (!sink) ...;  // none could be allocated
 #pragma once
 
 #include <jni.h>
 #include <oaidl.h>
 
-#include <new>
+#include <atomic>
 
 namespace jtz {
 
 class ScanMonturaEventSink final : public IDispatch {
  public:
-  // Direct delivery: events call the listener's own methods.
-  explicit ScanMonturaEventSink(jobject listener);
-  // Server-side delivery: events go to the runtime with `javaObject` and the
-  // server-side value (a global reference this sink then owns).
-  ScanMonturaEventSink(jobject serverSideValue, jobject javaObject);
+  // Direct delivery: events call the listener's own methods. Null when no
+  // sink can be allocated.
+  static ScanMonturaEventSink* Create(jobject listener);
+  // Server-side delivery: events go to the runtime with `javaObject` and a
+  // global reference to `interfaceName` (made with env, and owned by the
+  // sink), which is made only once the sink is allocated.
+  static ScanMonturaEventSink* CreateServerSide(JNIEnv* env, jstring interfaceName,
+                                                jobject javaObject);
 
   ScanMonturaEventSink(const ScanMonturaEventSink&) = delete;
   ScanMonturaEventSink& operator=(const ScanMonturaEventSink&) = delete;
-
-  // COM objects come from CoTaskMemAlloc, which on 64-bit hosts keeps their
-  // addresses within the 32-bit event-id field. Allocation failure gives null.
-  static void* operator new(size_t size, const std::nothrow_t&) noexcept;
-  static void operator delete(void* p) noexcept;
-  static void operator delete(void* p, const std::nothrow_t&) noexcept;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
   ULONG STDMETHODCALLTYPE AddRef() override;
@@ -47,12 +53,19 @@ class ScanMonturaEventSink final : public IDispatch {
   jobject serverSideValue() const { return serverSideValue_; }
 
  private:
-  ~ScanMonturaEventSink() = default;
+  ScanMonturaEventSink() = default;
+  ~ScanMonturaEventSink() = default;  // never run: a sink's memory is reused, not freed
 
-  jobject javaObject_;        // global reference, owned
-  unsigned char serverSide_;  // 1: server-side delivery, 0: direct
-  jobject serverSideValue_;   // global reference to the interface name, owned
-  volatile LONG refCount_;
+  // A sink from the pool of dead ones, or newly allocated; dead.
+  static ScanMonturaEventSink* Allocate();
+  // Brings a dead sink to life with one reference.
+  void Start(jobject javaObject, unsigned char serverSide, jobject serverSideValue);
+
+  jobject javaObject_ = nullptr;              // global reference, owned
+  unsigned char serverSide_ = 0;              // 1: server-side delivery, 0: direct
+  jobject serverSideValue_ = nullptr;         // global reference to the interface name, owned
+  std::atomic<LONG> refCount_{0};             // 0: dead
+  ScanMonturaEventSink* nextDead_ = nullptr;  // in the pool
 };
 
 // Index in rgvarg of the argument at `position` of an event declared with

@@ -2,7 +2,6 @@
 #include <jni.h>
 
 #include <cstring>
-#include <new>
 
 #include "event_sink.h"
 #include "jni_util.h"
@@ -41,15 +40,41 @@ void drop_sink(JNIEnv* env, jobject holder, ScanMonturaEventSink* sink) {
 
 }  // namespace
 
+// The runtime's native that disconnects a listener (a function of
+// ezjcom.JComObject, called here as __JComAdvise is).
+extern "C" EZJCOM_NATIVE void JNICALL Java_ezjcom_JComObject__1_1JComUnadvise(JNIEnv* env,
+                                                                              jobject wrapper,
+                                                                              jobject listener,
+                                                                              jint cookie);
+
+namespace {
+
+// Ends the connection a registration made before a later step of it failed:
+// the connection goes, and with it the sink's creation reference. The
+// exception that stopped the registration is the one left pending.
+void undo_advise(JNIEnv* env, jobject wrapper, jobject listener, jint cookie) {
+  LocalRef<jthrowable> pending(env, env->ExceptionOccurred());
+  if (pending) env->ExceptionClear();
+  Java_ezjcom_JComObject__1_1JComUnadvise(env, wrapper, listener, cookie);
+  // Should the component refuse, its connection stays: nothing more can end it here.
+  if (env->ExceptionCheck()) env->ExceptionClear();
+  if (pending) env->Throw(pending.get());
+}
+
+}  // namespace
+
 extern "C" {
 
 JNIEXPORT jboolean JNICALL
 Java_puente_IScanMonturaEvents__1_1JComEventListenerInit(JNIEnv* env, jobject listener) {
   ezjcomInitThread(env);
-  auto* sink = new (std::nothrow) ScanMonturaEventSink(listener);
+  ScanMonturaEventSink* sink = ScanMonturaEventSink::Create(listener);
   return store_sink(env, listener, sink) ? JNI_TRUE : JNI_FALSE;
 }
 
+// Every JNI step that can fail comes before the advise, but the boxing of the
+// cookie: a failure after the advise ends the connection before null is
+// returned, so that no connection outlives a registration nobody holds.
 JNIEXPORT jobjectArray JNICALL Java_puente_ScanMontura__1_1RemoteEventAdd(JNIEnv* env,
                                                                           jobject wrapper,
                                                                           jstring name) {
@@ -64,17 +89,18 @@ JNIEXPORT jobjectArray JNICALL Java_puente_ScanMontura__1_1RemoteEventAdd(JNIEnv
     // The sink is allocated before the reference to the name is made, and
     // that reference only when the allocation succeeded.
     if (std::strcmp(chars.get(), kEventInterfaceName) == 0)
-      sink = new (std::nothrow) ScanMonturaEventSink(env->NewGlobalRef(name), wrapper);
+      sink = ScanMonturaEventSink::CreateServerSide(env, name, wrapper);
   }
   if (!sink) return nullptr;
 
   LocalRef<jclass> listenerClass(env, env->FindClass("ezjcom/JComEventListener"));
-  if (!listenerClass) {
-    drop_sink(env, nullptr, sink);
-    return nullptr;
-  }
-  LocalRef<jobject> listener(env, env->AllocObject(listenerClass.get()));
-  if (!listener) {
+  LocalRef<jobject> listener(env, listenerClass ? env->AllocObject(listenerClass.get()) : nullptr);
+  LocalRef<jclass> objectClass(env, listener ? env->FindClass("java/lang/Object") : nullptr);
+  LocalRef<jobjectArray> result(
+      env, objectClass ? env->NewObjectArray(2, objectClass.get(), nullptr) : nullptr);
+  LocalRef<jclass> integerClass(env, result ? env->FindClass("java/lang/Integer") : nullptr);
+  jmethodID init = integerClass ? env->GetMethodID(integerClass.get(), "<init>", "(I)V") : nullptr;
+  if (!init) {
     drop_sink(env, nullptr, sink);
     return nullptr;
   }
@@ -86,26 +112,12 @@ JNIEXPORT jobjectArray JNICALL Java_puente_ScanMontura__1_1RemoteEventAdd(JNIEnv
     drop_sink(env, listener.get(), sink);
     return nullptr;
   }
-
-  LocalRef<jclass> objectClass(env, env->FindClass("java/lang/Object"));
-  if (!objectClass) {
-    drop_sink(env, listener.get(), sink);
-    return nullptr;
-  }
-  LocalRef<jobjectArray> result(env, env->NewObjectArray(2, objectClass.get(), nullptr));
-  if (!result) {
-    drop_sink(env, listener.get(), sink);
+  LocalRef<jobject> boxed(env, env->NewObject(integerClass.get(), init, cookie));
+  if (!boxed) {
+    undo_advise(env, wrapper, listener.get(), cookie);
     return nullptr;
   }
   env->SetObjectArrayElement(result.get(), 0, listener.get());
-
-  LocalRef<jclass> integerClass(env, env->FindClass("java/lang/Integer"));
-  jmethodID init = integerClass ? env->GetMethodID(integerClass.get(), "<init>", "(I)V") : nullptr;
-  LocalRef<jobject> boxed(env, init ? env->NewObject(integerClass.get(), init, cookie) : nullptr);
-  if (!boxed) {
-    drop_sink(env, listener.get(), sink);
-    return nullptr;
-  }
   env->SetObjectArrayElement(result.get(), 1, boxed.get());
   return result.release();
 }

@@ -35,8 +35,9 @@ class Arguments {
   Arguments& operator=(const Arguments&) = delete;
   ~Arguments() { release(); }
 
-  // Converts each Java value into its slot; false when a conversion left a
-  // Java exception pending (the call must then not be made).
+  // Converts each Java value into its slot; false, with a Java exception
+  // pending, when a conversion failed (the call must then not be made): it
+  // raised one, or the runtime's conversion gave nothing or left a fatal error.
   bool build(JNIEnv* env, typename Args::jtype... values) {
     return build_each(env, std::index_sequence_for<Args...>{}, values...);
   }
@@ -55,8 +56,18 @@ class Arguments {
   template <size_t I, class Kind>
   bool build_one(JNIEnv* env, typename Kind::jtype value) {
     VARIANT& slot = slots_[kCount - 1 - I];
-    if (!Kind::put(env, value, slot)) return false;
+    const bool put = Kind::put(env, value, slot);
     if constexpr (Kind::kOwnsArgument) built_[I] = true;
+    if constexpr (kinds::ConvertedByRuntime<Kind>::value) {
+      // The runtime reports a failed conversion as a fatal error; the call
+      // must not go on with what the conversion left.
+      if (fatal_error(env) || !put) {
+        if (!env->ExceptionCheck())
+          ezjcomThrowComExceptionObject(env, Kind::kConversionFailure, nullptr);
+        return false;
+      }
+    }
+    if (!put) return false;
     if constexpr (Kind::kCallsJava) return !env->ExceptionCheck();
     return true;
   }
@@ -91,16 +102,28 @@ class Result {
   }
   VARIANT* get() { return &v_; }
 
-  // Takes over a successful call's result and brings it to the member's type.
-  // A result of another type is coerced; false when that is impossible.
-  bool take(VARTYPE expected) {
-    if (v_.vt == expected) return true;
-    // An OLE_COLOR often travels as VT_UI4: the same 32 bits.
-    if (expected == VT_I4 && (v_.vt == VT_UI4 || v_.vt == VT_INT || v_.vt == VT_UINT)) return true;
-    return SUCCEEDED(VariantChangeType(&v_, &v_, 0, expected));
+  // Takes over a successful call's result and brings it to the member's type:
+  // S_OK, or the HRESULT of a coercion that failed. A result of the same size
+  // and the other signedness is the same bits (an OLE_COLOR often travels as
+  // VT_UI4); another type is coerced, but never an object, whose value the
+  // coercion would fetch with a second call.
+  HRESULT take(VARTYPE expected) {
+    if (v_.vt == expected || same_bits(v_.vt, expected)) return S_OK;
+    const VARTYPE base = v_.vt & VT_TYPEMASK;
+    if (base == VT_DISPATCH || base == VT_UNKNOWN) return DISP_E_TYPEMISMATCH;
+    return VariantChangeType(&v_, &v_, 0, expected);
   }
 
  private:
+  static bool same_bits(VARTYPE got, VARTYPE expected) {
+    switch (expected) {
+      case VT_UI1: return got == VT_I1;
+      case VT_I2: return got == VT_UI2;
+      case VT_I4: return got == VT_UI4 || got == VT_INT || got == VT_UINT;
+      default: return false;
+    }
+  }
+
   // Numbers, booleans and VT_EMPTY own nothing: clearing them is a no-op
   // not worth a call on every member call.
   static bool holds_resource(VARTYPE vt) {
@@ -205,8 +228,8 @@ java_t<R> call(JNIEnv* env, jobject self, DISPID dispid, typename Args::jtype...
   if constexpr (std::is_void_v<Ret>) {
     return;
   } else {
-    if (!result.take(R::vt)) {
-      ezjcomThrowComExceptionObject(env, DISP_E_TYPEMISMATCH, nullptr);
+    if (const HRESULT taken = result.take(R::vt); FAILED(taken)) {
+      ezjcomThrowComExceptionObject(env, taken, nullptr);
       return zero_value<Ret>();
     }
     return R::get(env, *result.get());

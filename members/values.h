@@ -9,11 +9,15 @@
 //   get(env, VARIANT&)          the Java value of a result of type vt
 //   kOwnsArgument               the argument VARIANT holds a BSTR to clear
 //   kCallsJava                  put() calls into Java (may leave an exception)
+//   kConversionFailure          for a kind the runtime converts: the HRESULT of
+//                               the exception raised when its conversion fails
 #pragma once
 
 #include <jni.h>
 #include <oaidl.h>
 #include <olectl.h>
+
+#include <type_traits>
 
 #include "jni_util.h"
 #include "runtime.h"
@@ -92,11 +96,13 @@ struct String {
   static constexpr VARTYPE vt = VT_BSTR;
   static constexpr bool kOwnsArgument = true;
   static constexpr bool kCallsJava = true;
-  // A null string goes to the runtime's conversion as it is.
+  static constexpr HRESULT kConversionFailure = E_OUTOFMEMORY;
+  // A null string goes to the runtime's conversion as it is, and becomes a
+  // null BSTR; any other string that yields none could not be allocated.
   static bool put(JNIEnv* env, jstring v, VARIANT& a) {
     a.vt = VT_BSTR;
     a.bstrVal = ezjcomJstringToBstr(env, v);
-    return true;
+    return a.bstrVal || !v;
   }
   static jstring get(JNIEnv* env, const VARIANT& r) { return ezjcomBstrToJstr(env, r.bstrVal); }
 };
@@ -108,6 +114,7 @@ struct Enumeration {
   static constexpr VARTYPE vt = VT_I4;
   static constexpr bool kOwnsArgument = false;
   static constexpr bool kCallsJava = true;
+  static constexpr HRESULT kConversionFailure = E_FAIL;
   static bool put(JNIEnv* env, jobject v, VARIANT& a) {
     a.vt = VT_I4;
     a.lVal = ezjcomEnumeratedObjectToInt(env, v);
@@ -180,6 +187,12 @@ inline constexpr char kTxDragMode[] = "puente/TxDragMode";
 inline constexpr char kTxImeMode[] = "puente/TxImeMode";
 #define ENUM_CLASS(Name) using Name = Enumeration<k##Name>;
 #include "members.def"
+
+// Whether the runtime converts values of kind K (a fatal error may follow).
+template <class K, class = void>
+struct ConvertedByRuntime : std::false_type {};
+template <class K>
+struct ConvertedByRuntime<K, decltype(void(K::kConversionFailure))> : std::true_type {};
 
 template <class K, class = void>
 struct RefusesNull {

@@ -279,8 +279,8 @@ JTZCOM_API HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* 
     if (HRESULT hr = VariantClear(pvargDest); FAILED(hr)) return hr;
     *pvargDest = result.release();
     return S_OK;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  } catch (...) {
+    return jtzcom::hresult_of_current_exception();
   }
 }
 

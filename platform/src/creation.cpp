@@ -114,7 +114,7 @@ bool is_local_machine(const WCHAR* name) {
 using jtzcom::ComRef;
 
 JTZCOM_API HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext,
-                                    REFIID riid, LPVOID* ppv) {
+                                    REFIID riid, LPVOID* ppv) try {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   if (!(dwClsContext & (CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER))) return REGDB_E_CLASSNOTREG;
@@ -124,11 +124,13 @@ JTZCOM_API HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD 
   hr = factory->CreateInstance(pUnkOuter, riid, ppv);
   if (FAILED(hr)) *ppv = nullptr;
   return hr;
+} catch (...) {
+  return jtzcom::hresult_of_current_exception();
 }
 
 JTZCOM_API HRESULT CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWORD dwClsCtx,
                                       COSERVERINFO* pServerInfo, DWORD dwCount,
-                                      MULTI_QI* pResults) {
+                                      MULTI_QI* pResults) try {
   if (dwCount == 0 || !pResults) return E_INVALIDARG;
   for (DWORD i = 0; i < dwCount; ++i) {
     pResults[i].pItf = nullptr;
@@ -162,4 +164,9 @@ JTZCOM_API HRESULT CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWOR
   }
   if (found == dwCount) return S_OK;
   return found ? CO_S_NOTALLINTERFACES : E_NOINTERFACE;
+} catch (...) {
+  // Only the look-up of the machine's name allocates, before anything is created.
+  const HRESULT hr = jtzcom::hresult_of_current_exception();
+  for (DWORD i = 0; i < dwCount; ++i) pResults[i].hr = hr;
+  return hr;
 }

@@ -29,13 +29,15 @@ std::string guid_text(REFGUID g) {
 
 }  // namespace jtzcom
 
-JTZCOM_API int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax) {
+JTZCOM_API int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax) try {
   const std::string text = jtzcom::guid_text(rguid);
   const int needed = static_cast<int>(text.size()) + 1;
   if (!lpsz || cchMax < needed) return 0;
   for (size_t i = 0; i < text.size(); ++i) lpsz[i] = static_cast<OLECHAR>(text[i]);
   lpsz[text.size()] = 0;
   return needed;
+} catch (const std::bad_alloc&) {
+  return 0;
 }
 
 namespace {

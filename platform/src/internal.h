@@ -3,6 +3,7 @@
 
 #include <posixcom/com.h>
 
+#include <new>
 #include <string>
 
 namespace jtzcom {
@@ -70,6 +71,20 @@ class OwnedVariant {
  private:
   VARIANT v_;
 };
+
+// The HRESULT for the C++ exception being handled: E_OUTOFMEMORY for a failed
+// allocation, E_UNEXPECTED for anything else. Exported functions that
+// allocate end in `catch (...) { return jtzcom::hresult_of_current_exception(); }`,
+// so that no C++ exception leaves the library.
+inline HRESULT hresult_of_current_exception() noexcept {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
 
 // Upper-case text form in braces, 38 characters.
 std::string guid_text(REFGUID guid);

@@ -27,16 +27,20 @@ Table& table() {
 }  // namespace
 
 JTZCOM_API HRESULT RegisterActiveObject(IUnknown* punk, REFCLSID rclsid, DWORD dwFlags,
-                                        DWORD* pdwRegister) {
+                                        DWORD* pdwRegister) try {
   if (!punk || !pdwRegister) return E_INVALIDARG;
   const bool strong = !(dwFlags & ACTIVEOBJECT_WEAK);
-  if (strong) punk->AddRef();
   Table& t = table();
   std::lock_guard<std::mutex> lock(t.mutex);
-  if (++t.last_token == 0) ++t.last_token;  // 0 is never a valid token
-  t.entries.push_back({t.last_token, rclsid, punk, strong});
-  *pdwRegister = t.last_token;
+  DWORD token = t.last_token + 1;
+  if (token == 0) ++token;  // 0 is never a valid token
+  t.entries.push_back({token, rclsid, punk, strong});
+  t.last_token = token;
+  if (strong) punk->AddRef();  // once the entry is in: nothing to undo after it
+  *pdwRegister = token;
   return S_OK;
+} catch (...) {
+  return jtzcom::hresult_of_current_exception();
 }
 
 // Of several registrations of one class, the earliest is the active object.

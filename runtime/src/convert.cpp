@@ -4,6 +4,7 @@
 #endif
 #include <oleauto.h>
 
+#include <new>
 #include <string>
 
 #include "contract.h"
@@ -113,7 +114,7 @@ EZJCOM_API int EZJCOM_CALL ezjcomEnumeratedObjectToInt(JNIEnv* env, jobject enum
 // The constant of the named enumeration class for value: its static
 // fromValue(int). Null, with the Java exception pending, when there is none.
 EZJCOM_API jobject EZJCOM_CALL ezjcomIntToEnumeratedObject(JNIEnv* env, int value,
-                                                           const char* slashClassName) {
+                                                           const char* slashClassName) try {
   if (const unsigned h = hooks()) {
     seen(h, "ezjcomIntToEnumeratedObject", [&](Line& l) { l.num(value).text(slashClassName); });
   }
@@ -130,4 +131,7 @@ EZJCOM_API jobject EZJCOM_CALL ezjcomIntToEnumeratedObject(JNIEnv* env, int valu
   LocalRef<jobject> constant(env, env->CallStaticObjectMethod(cls.get(), from, value));
   if (env->ExceptionCheck()) return nullptr;
   return constant.release();
+} catch (const std::bad_alloc&) {
+  if (env) throw_new(env, "java/lang/OutOfMemoryError", "enumeration lookup");
+  return nullptr;
 }

@@ -4,6 +4,7 @@
 
 #include <map>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -42,8 +43,13 @@ HRESULT create_local(REFCLSID clsid, void** out) {
   return CoCreateInstance(clsid, nullptr, kLocalContext, IID_IDispatch, out);
 }
 
+HRESULT take_remote(REFCLSID clsid, void** out);
+
+// The running instance: the object of the latest remote creation of the class
+// while no one has taken it yet, else what the running-object table answers.
 HRESULT get_active(REFCLSID clsid, void** out) {
   ensure_com_thread();
+  if (const HRESULT hr = take_remote(clsid, out); hr != S_FALSE) return hr;
   ComPtr<IUnknown> running;
   const HRESULT hr = GetActiveObject(clsid, nullptr, running.put_typed());
   if (FAILED(hr)) return hr;
@@ -63,10 +69,15 @@ bool wide(const jchar* s, Wide& out) {
   return true;
 }
 
-// The running-object registration of the latest remote creation per class.
+// The object of the latest remote creation per class, held (and registered
+// in the running-object table) until the next active-instance lookup takes it.
+struct RemoteObject {
+  DWORD token = 0;  // its registration
+  ComPtr<IUnknown> object;
+};
 struct RemoteRegistrations {
   std::mutex lock;
-  std::map<std::string, DWORD> tokens;  // by CLSID text
+  std::map<std::string, RemoteObject> held;  // by CLSID text
 };
 
 RemoteRegistrations& remote_registrations() {
@@ -74,20 +85,54 @@ RemoteRegistrations& remote_registrations() {
   return *r;
 }
 
-// Makes obj the running instance of clsid, in place of the previous remote
-// registration (strong: the table keeps the object alive).
+// Gives up a held remote object: its registration, then the runtime's reference.
+void give_up(RemoteObject& held) {
+  if (held.token) RevokeActiveObject(held.token, nullptr);
+  held.token = 0;
+  held.object.reset();
+}
+
+// Makes obj the running instance of clsid until it is taken, in place of the
+// previous remote creation's object (which goes unless someone else holds it).
 HRESULT register_remote(REFCLSID clsid, IUnknown* obj) {
-  RemoteRegistrations& r = remote_registrations();
-  std::lock_guard<std::mutex> guard(r.lock);
   const std::string key = guid_text(clsid);
-  auto it = r.tokens.find(key);
-  if (it != r.tokens.end()) {
-    RevokeActiveObject(it->second, nullptr);
-    r.tokens.erase(it);
+  RemoteObject previous;
+  HRESULT hr;
+  {
+    RemoteRegistrations& r = remote_registrations();
+    std::lock_guard<std::mutex> guard(r.lock);
+    RemoteObject& slot = r.held[key];
+    previous = std::move(slot);
+    slot.token = 0;
+    DWORD token = 0;
+    hr = RegisterActiveObject(obj, clsid, ACTIVEOBJECT_STRONG, &token);
+    if (SUCCEEDED(hr)) {
+      obj->AddRef();
+      slot.token = token;
+      slot.object = ComPtr<IUnknown>(obj);
+    } else {
+      r.held.erase(key);
+    }
   }
-  DWORD token = 0;
-  const HRESULT hr = RegisterActiveObject(obj, clsid, ACTIVEOBJECT_STRONG, &token);
-  if (SUCCEEDED(hr)) r.tokens[key] = token;
+  give_up(previous);  // outside the lock: the object may go, and its teardown call in
+  return hr;
+}
+
+// Hands the held object of the latest remote creation of clsid to the caller
+// as IDispatch, and the runtime keeps nothing of it: no reference, no
+// registration. S_FALSE when none is held.
+HRESULT take_remote(REFCLSID clsid, void** out) {
+  RemoteObject taken;
+  {
+    RemoteRegistrations& r = remote_registrations();
+    std::lock_guard<std::mutex> guard(r.lock);
+    auto it = r.held.find(guid_text(clsid));
+    if (it == r.held.end()) return S_FALSE;
+    taken = std::move(it->second);
+    r.held.erase(it);
+  }
+  const HRESULT hr = taken.object->QueryInterface(IID_IDispatch, out);
+  give_up(taken);
   return hr;
 }
 
@@ -136,8 +181,8 @@ HRESULT create_remote(REFCLSID clsid, const jchar* machine, const jchar* user, c
   HRESULT hr = CoCreateInstanceEx(clsid, nullptr, context, &server, static_cast<DWORD>(iidCount),
                                   results.data());
 
-  // Every interface handed back is released here; the registration keeps the
-  // object for the active-instance creation that reaches it from Java.
+  // Every interface handed back is released here; the runtime holds the object
+  // for the next active-instance lookup, which takes it.
   std::vector<ComPtr<IUnknown>> taken;
   IUnknown* object = nullptr;
   for (MULTI_QI& r : results) {
@@ -205,12 +250,16 @@ EZJCOM_API HRESULT EZJCOM_CALL ezjcomMiscFunc4(JNIEnv*, REFCLSID clsid, void** o
 // Creation on a machine: text2..text4 are the user, domain and password of
 // the identity to create as (all null: the caller's own), iidCount the length
 // of iids, clsctx the class context (0: remote, local or in-process server).
-// On success the object becomes the running instance of clsid.
+// On success the object becomes the running instance of clsid for the next
+// ezjcomGetActiveInstance or ezjcomMiscFunc4 of the class, which takes it:
+// the runtime then keeps no reference and no registration of it, so it goes
+// when its last user lets it go. Until then (or until the next remote
+// creation of the class replaces it) the runtime holds it.
 EZJCOM_API HRESULT EZJCOM_CALL ezjcomCreateInstanceRemote(JNIEnv*, REFCLSID clsid,
                                                           const jchar* machine, const jchar* text2,
                                                           const jchar* text3, const jchar* text4,
                                                           int iidCount, int value,
-                                                          const IID* const* iids) {
+                                                          const IID* const* iids) try {
   if (const unsigned h = hooks()) {
     HRESULT forced;
     const auto describe = [&](Line& l) {
@@ -229,6 +278,8 @@ EZJCOM_API HRESULT EZJCOM_CALL ezjcomCreateInstanceRemote(JNIEnv*, REFCLSID clsi
     if (seen(h, "ezjcomCreateInstanceRemote", describe, &forced)) return forced;
   }
   return create_remote(clsid, machine, text2, text3, text4, iidCount, value, iids);
+} catch (const std::bad_alloc&) {
+  return E_OUTOFMEMORY;
 }
 
 EZJCOM_API HRESULT EZJCOM_CALL ezjcomQueryInterface(JNIEnv*, jint comId, REFIID iid, void** out) {

@@ -1,10 +1,16 @@
 // Server-side delivery of events, and advising a component's event source
 // with a listener's sink.
 #include <ocidl.h>
+#if defined(_WIN32)
+#include <olectl.h>  // CONNECT_E_* live here in the Windows SDK
+#endif
 
 #include <cstdarg>
 #include <cstring>
+#include <map>
 #include <mutex>
+#include <new>
+#include <vector>
 
 #include "com_ptr.h"
 #include "contract.h"
@@ -69,14 +75,6 @@ void record_server_side(JNIEnv* env, jobject javaObject, jobject serverSideValue
   r.calls = calls;
 }
 
-// The sink held in a listener's event-id field, or null.
-IUnknown* sink_of(JNIEnv* env, jobject listener) {
-  if (!listener) return nullptr;
-  jfieldID field = event_id_field(env);
-  if (!field) return nullptr;
-  return pointer_from_field<IUnknown>(env->GetIntField(listener, field));
-}
-
 // The component behind a wrapper, or null when it is unbound.
 IUnknown* component_of(JNIEnv* env, jobject wrapper) {
   if (!wrapper) return nullptr;
@@ -100,6 +98,185 @@ HRESULT connection_point(IUnknown* component, IUnknown* sink, ComPtr<IConnection
 
 constexpr char kNoSink[] = "Listener has no event sink";
 constexpr char kUnbound[] = "Uninitialized JComObject";
+constexpr char kNotTheHolder[] = "The event sink belongs to another listener";
+constexpr char kBusy[] = "The listener is being connected or disconnected on another thread";
+constexpr char kIllegalStateException[] = "java/lang/IllegalStateException";
+constexpr char kOutOfMemoryError[] = "java/lang/OutOfMemoryError";
+
+// A connection the runtime made for a sink: the component it was made on (the
+// wrapper's pointer then, only compared) and the point that took it, held so
+// that the component is there to end it.
+struct Connection {
+  DWORD cookie;
+  IUnknown* component;
+  ComPtr<IConnectionPoint> point;
+};
+
+// A sink the runtime has connected, seen in a listener's event-id field. The
+// listener it was seen through holds its creation reference (the field's);
+// the record goes with the last connection, when that reference is given up.
+struct SinkRecord {
+  jweak holder = nullptr;
+  bool busy = false;  // a connect or disconnect is under way, without the lock
+  std::vector<Connection> connections;
+};
+
+struct SinkTable {
+  std::mutex lock;
+  std::map<IUnknown*, SinkRecord> sinks;
+};
+
+SinkTable& sink_table() {
+  static SinkTable* t = new SinkTable;  // never destroyed: natives may run during exit
+  return *t;
+}
+
+enum class Claim { kConnect, kDisconnect };
+
+// The right of one thread to connect or disconnect a listener's sink: taken
+// under the table's lock from the listener's event-id field and the sink's
+// record, then used without the lock (COM calls may wait for other threads),
+// and given back by connected() / disconnected() or at the end of the scope.
+// A claim that cannot be had raises the Java exception saying why.
+class SinkClaim {
+ public:
+  struct Ending {
+    DWORD cookie;
+    ComPtr<IConnectionPoint> point;
+    bool ended = false;
+  };
+
+  SinkClaim(JNIEnv* env, jobject listener, Claim kind) : env_(env) {
+    jfieldID field = listener ? event_id_field(env) : nullptr;
+    if (listener && !field) return;  // the runtime's field lookup failed; its exception is pending
+    SinkTable& t = sink_table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    sink_ = field ? pointer_from_field<IUnknown>(env->GetIntField(listener, field)) : nullptr;
+    if (!sink_) {
+      throw_new(env, kNullPointerException, kNoSink);
+      return;
+    }
+    auto it = t.sinks.find(sink_);
+    if (it == t.sinks.end()) {
+      // Not connected: the listener it is seen through holds its creation reference.
+      it = t.sinks.emplace(sink_, SinkRecord{}).first;
+      it->second.holder = env->NewWeakGlobalRef(listener);
+      if (!it->second.holder) {
+        t.sinks.erase(it);
+        return;  // OutOfMemoryError pending
+      }
+      fresh_ = true;
+    } else if (it->second.busy) {
+      throw_new(env, kIllegalStateException, kBusy);
+      return;
+    } else if (!env->IsSameObject(it->second.holder, listener)) {
+      if (!env->IsSameObject(it->second.holder, nullptr)) {
+        // A copy of the holder's field: while the holder lives, it alone may
+        // give the reference up.
+        throw_new(env, kIllegalStateException, kNotTheHolder);
+        return;
+      }
+      // The holder was collected without giving up the reference (a
+      // registration nobody kept): the one that still has the field may.
+      jweak holder = env->NewWeakGlobalRef(listener);
+      if (!holder) return;  // OutOfMemoryError pending
+      env->DeleteWeakGlobalRef(it->second.holder);
+      it->second.holder = holder;
+    }
+    // Room for the connection to come: recording it must not fail once it exists.
+    if (kind == Claim::kConnect) it->second.connections.reserve(it->second.connections.size() + 1);
+    it->second.busy = true;
+    record_ = &it->second;
+    listener_ = listener;
+    field_ = field;
+  }
+
+  SinkClaim(const SinkClaim&) = delete;
+  SinkClaim& operator=(const SinkClaim&) = delete;
+
+  // A record made for this claim goes again when no connection came of it.
+  ~SinkClaim() {
+    if (!record_) return;
+    SinkTable& t = sink_table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    record_->busy = false;
+    if (fresh_ && record_->connections.empty()) {
+      env_->DeleteWeakGlobalRef(record_->holder);
+      t.sinks.erase(sink_);
+    }
+  }
+
+  explicit operator bool() const { return record_ != nullptr; }
+  IUnknown* sink() const { return sink_; }
+
+  void connected(DWORD cookie, IUnknown* component, ComPtr<IConnectionPoint> point) {
+    SinkTable& t = sink_table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    record_->connections.push_back(Connection{cookie, component, std::move(point)});
+  }
+
+  // The connections a disconnect of `cookie` ends (0: all of them); false
+  // when the sink has no connection with that cookie. Of two with the same
+  // cookie, the one made on the wrapper's component.
+  bool connections(DWORD cookie, IUnknown* component, std::vector<Ending>& out) {
+    SinkTable& t = sink_table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    const Connection* chosen = nullptr;
+    for (const Connection& c : record_->connections) {
+      if (cookie == 0) {
+        out.push_back(Ending{c.cookie, share(c.point)});
+      } else if (c.cookie == cookie && (!chosen || c.component == component)) {
+        chosen = &c;
+      }
+    }
+    if (chosen) out.push_back(Ending{chosen->cookie, share(chosen->point)});
+    return cookie == 0 || chosen;
+  }
+
+  // Forgets the connections that ended. Once none is left, the field is
+  // cleared (where it still holds this sink), the record goes, and the
+  // creation reference is given up: exactly once, by the claim's holder.
+  void disconnected(const std::vector<Ending>& ending) {
+    SinkTable& t = sink_table();
+    IUnknown* release = nullptr;
+    {
+      std::lock_guard<std::mutex> guard(t.lock);
+      std::vector<Connection>& list = record_->connections;
+      for (const Ending& end : ending) {
+        if (!end.ended) continue;
+        for (auto it = list.begin(); it != list.end(); ++it) {
+          if (it->cookie == end.cookie && it->point.get() == end.point.get()) {
+            list.erase(it);
+            break;
+          }
+        }
+      }
+      if (list.empty()) {
+        if (pointer_from_field<IUnknown>(env_->GetIntField(listener_, field_)) == sink_)
+          env_->SetIntField(listener_, field_, 0);
+        env_->DeleteWeakGlobalRef(record_->holder);
+        t.sinks.erase(sink_);
+        record_ = nullptr;
+        release = sink_;
+      }
+    }
+    // Without the lock: the last release may free the sink and its hold on the listener.
+    if (release) release->Release();
+  }
+
+ private:
+  static ComPtr<IConnectionPoint> share(const ComPtr<IConnectionPoint>& p) {
+    p->AddRef();
+    return ComPtr<IConnectionPoint>(p.get());
+  }
+
+  JNIEnv* env_;
+  IUnknown* sink_ = nullptr;
+  SinkRecord* record_ = nullptr;
+  bool fresh_ = false;  // the record was made for this claim
+  jobject listener_ = nullptr;
+  jfieldID field_ = nullptr;
+};
 
 }  // namespace
 
@@ -186,30 +363,33 @@ EZJCOM_API int EZJCOM_CALL OnServerSideEvent(JNIEnv* env, jobject javaObject,
 }
 
 // Connects the sink of listener to the event source of the component behind
-// wrapper; returns the cookie, or 0 with a Java exception pending.
+// wrapper; returns the cookie, or 0 with a Java exception pending. The
+// connection is recorded with the sink, so that a disconnect reaches the
+// component it was made on whatever the wrapper is bound to by then.
 extern "C" JNIEXPORT jint JNICALL Java_ezjcom_JComObject__1_1JComAdvise(JNIEnv* env,
                                                                         jobject wrapper,
-                                                                        jobject listener) {
+                                                                        jobject listener) try {
   const unsigned h = hooks();
   HRESULT hr = S_OK;
   DWORD cookie = 0;
   bool forced = false;
   if (h & kForced) forced = take_forced("__JComAdvise", &hr);
-  IUnknown* sink = sink_of(env, listener);
   IUnknown* component = component_of(env, wrapper);
-  if (env->ExceptionCheck()) {
-    // The runtime's own field lookup failed.
-  } else if (!sink) {
-    throw_new(env, kNullPointerException, kNoSink);
-  } else if (!component) {
-    throw_new(env, kNullPointerException, kUnbound);
-  } else {
-    ComPtr<IConnectionPoint> cp;
-    if (!forced) hr = connection_point(component, sink, cp);
-    if (SUCCEEDED(hr) && !forced) hr = cp->Advise(sink, &cookie);
-    if (FAILED(hr)) {
-      cookie = 0;
-      throw_com_exception(env, hr, nullptr, nullptr);
+  if (!env->ExceptionCheck()) {
+    if (SinkClaim claim(env, listener, Claim::kConnect); claim) {
+      if (!component) {
+        throw_new(env, kNullPointerException, kUnbound);
+      } else {
+        ComPtr<IConnectionPoint> cp;
+        if (!forced) hr = connection_point(component, claim.sink(), cp);
+        if (SUCCEEDED(hr) && !forced) hr = cp->Advise(claim.sink(), &cookie);
+        if (SUCCEEDED(hr)) {
+          if (cp) claim.connected(cookie, component, std::move(cp));
+        } else {
+          cookie = 0;
+          throw_com_exception(env, hr, nullptr, nullptr);
+        }
+      }
     }
   }
   if (h) {
@@ -217,48 +397,53 @@ extern "C" JNIEXPORT jint JNICALL Java_ezjcom_JComObject__1_1JComAdvise(JNIEnv* 
     seen(h & ~kForced, "__JComAdvise", [&](Line& l) { l.num(static_cast<long long>(cookie)); });
   }
   return static_cast<jint>(cookie);
+} catch (const std::bad_alloc&) {
+  throw_new(env, kOutOfMemoryError, "__JComAdvise");
+  return 0;
 }
 
-// Disconnects cookie (unless 0) from the component's connection point for the
-// sink's event interface, then gives up the sink's creation reference and
-// clears the listener's event-id field: once, whatever failed.
+// Ends a listener's connections and, with the last of them, its life as an
+// event sink: disconnects `cookie` (0: every connection made for the sink)
+// from the component each was made on; once none is left, clears the
+// listener's event-id field and gives up the sink's creation reference.
+//
+// The reference is given up once: the listener that first brought the sink
+// to the runtime holds it, and a second thread (or a listener holding a copy
+// of the field) is refused with IllegalStateException, never let release it
+// again. A disconnect that fails keeps the connection, the reference and the
+// field, and raises the JComException of its HRESULT.
 extern "C" JNIEXPORT void JNICALL Java_ezjcom_JComObject__1_1JComUnadvise(JNIEnv* env,
                                                                           jobject wrapper,
                                                                           jobject listener,
-                                                                          jint cookie) {
+                                                                          jint cookie) try {
   HRESULT hr = S_OK;
   bool forced = false;
   if (const unsigned h = hooks()) {
     forced = seen(
         h, "__JComUnadvise", [&](Line& l) { l.num(static_cast<uint32_t>(cookie)); }, &hr);
   }
-  IUnknown* sink = sink_of(env, listener);
+  IUnknown* component = component_of(env, wrapper);
   if (env->ExceptionCheck()) return;
-  if (!sink) {
-    throw_new(env, kNullPointerException, kNoSink);
+  SinkClaim claim(env, listener, Claim::kDisconnect);
+  if (!claim) return;
+  if (forced) {  // the forced outcome, and nothing done
+    throw_com_exception(env, hr, nullptr, nullptr);
     return;
   }
-  const char* refusal = nullptr;
-  if (!forced && cookie != 0) {
-    IUnknown* component = component_of(env, wrapper);
-    if (env->ExceptionCheck()) {
-      hr = S_OK;  // the field lookup's exception is reported
-    } else if (!component) {
-      refusal = kUnbound;
-    } else {
-      ComPtr<IConnectionPoint> cp;
-      hr = connection_point(component, sink, cp);
-      if (SUCCEEDED(hr)) hr = cp->Unadvise(static_cast<DWORD>(cookie));
-    }
+  std::vector<SinkClaim::Ending> ending;
+  if (!claim.connections(static_cast<DWORD>(cookie), component, ending)) {
+    throw_com_exception(env, CONNECT_E_NOCONNECTION, nullptr, nullptr);
+    return;
   }
-  // The reference goes with the field: clear it first, then give it up (the
-  // last release may free the sink and its hold on the listener).
-  if (jfieldID field = event_id_field(env)) env->SetIntField(listener, field, 0);
-  sink->Release();
-  if (refusal)
-    throw_new(env, kNullPointerException, refusal);
-  else if (FAILED(hr))
-    throw_com_exception(env, hr, nullptr, nullptr);
+  for (SinkClaim::Ending& end : ending) {
+    const HRESULT each = end.point->Unadvise(end.cookie);
+    end.ended = SUCCEEDED(each);
+    if (FAILED(each) && SUCCEEDED(hr)) hr = each;
+  }
+  claim.disconnected(ending);  // gives up the reference once nothing is connected
+  if (FAILED(hr)) throw_com_exception(env, hr, nullptr, nullptr);
+} catch (const std::bad_alloc&) {
+  throw_new(env, kOutOfMemoryError, "__JComUnadvise");
 }
 
 extern "C" JNIEXPORT void JNICALL Java_ezjcom_JComObject__1_1JComSetServerSideEvents(JNIEnv*,

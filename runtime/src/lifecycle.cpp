@@ -1,6 +1,8 @@
 // Library and thread set-up, the interface map, field identifiers and the
 // fatal-error flag.
+#include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -98,7 +100,7 @@ EZJCOM_API int EZJCOM_CALL ezjcomInitDLL18(int mode) {
   return 1;
 }
 
-EZJCOM_API int EZJCOM_CALL ezjcomIidMapTypes(const EzjcomIidMapEntry* map, int count) {
+EZJCOM_API int EZJCOM_CALL ezjcomIidMapTypes(const EzjcomIidMapEntry* map, int count) try {
   if (const unsigned h = hooks()) {
     seen(h, "ezjcomIidMapTypes", [&](Line& l) {
       l.num(count);
@@ -120,11 +122,16 @@ EZJCOM_API int EZJCOM_CALL ezjcomIidMapTypes(const EzjcomIidMapEntry* map, int c
     // A later map may name another class for an interface: the newest entry
     // wins the lookup, and the old one stays (its name may have been handed out).
     const char* current = lookup(m, *map[i].iid);
-    if (!current || std::string(current) != map[i].javaClass)
-      m.entries.push_back(new MapEntry{*map[i].iid, map[i].javaClass});
+    if (!current || std::string(current) != map[i].javaClass) {
+      std::unique_ptr<MapEntry> entry(new MapEntry{*map[i].iid, map[i].javaClass});
+      m.entries.push_back(entry.get());
+      entry.release();
+    }
     ++taken;
   }
   return taken;
+} catch (const std::bad_alloc&) {
+  return 0;  // no room for the map
 }
 
 EZJCOM_API int EZJCOM_CALL ezjcomInitThread(JNIEnv* env) {

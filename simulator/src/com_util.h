@@ -37,6 +37,20 @@ inline OleString ToOleString(const char* ascii) {
 
 inline OleString FromBstr(BSTR b) { return b ? OleString(b, SysStringLen(b)) : OleString(); }
 
+// The HRESULT for the C++ exception being handled: E_OUTOFMEMORY for a failed
+// allocation, E_UNEXPECTED for anything else. COM methods that allocate end
+// in `catch (...) { return HresultOfCurrentException(); }`, so that no C++
+// exception leaves them.
+inline HRESULT HresultOfCurrentException() noexcept {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
 // COM objects of this module live in task memory: on x86-64 hosts that lies
 // below 2 GiB, where a 32-bit Java int can hold an interface pointer.
 struct TaskMemObject {

@@ -3,6 +3,7 @@
 #include "module.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -40,15 +41,17 @@ ScanMontura::~ScanMontura() {
   ModuleObjectDestroyed();
 }
 
-HRESULT ScanMontura::Create(REFIID riid, void** ppv) {
+HRESULT ScanMontura::Create(REFIID riid, void** ppv) try {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
-  ScanMontura* self = new (std::nothrow) ScanMontura();
+  ScanMontura* self = new (std::nothrow) ScanMontura();  // its members may throw
   if (!self) return E_OUTOFMEMORY;
   HRESULT hr = self->QueryInterface(riid, ppv);
   if (SUCCEEDED(hr)) self->RegisterRunning();
   self->Release();
   return hr;
+} catch (...) {
+  return HresultOfCurrentException();
 }
 
 void ScanMontura::RegisterRunning() {
@@ -158,7 +161,12 @@ void ScanMontura::EventLoop() {
     queue_.pop_front();
     busy_ = true;
     lock.Unlock();
-    HRESULT hr = RunJob(job);
+    HRESULT hr;
+    try {
+      hr = RunJob(job);
+    } catch (...) {
+      hr = HresultOfCurrentException();  // the job ends here; the thread goes on
+    }
     lock.Relock();
     busy_ = false;
     if (job.done) {
@@ -213,11 +221,13 @@ HRESULT ScanMontura::RunJob(const Job& job) {
 
 ULONG ScanMontura::FireToSinks(DISPID dispid, DISPPARAMS* params) {
   std::vector<Connection> sinks;  // its references go after the calls, without the lock
-  {
+  try {
     Lock lock(mu_);
     sinks.reserve(connections_.size());
     for (const Connection& c : connections_)
       sinks.push_back({c.cookie, ComPtr<IDispatch>::Share(c.sink.get())});
+  } catch (const std::bad_alloc&) {
+    return 0;  // no room for the list of sinks: the event is dropped
   }
   ULONG calls = 0;
   for (Connection& c : sinks) {
@@ -225,7 +235,8 @@ ULONG ScanMontura::FireToSinks(DISPID dispid, DISPPARAMS* params) {
                    nullptr);
     ++calls;
     Lock lock(mu_);
-    ++delivered_[c.cookie];
+    auto counted = delivered_.find(c.cookie);  // there since Advise
+    if (counted != delivered_.end()) ++counted->second;
   }
   return calls;
 }
@@ -261,8 +272,12 @@ HRESULT ScanMontura::TypeOnEventThread(const OleString& text) {
 
 void ScanMontura::ScanThreadMain(void* self) { static_cast<ScanMontura*>(self)->ScanLoop(); }
 
+// A status line that cannot be allocated is left out.
 void ScanMontura::SetDeviceTextLocked(const char* text) {
-  if (edit_.SetDeviceText(ToOleString(text))) QueueEventLocked(kOnChange);
+  try {
+    if (edit_.SetDeviceText(ToOleString(text))) QueueEventLocked(kOnChange);
+  } catch (const std::bad_alloc&) {
+  }
 }
 
 void ScanMontura::ScanLoop() {
@@ -278,7 +293,12 @@ void ScanMontura::ScanLoop() {
     auto aborted = [&] { return stopping_ || scanGeneration_ != generation; };
     lock.Unlock();
     Trace trace;
-    if (req.frame) trace = MeasureFrame(*req.frame, req.points, req.leftEye);
+    bool measured = true;
+    try {
+      if (req.frame) trace = MeasureFrame(*req.frame, req.points, req.leftEye);
+    } catch (const std::bad_alloc&) {
+      measured = false;  // no room for the trace: the scan fails
+    }
     lock.Relock();
 
     // Ten steps of a tenth of the scan time each, 2000 ms / speed in all.
@@ -286,8 +306,9 @@ void ScanMontura::ScanLoop() {
     uint64_t deadline = NowMs();
     for (int percent = 0; percent < 100 && !aborted(); percent += 10) {
       tracer_.status = 100 + percent;
-      std::string line = "Scanning " + std::to_string(percent) + "%";
-      SetDeviceTextLocked(line.c_str());
+      char line[32];
+      std::snprintf(line, sizeof line, "Scanning %d%%", percent);
+      SetDeviceTextLocked(line);
       deadline += stepMs;
       while (!aborted() && scanCv_.WaitUntil(lock, deadline)) {
       }
@@ -296,12 +317,16 @@ void ScanMontura::ScanLoop() {
     if (!req.frame) {
       tracer_.status = -1;
       SetDeviceTextLocked("Scan failed: no frame in the tracer");
+    } else if (!measured) {
+      tracer_.status = -1;
+      SetDeviceTextLocked("Scan failed: out of memory");
     } else {
-      std::string line = "Trace: " + std::to_string(req.points) + " points";
+      char line[48];
+      std::snprintf(line, sizeof line, "Trace: %d points", req.points);
       tracer_.trace = std::move(trace);
       tracer_.hasTrace = true;
       tracer_.status = 200;
-      SetDeviceTextLocked(line.c_str());
+      SetDeviceTextLocked(line);
     }
     scanning_ = false;
     doneCv_.NotifyAll();
@@ -381,7 +406,7 @@ HRESULT ScanMontura::EventPoint::GetConnectionPointContainer(IConnectionPointCon
   return S_OK;
 }
 
-HRESULT ScanMontura::EventPoint::Advise(IUnknown* sink, DWORD* cookie) {
+HRESULT ScanMontura::EventPoint::Advise(IUnknown* sink, DWORD* cookie) try {
   if (!cookie) return E_POINTER;
   *cookie = 0;
   if (!sink) return E_POINTER;
@@ -389,11 +414,19 @@ HRESULT ScanMontura::EventPoint::Advise(IUnknown* sink, DWORD* cookie) {
   if (FAILED(sink->QueryInterface(IID_IDispatch, disp.put_void())) || !disp)
     return CONNECT_E_CANNOTCONNECT;
   Lock lock(owner_->mu_);
-  DWORD c = owner_->nextCookie_++;
-  owner_->connections_.push_back({c, std::move(disp)});
-  owner_->delivered_[c] = 0;
+  const DWORD c = owner_->nextCookie_;
+  owner_->delivered_[c] = 0;  // first: a failure to record the count connects nothing
+  try {
+    owner_->connections_.push_back({c, std::move(disp)});
+  } catch (...) {
+    owner_->delivered_.erase(c);
+    throw;
+  }
+  ++owner_->nextCookie_;
   *cookie = c;
   return S_OK;
+} catch (...) {
+  return HresultOfCurrentException();
 }
 
 HRESULT ScanMontura::EventPoint::Unadvise(DWORD cookie) {
@@ -440,21 +473,25 @@ HRESULT ScanMontura::GetLastCall(SimCallRecord* out) {
   return S_OK;
 }
 
-HRESULT ScanMontura::FireEvent(DISPID dispid, VARIANT* rgvarg, UINT cArgs) {
+HRESULT ScanMontura::FireEvent(DISPID dispid, VARIANT* rgvarg, UINT cArgs) try {
   if (cArgs > 0 && !rgvarg) return E_POINTER;
   Job job;
   job.kind = Job::kFire;
   job.dispid = dispid;
   job.params = DISPPARAMS{rgvarg, nullptr, cArgs, 0};
   return RunOnEventThread(std::move(job));
+} catch (...) {
+  return HresultOfCurrentException();
 }
 
-HRESULT ScanMontura::TypeText(LPCOLESTR text) {
+HRESULT ScanMontura::TypeText(LPCOLESTR text) try {
   if (!text) return E_POINTER;
   Job job;
   job.kind = Job::kType;
   for (; *text; ++text) job.text.push_back(*text);
   return RunOnEventThread(std::move(job));
+} catch (...) {
+  return HresultOfCurrentException();
 }
 
 HRESULT ScanMontura::Click() { return FireEvent(kOnClick, nullptr, 0); }
@@ -514,7 +551,7 @@ HRESULT ScanMontura::FireBurst(DISPID dispid, UINT threads, UINT perThread, ULON
   return hr;
 }
 
-HRESULT ScanMontura::OverrideResult(DISPID dispid, const VARIANT* result, HRESULT hr) {
+HRESULT ScanMontura::OverrideResult(DISPID dispid, const VARIANT* result, HRESULT hr) try {
   Lock lock(mu_);
   if (!result) {
     overrides_.erase(dispid);
@@ -533,21 +570,25 @@ HRESULT ScanMontura::OverrideResult(DISPID dispid, const VARIANT* result, HRESUL
   }
   o.hr = hr;
   return S_OK;
+} catch (...) {
+  return HresultOfCurrentException();
 }
 
-HRESULT ScanMontura::FailMember(DISPID dispid, HRESULT hr, LPCOLESTR description) {
+HRESULT ScanMontura::FailMember(DISPID dispid, HRESULT hr, LPCOLESTR description) try {
   Lock lock(mu_);
   if (hr == 0) {
     failures_.erase(dispid);
     return S_OK;
   }
-  MemberFailure& f = failures_[dispid];
-  f.hr = hr;
-  f.hasDescription = description != nullptr;
-  f.description.clear();
+  MemberFailure made;  // complete before it replaces what was set
+  made.hr = hr;
+  made.hasDescription = description != nullptr;
   if (description)
-    for (; *description; ++description) f.description.push_back(*description);
+    for (; *description; ++description) made.description.push_back(*description);
+  failures_[dispid] = std::move(made);
   return S_OK;
+} catch (...) {
+  return HresultOfCurrentException();
 }
 
 HRESULT ScanMontura::WaitIdle(DWORD timeoutMs) {

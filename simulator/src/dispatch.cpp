@@ -149,7 +149,7 @@ void ScanMontura::RecordCall(DISPID dispid, WORD flags, const DISPPARAMS* params
 }
 
 HRESULT ScanMontura::Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
-                            VARIANT* result, EXCEPINFO* excep, UINT* argErr) {
+                            VARIANT* result, EXCEPINFO* excep, UINT* argErr) try {
   RecordCall(dispid, flags, params, result);
   if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   const MemberInfo* m = FindMember(dispid);
@@ -239,6 +239,8 @@ HRESULT ScanMontura::Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPPA
     value.release(result);
   }
   return hr;
+} catch (...) {
+  return HresultOfCurrentException();
 }
 
 HRESULT ScanMontura::EditOutcome(EditResult r, Failure* why) {

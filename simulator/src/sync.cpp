@@ -1,5 +1,7 @@
 #include "sync.h"
 
+#include <new>
+
 #include <cstdlib>
 
 #if defined(_WIN32)
@@ -43,7 +45,8 @@ Thread::~Thread() {
   if (started_) std::abort();
 }
 bool Thread::Start(Entry entry, void* arg) {
-  StartBlock* block = new StartBlock{entry, arg};
+  StartBlock* block = new (std::nothrow) StartBlock{entry, arg};
+  if (!block) return false;
   handle_ = CreateThread(nullptr, 0, &ThreadMain, block, 0, nullptr);
   if (!handle_) {
     delete block;
@@ -118,7 +121,8 @@ Thread::~Thread() {
   if (started_) std::abort();
 }
 bool Thread::Start(Entry entry, void* arg) {
-  StartBlock* block = new StartBlock{entry, arg};
+  StartBlock* block = new (std::nothrow) StartBlock{entry, arg};
+  if (!block) return false;
   if (pthread_create(&handle_, nullptr, &ThreadMain, block) != 0) {
     delete block;
     return false;

@@ -4,6 +4,8 @@
 
 #include <ezjcom/testing.h>
 
+#include <functional>
+
 #include "fixture.h"
 #include "jvm.h"
 
@@ -29,21 +31,28 @@ class Creation : public ::testing::Test {
 
   jboolean create(jobject w, bool active, bool misc) {
     jmethodID m = e->GetMethodID(static_cast<jclass>(cls.get()), "__JComCreateObject", "(ZZ)Z");
-    return e->CallBooleanMethod(w, m, jboolean(active), jboolean(misc));
+    const jboolean ok = e->CallBooleanMethod(w, m, jboolean(active), jboolean(misc));
+    e->ExceptionCheck();  // what the native raised is the test's to take
+    return ok;
   }
 
   jboolean create_remote(jstring machine, jstring t2, jstring t3, jstring t4, jint v) {
     jmethodID m = e->GetStaticMethodID(
         static_cast<jclass>(cls.get()), "__JComCreateObjectRemote",
         "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;I)Z");
-    return e->CallStaticBooleanMethod(static_cast<jclass>(cls.get()), m, machine, t2, t3, t4, v);
+    const jboolean ok =
+        e->CallStaticBooleanMethod(static_cast<jclass>(cls.get()), m, machine, t2, t3, t4, v);
+    e->ExceptionCheck();  // what the native raised is the test's to take
+    return ok;
   }
 
   jboolean load(const char* wrapperClass, jobject target, jobject source, bool allowDispatch) {
     jclass c = e->FindClass(wrapperClass);
     jmethodID m = e->GetMethodID(c, "__JComLoad", "(Lezjcom/JComObject;Z)Z");
     e->DeleteLocalRef(c);
-    return e->CallBooleanMethod(target, m, source, jboolean(allowDispatch));
+    const jboolean ok = e->CallBooleanMethod(target, m, source, jboolean(allowDispatch));
+    e->ExceptionCheck();  // what the native raised is the test's to take
+    return ok;
   }
 
   Global new_of(const char* wrapperClass) {
@@ -91,7 +100,9 @@ TEST_F(Creation, GuidTextAndNewObj) {
                                           "(Ljava/lang/Class;)Ljava/lang/Object;");
   auto make = [&](const char* name) {
     jclass c = e->FindClass(name);
-    Global o(e->CallStaticObjectMethod(static_cast<jclass>(cls.get()), newObj, c));
+    jobject made = e->CallStaticObjectMethod(static_cast<jclass>(cls.get()), newObj, c);
+    e->ExceptionCheck();  // what the native raised is the test's to take
+    Global o(made);
     e->DeleteLocalRef(c);
     return o;
   };
@@ -123,6 +134,36 @@ TEST_F(Creation, GuidTextAndNewObj) {
   EXPECT_EQ(ezjcom_journal(),
             std::vector<std::string>{"ezjcomFindClass java/lang/NullPointerException"})
       << "no runtime call but the lookup of the exception class";
+
+  // What cannot be instantiated ends in InstantiationException and null,
+  // primitive types (whose Class is no class to JNI) included.
+  auto primitive = [&](const char* box) {
+    jclass c = e->FindClass(box);
+    jobject type = e->GetStaticObjectField(c, e->GetStaticFieldID(c, "TYPE", "Ljava/lang/Class;"));
+    e->DeleteLocalRef(c);
+    return static_cast<jclass>(type);
+  };
+  const struct {
+    const char* what;
+    jclass type;
+    const char* thrown;
+  } refused[] = {
+      {"int", primitive("java/lang/Integer"), "java.lang.InstantiationException: int"},
+      {"void", primitive("java/lang/Void"), "java.lang.InstantiationException: void"},
+      {"an interface", e->FindClass("java/lang/Runnable"),
+       "java.lang.InstantiationException: java.lang.Runnable"},
+      {"an abstract class", e->FindClass("java/lang/Number"),
+       "java.lang.InstantiationException: java.lang.Number"},
+      {"an array", e->FindClass("[I"), "java.lang.InstantiationException: [I"},
+  };
+  for (const auto& r : refused) {
+    SCOPED_TRACE(r.what);
+    ASSERT_TRUE(r.type);
+    jobject made = e->CallStaticObjectMethod(static_cast<jclass>(cls.get()), newObj, r.type);
+    EXPECT_EQ(take_exception(e), r.thrown);
+    EXPECT_FALSE(made);
+    e->DeleteLocalRef(r.type);
+  }
 }
 
 TEST_F(Creation, ModesAndTheirPrecedence) {
@@ -157,11 +198,10 @@ TEST_F(Creation, ModesAndTheirPrecedence) {
 
 TEST_F(Creation, FailureRaisesAndStoresNothing) {
   Global w = new_wrapper();
-  set_com_id(w, 1234);
   ezjcomTestForceHresult("ezjcomCreateInstance", static_cast<HRESULT>(0x80040154), 1);
   EXPECT_FALSE(create(w, false, false));
   EXPECT_EQ(take_exception(e).rfind("ezjcom.JComException: COM error 0x80040154", 0), 0u);
-  EXPECT_EQ(com_id(w), 1234) << "a failed creation leaves the field as it was";
+  EXPECT_EQ(com_id(w), 0) << "a failed creation leaves the field as it was";
   EXPECT_TRUE(ezjcom_journal_of("ezjcomSetAccessType").empty());
 
   // No running instance: the runtime's failure.
@@ -169,6 +209,39 @@ TEST_F(Creation, FailureRaisesAndStoresNothing) {
   ezjcomTestForceHresult("ezjcomGetActiveInstance", static_cast<HRESULT>(0x800401E3), 1);
   EXPECT_FALSE(create(w, true, false));
   EXPECT_NE(take_exception(e).find("0x800401E3"), std::string::npos);
+}
+
+// A bound wrapper is never bound again: its pointer would be lost, and with it
+// what was connected through it. Nothing is created or queried.
+TEST_F(Creation, BoundWrappersAreNotRebound) {
+  Global component = new_component();
+  Global dispatch = bind_dispatch(component);
+  Global events = new_of("puente/IScanMonturaEvents");
+  ASSERT_TRUE(load("puente/IScanMonturaEvents", events, component, true));
+  ASSERT_EQ(take_exception(e), "");
+  const struct {
+    const char* what;
+    jobject wrapper;
+    std::function<jboolean()> bind;
+  } cases[] = {
+      {"create", component, [&] { return create(component, false, false); }},
+      {"running instance", component, [&] { return create(component, true, false); }},
+      {"IScanMontura", dispatch,
+       [&] { return load("puente/IScanMontura", dispatch, component, true); }},
+      {"IScanMonturaEvents", events,
+       [&] { return load("puente/IScanMonturaEvents", events, component, true); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const jint before = com_id(c.wrapper);
+    ezjcomTestReset();
+    EXPECT_FALSE(c.bind());
+    EXPECT_EQ(take_exception(e), "java.lang.IllegalStateException: JComObject is already bound");
+    EXPECT_EQ(com_id(c.wrapper), before);
+    for (const char* op :
+         {"ezjcomCreateInstance", "ezjcomGetActiveInstance", "ezjcomQueryInterface"})
+      EXPECT_TRUE(ezjcom_journal_of(op).empty()) << op;
+  }
 }
 
 TEST_F(Creation, FatalErrorEndsCreationWithoutException) {
@@ -206,11 +279,49 @@ TEST_F(Creation, RemoteCreation) {
   EXPECT_EQ(take_exception(e), "java.lang.NullPointerException: RemoteMachine name is null");
   EXPECT_TRUE(ezjcom_journal_of("ezjcomCreateInstanceRemote").empty());
 
+  // A name with a NUL in it would end there for the runtime: refused, nothing created.
+  ezjcomTestReset();
+  const jchar cut[] = {'l', 'o', 'c', 'a', 'l', 'h', 'o', 's', 't', 0, '.', 'f', 'a', 'r'};
+  jstring embedded = e->NewString(cut, sizeof cut / sizeof cut[0]);
+  EXPECT_FALSE(create_remote(embedded, nullptr, nullptr, nullptr, 0));
+  EXPECT_EQ(take_exception(e),
+            "java.lang.IllegalArgumentException: RemoteMachine name contains a NUL character");
+  EXPECT_TRUE(ezjcom_journal_of("ezjcomCreateInstanceRemote").empty());
+  e->DeleteLocalRef(embedded);
+
   ezjcomTestReset();
   ezjcomTestFatalAfter("ezjcomCreateInstanceRemote", 1);
   EXPECT_FALSE(create_remote(loopback, nullptr, nullptr, nullptr, 0));
   EXPECT_EQ(take_exception(e), "");
   for (jstring s : {host, user, loopback}) e->DeleteLocalRef(s);
+}
+
+// Created through a loopback name, the object is what the next running-instance
+// binding reaches, even with other instances running; after that nothing but
+// its users holds it.
+TEST_F(Creation, LoopbackCreationIsTheNextRunningInstance) {
+  Global component = new_component();  // one instance at least is running
+  Global earlier = new_wrapper();      // takes what an earlier remote creation left
+  ASSERT_TRUE(create(earlier, true, false));
+  Global before = new_wrapper();
+  ASSERT_TRUE(create(before, true, false));
+  jstring loopback = e->NewStringUTF("localhost");
+  ASSERT_TRUE(create_remote(loopback, nullptr, nullptr, nullptr, 0));
+  ASSERT_EQ(take_exception(e), "");
+  e->DeleteLocalRef(loopback);
+
+  Global remote = new_wrapper();
+  ASSERT_TRUE(create(remote, true, false));
+  IUnknown* made = com_object(remote);
+  EXPECT_NE(made, com_object(before)) << "the remotely created object, not the earliest running";
+  EXPECT_NE(made, com_object(component));
+  made->AddRef();
+  EXPECT_EQ(made->Release(), 1u) << "held by its wrapper alone";
+
+  Global after = new_wrapper();
+  ASSERT_TRUE(create(after, true, false));
+  EXPECT_EQ(com_object(after), com_object(before)) << "taken: the earlier instance again";
+  EXPECT_EQ(take_exception(e), "");
 }
 
 TEST_F(Creation, LoadBindsInterfacesWithDispatchFallback) {

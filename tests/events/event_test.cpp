@@ -5,6 +5,7 @@
 #include <ezjcom/testing.h>
 
 #include <atomic>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "event_sink.h"
 #include "fixture.h"
+#include "jni_override.h"
 #include "jvm.h"
 
 using namespace jtz::test;
@@ -39,6 +41,7 @@ class Events : public ::testing::Test {
     jclass c = e->FindClass("puente/IScanMonturaEvents");
     jboolean ok =
         e->CallBooleanMethod(listener, e->GetMethodID(c, "__JComEventListenerInit", "()Z"));
+    EXPECT_EQ(take_exception(e), "");
     e->DeleteLocalRef(c);
     EXPECT_TRUE(ok);
     return reinterpret_cast<IDispatch*>(
@@ -144,6 +147,7 @@ TEST_F(Events, MissingMethodsAndThrowingListeners) {
   jobject rec = e->GetObjectField(partial, e->GetFieldID(c, "calls", "Ljtztest/Recorder;"));
   jclass rc = e->GetObjectClass(rec);
   jobject got = e->CallObjectMethod(rec, e->GetMethodID(rc, "object", "(I)Ljava/lang/Object;"), 2);
+  EXPECT_EQ(take_exception(e), "");
   EXPECT_TRUE(e->IsSameObject(thrown, got));
   for (jobject o : {static_cast<jobject>(c), thrown, rec, static_cast<jobject>(rc), got})
     e->DeleteLocalRef(o);
@@ -205,6 +209,85 @@ TEST_F(Events, KeyPressArgument) {
   sink->Release();
 }
 
+// A key is delivered as the one byte it fits in, or as null; a listener's
+// change is written back only to a key that was delivered, in the key's type.
+TEST_F(Events, KeyPressDeliversWhatFitsAByteAndWritesBackOnlyThat) {
+  Global listener = new_object("jtztest/FullListener");
+  IDispatch* sink = listen(listener);
+  jclass c = e->GetObjectClass(listener);
+  e->SetIntField(listener, e->GetFieldID(c, "replaceKey", "I"), 'Z');
+  e->DeleteLocalRef(c);
+  struct Case {
+    VARTYPE vt;
+    LONG key;
+    const char* seen;  // what the listener saw
+    LONG after;        // the key the component has afterwards
+  };
+  const Case cases[] = {
+      {VT_UI1, 0xE9, "OnKeyPress 1:-23", 'Z'},
+      {VT_I1, -23, "OnKeyPress 1:-23", 'Z'},
+      {VT_I2, 'a', "OnKeyPress 1:97", 'Z'},
+      {VT_I2, 0xE9, "OnKeyPress 1:-23", 'Z'},
+      {VT_I2, 0xFF, "OnKeyPress 1:-1", 'Z'},
+      {VT_I2, 0x161, "OnKeyPress null", 0x161},
+      {VT_I2, 0x141, "OnKeyPress null", 0x141},
+      {VT_I2, -1, "OnKeyPress null", -1},
+      {VT_UI2, 0xE9, "OnKeyPress 1:-23", 'Z'},
+      {VT_UI2, 0x100, "OnKeyPress null", 0x100},
+      {VT_I4, 0xFF, "OnKeyPress 1:-1", 'Z'},
+      {VT_I4, 0x10000 + 'a', "OnKeyPress null", 0x10061},
+      {VT_UI4, 0x20AC, "OnKeyPress null", 0x20AC},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::to_string(k.vt) + " " + std::to_string(k.key));
+    for (bool byRef : {false, true}) {
+      recorded(listener);  // nothing pending
+      jclass lc = e->GetObjectClass(listener);
+      jobject rec = e->GetObjectField(listener, e->GetFieldID(lc, "calls", "Ljtztest/Recorder;"));
+      jclass rc = e->GetObjectClass(rec);
+      e->CallVoidMethod(rec, e->GetMethodID(rc, "clear", "()V"));
+      ASSERT_EQ(take_exception(e), "");
+      for (jobject o : {static_cast<jobject>(lc), rec, static_cast<jobject>(rc)})
+        e->DeleteLocalRef(o);
+
+      union {
+        LONG l;
+        SHORT s;
+        USHORT us;
+        CHAR c;
+        BYTE b;
+      } value{};  // by reference: the component's own storage
+      const bool narrow = k.vt == VT_I2 || k.vt == VT_UI2;
+      const bool tiny = k.vt == VT_I1 || k.vt == VT_UI1;
+      if (narrow)
+        value.s = static_cast<SHORT>(k.key);
+      else if (tiny)
+        value.c = static_cast<CHAR>(k.key);
+      else
+        value.l = k.key;
+      VARIANT arg;
+      VariantInit(&arg);
+      arg.vt = byRef ? static_cast<VARTYPE>(k.vt | VT_BYREF) : k.vt;
+      if (byRef)
+        arg.byref = &value;
+      else
+        arg.lVal = value.l;  // the value's bytes, as the member of its type
+      EXPECT_EQ(fire(sink, 9, &arg, 1), S_OK);
+      EXPECT_EQ(recorded(listener), std::vector<std::string>{k.seen});
+      if (byRef) {
+        LONG now = value.l;
+        if (k.vt == VT_I2) now = value.s;
+        if (k.vt == VT_UI2) now = value.us;
+        if (k.vt == VT_I1) now = value.c;
+        if (k.vt == VT_UI1) now = value.b;
+        EXPECT_EQ(now, k.after) << "written back";
+      }
+    }
+  }
+  EXPECT_EQ(take_exception(e), "");
+  sink->Release();
+}
+
 class Registration : public Events {
  protected:
   void SetUp() override {
@@ -224,7 +307,9 @@ class Registration : public Events {
     jmethodID m = e->GetMethodID(c, "__RemoteEventAdd", "(Ljava/lang/String;)[Ljava/lang/Object;");
     e->DeleteLocalRef(c);
     jstring s = name ? e->NewStringUTF(name) : nullptr;
+    // The exception, if any, is the test's to take before its next JNI call.
     jobject r = e->CallObjectMethod(component, m, s);
+    e->ExceptionCheck();
     if (s) e->DeleteLocalRef(s);
     return r;
   }
@@ -234,13 +319,16 @@ class Registration : public Events {
     jmethodID m = e->GetMethodID(c, "__JComUnadvise", "(Lezjcom/JComEventListener;I)V");
     e->DeleteLocalRef(c);
     e->CallVoidMethod(component, m, listener, cookie);
+    e->ExceptionCheck();  // left for the test to take
   }
 
   jint advise(jobject listener) {
     jclass c = e->FindClass("ezjcom/JComObject");
     jmethodID m = e->GetMethodID(c, "__JComAdvise", "(Lezjcom/JComEventListener;)I");
     e->DeleteLocalRef(c);
-    return e->CallIntMethod(component, m, listener);
+    const jint cookie = e->CallIntMethod(component, m, listener);
+    e->ExceptionCheck();  // left for the test to take
+    return cookie;
   }
 
   Global component;
@@ -258,6 +346,7 @@ TEST_F(Registration, RemoteEventAddAndServerSideDelivery) {
   ASSERT_NE(event_id(listener), 0);
   jclass integer = e->FindClass("java/lang/Integer");
   const jint cookie = e->CallIntMethod(boxed, e->GetMethodID(integer, "intValue", "()I"));
+  ASSERT_EQ(take_exception(e), "");
   EXPECT_EQ(ezjcom_journal_of("__JComAdvise"),
             std::vector<std::string>{"__JComAdvise " + std::to_string(cookie)});
 
@@ -327,6 +416,54 @@ TEST_F(Registration, FailedAdviseLeavesNothingBehind) {
   EXPECT_EQ(global_ref_count(), refs);
 }
 
+// A JNI step that fails after the component was advised: the connection is
+// ended before null is returned, so no event reaches server-side delivery
+// afterwards and nothing of the sink is left.
+TEST_F(Registration, RemoteEventAddFailingAfterTheAdviseDisconnects) {
+  static int failures = 0;  // how many of the next calls fail
+  auto failingArray = [](JNIEnv* env, jsize n, jclass c, jobject init) -> jobjectArray {
+    if (failures > 0) {
+      --failures;
+      JniOverride::out_of_memory(env);
+      return nullptr;
+    }
+    return JniOverride::original().NewObjectArray(env, n, c, init);
+  };
+  auto failingObject = [](JNIEnv* env, jclass c, jmethodID m, va_list args) -> jobject {
+    if (failures > 0) {
+      --failures;
+      JniOverride::out_of_memory(env);
+      return nullptr;
+    }
+    return JniOverride::original().NewObjectV(env, c, m, args);
+  };
+  const long refs = global_ref_count();
+  for (const char* step : {"NewObjectArray", "NewObject"}) {
+    SCOPED_TRACE(step);
+    jobject result;
+    {
+      JniOverride jni(e);
+      if (std::string(step) == "NewObjectArray")
+        jni.table().NewObjectArray = failingArray;
+      else
+        jni.table().NewObjectV = failingObject;
+      failures = 1;
+      result = remote_add("puente.IScanMonturaEvents");
+    }
+    EXPECT_EQ(take_exception(e), "java.lang.OutOfMemoryError: forced by the test");
+    EXPECT_FALSE(result);
+    ULONG connections = 9;
+    sim->ConnectionCount(&connections);
+    EXPECT_EQ(connections, 0u) << "nothing left connected";
+    EzjcomServerSideRecord before{}, after{};
+    ezjcomTestLastServerSide(&before);
+    ASSERT_EQ(sim->Click(), S_OK);
+    ezjcomTestLastServerSide(&after);
+    EXPECT_EQ(after.calls, before.calls) << "no event reaches server-side delivery";
+    EXPECT_EQ(global_ref_count(), refs) << "the sink and its references are gone";
+  }
+}
+
 TEST_F(Registration, DirectListenersThroughTheComponent) {
   Global listener = new_object("jtztest/FullListener");
   Global second = new_object("jtztest/FullListener");
@@ -349,6 +486,7 @@ TEST_F(Registration, DirectListenersThroughTheComponent) {
   jclass dc = e->GetObjectClass(dispatch);
   auto text = static_cast<jstring>(
       e->CallObjectMethod(dispatch, e->GetMethodID(dc, "getText", "()Ljava/lang/String;")));
+  EXPECT_EQ(take_exception(e), "");
   EXPECT_EQ(str(text), "b");
   e->DeleteLocalRef(text);
   e->DeleteLocalRef(dc);
@@ -367,6 +505,186 @@ TEST_F(Registration, DirectListenersThroughTheComponent) {
   EXPECT_EQ(connections, 0u);
   EXPECT_EQ(event_id(listener), 0);
   EXPECT_EQ(global_ref_count(), refs_at_start + 3) << "the test's own references only";
+}
+
+// Typing keys beyond one byte: the listener upper-cases ASCII letters, and
+// nothing it did not see is changed.
+TEST_F(Registration, TypedKeysAreNeverTruncated) {
+  Global listener = new_object("jtztest/FullListener");
+  jclass c = e->GetObjectClass(listener);
+  e->SetBooleanField(listener, e->GetFieldID(c, "upperCaseAscii", "Z"), JNI_TRUE);
+  e->DeleteLocalRef(c);
+  ASSERT_TRUE(listen(listener));
+  const jint cookie = advise(listener);
+  ASSERT_EQ(take_exception(e), "");
+  const jchar typed[] = {0x161, 'x', 0xE9, 0x141, 0};  // "šxéŁ"
+  ASSERT_EQ(sim->TypeText(reinterpret_cast<LPCOLESTR>(typed)), S_OK);
+
+  Global dispatch = bind_dispatch(component);
+  jclass dc = e->GetObjectClass(dispatch);
+  auto text = static_cast<jstring>(
+      e->CallObjectMethod(dispatch, e->GetMethodID(dc, "getText", "()Ljava/lang/String;")));
+  ASSERT_EQ(take_exception(e), "");
+  const jchar expected[] = {0x161, 'X', 0xE9, 0x141};
+  ASSERT_EQ(e->GetStringLength(text), 4);
+  jchar got[4];
+  e->GetStringRegion(text, 0, 4, got);
+  EXPECT_EQ(0, std::memcmp(got, expected, sizeof got));
+  e->DeleteLocalRef(text);
+  e->DeleteLocalRef(dc);
+  sim->WaitIdle(5000);
+  std::vector<std::string> keys;
+  for (const std::string& line : recorded(listener))
+    if (line.rfind("OnKeyPress", 0) == 0) keys.push_back(line);
+  EXPECT_EQ(keys, (std::vector<std::string>{"OnKeyPress null", "OnKeyPress 1:120",
+                                            "OnKeyPress 1:-23", "OnKeyPress null"}));
+  unadvise(listener, cookie);
+  EXPECT_EQ(take_exception(e), "");
+
+  // Server-side delivery hands on the same: no array for a key beyond a byte.
+  auto registration = static_cast<jobjectArray>(remote_add("puente.IScanMonturaEvents"));
+  ASSERT_TRUE(registration) << take_exception(e);
+  SHORT key = 0x161;
+  VARIANT arg;
+  VariantInit(&arg);
+  arg.vt = VT_BYREF | VT_I2;
+  arg.piVal = &key;
+  ASSERT_EQ(sim->FireEvent(9, &arg, 1), S_OK);
+  EzjcomServerSideRecord r{};
+  ezjcomTestLastServerSide(&r);
+  EXPECT_STREQ(r.eventName, "OnKeyPress");
+  EXPECT_EQ(r.argValue[0], nullptr);
+  EXPECT_EQ(key, 0x161);
+  jobject holder = e->GetObjectArrayElement(registration, 0);
+  jobject boxed = e->GetObjectArrayElement(registration, 1);
+  jclass integer = e->GetObjectClass(boxed);
+  const jint serverCookie = e->CallIntMethod(boxed, e->GetMethodID(integer, "intValue", "()I"));
+  ASSERT_EQ(take_exception(e), "");
+  unadvise(holder, serverCookie);
+  EXPECT_EQ(take_exception(e), "");
+  for (jobject o :
+       {holder, boxed, static_cast<jobject>(integer), static_cast<jobject>(registration)})
+    e->DeleteLocalRef(o);
+}
+
+// A listener holding a copy of another's eventId, and two threads disconnecting
+// one listener: the sink's creation reference is given up once, and nothing
+// is released twice, whatever order things come in.
+TEST_F(Registration, CopiedEventIdAndRacingDisconnectsGiveTheSinkUpOnce) {
+  const long refs = global_ref_count();
+  jclass lc = e->FindClass("puente/IScanMonturaEvents");
+  jmethodID connect = e->GetMethodID(lc, "connect", "(Lpuente/ScanMontura;)I");
+  jmethodID disconnect = e->GetMethodID(lc, "disconnect", "()V");
+  jmethodID listenMethod = e->GetMethodID(lc, "listen", "()V");
+  jfieldID eventId = e->GetFieldID(lc, "eventId", "I");
+  e->DeleteLocalRef(lc);
+  auto call = [&](jobject o, jmethodID m) {
+    e->CallVoidMethod(o, m);
+    return take_exception(e);
+  };
+  for (bool connected : {true, false}) {
+    SCOPED_TRACE(connected ? "connected" : "listening only");
+    Global a = new_object("jtztest/FullListener");
+    Global b = new_object("jtztest/FullListener");
+    if (connected) {
+      e->CallIntMethod(a, connect, component.get());
+      ASSERT_EQ(take_exception(e), "");
+    } else {
+      ASSERT_EQ(call(a, listenMethod), "");
+    }
+    e->SetIntField(b, eventId, e->GetIntField(a, eventId));
+    if (connected) {
+      EXPECT_EQ(call(b, disconnect),
+                "java.lang.IllegalStateException: The event sink belongs to another listener");
+    }
+    EXPECT_EQ(call(a, disconnect), "");
+    EXPECT_EQ(call(b, disconnect), "") << "the copy of a sink already gone gives up nothing";
+    EXPECT_EQ(e->GetIntField(a, eventId), 0);
+    EXPECT_EQ(e->GetIntField(b, eventId), 0);
+  }
+  ULONG connections = 9;
+  sim->ConnectionCount(&connections);
+  EXPECT_EQ(connections, 0u);
+  EXPECT_EQ(global_ref_count(), refs) << "each sink's references deleted once";
+
+  // Two threads, one listener: __JComUnadvise as any subclass of ScanMontura may call it.
+  jclass objectClass = e->FindClass("ezjcom/JComObject");
+  jmethodID unadviseMethod =
+      e->GetMethodID(objectClass, "__JComUnadvise", "(Lezjcom/JComEventListener;I)V");
+  e->DeleteLocalRef(objectClass);
+  for (int round = 0; round < 200; ++round) {
+    SCOPED_TRACE(round);
+    Global l = new_object("jtztest/FullListener");
+    ASSERT_TRUE(listen(l));
+    const jint cookie = round % 2 ? advise(l) : 0;
+    ASSERT_EQ(take_exception(e), "");
+    std::atomic<int> ready{0};
+    std::string outcome[2];
+    auto race = [&](int i) {
+      JNIEnv* t = env();
+      ++ready;
+      while (ready.load() < 2) {
+      }
+      t->CallVoidMethod(component.get(), unadviseMethod, l.get(), cookie);
+      outcome[i] = take_exception(t);
+      vm()->DetachCurrentThread();
+    };
+    std::thread x(race, 0), y(race, 1);
+    x.join();
+    y.join();
+    EXPECT_TRUE(outcome[0].empty() != outcome[1].empty()) << outcome[0] << " / " << outcome[1];
+    EXPECT_EQ(event_id(l), 0);
+  }
+  sim->WaitIdle(5000);
+  EXPECT_EQ(global_ref_count(), refs);
+}
+
+// Components opened and closed on several threads at once, each with a
+// listener connected while it fires, as a long-running program does; the
+// wrappers' references are given back here as a release of them would.
+TEST_F(Events, OpenCloseCyclesOnSeveralThreads) {
+  const long refs = global_ref_count();
+  auto cycles = [](int count) {
+    JNIEnv* t = env();
+    jclass lc = t->FindClass("jtztest/CountingListener");
+    jmethodID connect = t->GetMethodID(lc, "connectTo", "(Lpuente/ScanMontura;)I");
+    jmethodID changes = t->GetMethodID(lc, "changes", "()J");
+    jmethodID disconnect = t->GetMethodID(lc, "disconnect", "()V");
+    t->DeleteLocalRef(lc);
+    for (int i = 0; i < count; ++i) {
+      Global component = new_component();
+      Global dispatch = bind_dispatch(component);
+      Ref<ISimControl> sim = sim_control(component);
+      Global listener = new_object("jtztest/CountingListener");
+      t->CallIntMethod(listener, connect, component.get());
+      ASSERT_EQ(take_exception(t), "");
+      jclass dc = t->GetObjectClass(dispatch);
+      jstring text = t->NewStringUTF("cycle");
+      t->CallVoidMethod(dispatch, t->GetMethodID(dc, "setText", "(Ljava/lang/String;)V"), text);
+      ASSERT_EQ(take_exception(t), "");
+      t->DeleteLocalRef(text);
+      t->DeleteLocalRef(dc);
+      ASSERT_EQ(sim->WaitIdle(5000), S_OK);
+      EXPECT_EQ(t->CallLongMethod(listener, changes), 1);
+      ASSERT_EQ(take_exception(t), "");
+      t->CallVoidMethod(listener, disconnect);
+      ASSERT_EQ(take_exception(t), "");
+      sim = Ref<ISimControl>();
+      for (jobject w : {dispatch.get(), component.get()}) {
+        IUnknown* bound = com_object(w);
+        set_com_id(w, 0);
+        bound->Release();
+      }
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int k = 0; k < 4; ++k)
+    threads.emplace_back([&] {
+      cycles(25);
+      vm()->DetachCurrentThread();
+    });
+  for (std::thread& k : threads) k.join();
+  EXPECT_EQ(global_ref_count(), refs) << "every sink gone with its references";
 }
 
 TEST_F(Events, SecondListenMakesAnotherSink) {
@@ -397,10 +715,12 @@ TEST_F(Registration, SoakExactlyOnceDelivery) {
   jmethodID count = e->GetMethodID(lc, "changes", "()J");
   jmethodID disconnect = e->GetMethodID(lc, "disconnect", "()V");
   const jint ca = e->CallIntMethod(a, connect, component.get());
+  ASSERT_EQ(take_exception(e), "");
   const jint cb = e->CallIntMethod(b, connect, component.get());
   ASSERT_EQ(take_exception(e), "");
 
   e->CallVoidMethod(churn, e->GetMethodID(churnClass, "start", "()V"));
+  ASSERT_EQ(take_exception(e), "");
   ULONG delivered = 0;
   ASSERT_EQ(sim->FireBurst(1, 4, perThread, &delivered), S_OK);
   auto pairs = static_cast<jlongArray>(
@@ -413,7 +733,9 @@ TEST_F(Registration, SoakExactlyOnceDelivery) {
   EXPECT_EQ(toA, perThread * 4);
   EXPECT_EQ(toB, perThread * 4);
   EXPECT_EQ(e->CallLongMethod(a, count), static_cast<jlong>(toA));
+  ASSERT_EQ(take_exception(e), "");
   EXPECT_EQ(e->CallLongMethod(b, count), static_cast<jlong>(toB));
+  ASSERT_EQ(take_exception(e), "");
 
   // Each churned listener: (cookie, events received) pairs.
   const jsize n = e->GetArrayLength(pairs);
@@ -430,6 +752,7 @@ TEST_F(Registration, SoakExactlyOnceDelivery) {
   EXPECT_EQ(delivered, toA + toB + churned);
 
   e->CallVoidMethod(a, disconnect);
+  ASSERT_EQ(take_exception(e), "");
   e->CallVoidMethod(b, disconnect);
   ASSERT_EQ(take_exception(e), "");
   e->DeleteLocalRef(pairs);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fixture.h"
+#include "jni_override.h"
 #include "jvm.h"
 
 using namespace jtz::test;
@@ -113,6 +114,7 @@ class Members : public ::testing::Test {
   jobject color(int r, int g, int b, int a = 255) {
     jclass c = e->FindClass("java/awt/Color");
     jobject o = e->NewObject(c, e->GetMethodID(c, "<init>", "(IIII)V"), r, g, b, a);
+    EXPECT_EQ(take_exception(e), "");
     e->DeleteLocalRef(c);
     return o;
   }
@@ -123,13 +125,16 @@ class Members : public ::testing::Test {
     std::string sig = "(I)L" + cls + ";";
     jobject o =
         e->CallStaticObjectMethod(c, e->GetStaticMethodID(c, "fromValue", sig.c_str()), value);
+    EXPECT_EQ(take_exception(e), "");
     e->DeleteLocalRef(c);
     return o;
   }
 
   int enum_value(jobject o) {
+    EXPECT_EQ(take_exception(e), "");
     jclass c = e->GetObjectClass(o);
     int v = e->CallIntMethod(o, e->GetMethodID(c, "value", "()I"));
+    EXPECT_EQ(take_exception(e), "");
     e->DeleteLocalRef(c);
     return v;
   }
@@ -158,6 +163,7 @@ class Members : public ::testing::Test {
       out = o ? "object" : "null";
       if (o) e->DeleteLocalRef(o);
     }
+    e->ExceptionCheck();  // what the native raised is the caller's to take
     for (size_t i = 0; i < row.args.size(); ++i)
       if (std::string(row.args[i]) == "String" || std::string(row.args[i]) == "Color" ||
           std::string(row.args[i]).rfind("Tx", 0) == 0)
@@ -343,8 +349,10 @@ TEST_F(Members, ResultEncodings) {
   EXPECT_EQ(e->CallIntMethod(dispatch, method("getStatus", "()I")), -123456);
 
   auto rgb = [&](jobject c) {
+    EXPECT_EQ(take_exception(e), "");
     jclass cls = e->GetObjectClass(c);
     int value = e->CallIntMethod(c, e->GetMethodID(cls, "getRGB", "()I"));
+    EXPECT_EQ(take_exception(e), "");
     e->DeleteLocalRef(cls);
     e->DeleteLocalRef(c);
     return static_cast<uint32_t>(value);
@@ -379,6 +387,7 @@ TEST_F(Members, RealControlRoundTrips) {
   e->CallVoidMethod(dispatch, method("setText", "(Ljava/lang/String;)V"), s);
   auto back = static_cast<jstring>(
       e->CallObjectMethod(dispatch, method("getText", "()Ljava/lang/String;")));
+  ASSERT_EQ(take_exception(e), "");
   ASSERT_TRUE(back);
   ASSERT_EQ(e->GetStringLength(back), 6);
   jchar got[6];
@@ -471,6 +480,102 @@ TEST_F(Members, UnexpectedResultTypesAreCoercedOrRefused) {
   sim->OverrideResult(51, nullptr, S_OK);
 }
 
+// An object that counts its references and Invoke calls, as a result value.
+struct CountingObject : IDispatch {
+  LONG refs = 1;
+  int invokes = 0;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IDispatch)) {
+      *out = static_cast<IDispatch*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
+  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return E_NOTIMPL;
+  }
+  // Its default value, were anyone to ask: 7.
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result,
+                                   EXCEPINFO*, UINT*) override {
+    ++invokes;
+    if (result) {
+      result->vt = VT_I4;
+      result->lVal = 7;
+    }
+    return S_OK;
+  }
+};
+
+// Results of the member's size with the other signedness are the same bits;
+// a failed coercion reports its own HRESULT; an object is never asked for a value.
+TEST_F(Members, ResultsOfTheOtherSignednessAndRefusedCoercions) {
+  struct Case {
+    const char* name;
+    const char* sig;
+    DISPID dispid;
+    VARTYPE vt;
+    LONG bits;
+    const char* result;  // the Java value, or the HRESULT of the exception
+  };
+  const Case cases[] = {
+      {"getCalibrado", "()S", 43, VT_UI2, 0xFFFF, "-1"},
+      {"getCursor", "()S", 42, VT_UI2, 0x8000, "-32768"},
+      {"getPasswordChar", "()B", 15, VT_I1, -56, "-56"},
+      {"getPasswordChar", "()B", 15, VT_I1, 127, "127"},
+      {"getCalibrado", "()S", 43, VT_I4, 70000, "0x8002000A"},  // DISP_E_OVERFLOW
+      {"getPasswordChar", "()B", 15, VT_I2, -1, "0x8002000A"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.vt) + " " + std::to_string(c.bits));
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = c.vt;
+    v.lVal = 0;
+    if (c.vt == VT_UI2) v.uiVal = static_cast<USHORT>(c.bits);
+    if (c.vt == VT_I2) v.iVal = static_cast<SHORT>(c.bits);
+    if (c.vt == VT_I1) v.cVal = static_cast<CHAR>(c.bits);
+    if (c.vt == VT_I4) v.lVal = c.bits;
+    put_result(c.dispid, v);
+    const jmethodID m = method(c.name, c.sig);
+    const int got =
+        c.sig[2] == 'S' ? e->CallShortMethod(dispatch, m) : e->CallByteMethod(dispatch, m);
+    const std::string thrown = take_exception(e);
+    if (c.result[0] == '0') {
+      EXPECT_EQ(got, 0);
+      EXPECT_NE(thrown.find(c.result), std::string::npos) << thrown;
+    } else {
+      EXPECT_EQ(std::to_string(got), c.result);
+      EXPECT_EQ(thrown, "");
+    }
+    sim->OverrideResult(c.dispid, nullptr, S_OK);
+  }
+
+  CountingObject object;
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_DISPATCH;
+  v.pdispVal = &object;
+  for (VARTYPE vt : {VT_DISPATCH, VT_UNKNOWN}) {
+    v.vt = vt;
+    put_result(57, v);
+    EXPECT_EQ(e->CallIntMethod(dispatch, method("getStatus", "()I")), 0);
+    EXPECT_NE(take_exception(e).find("0x80020005"), std::string::npos);
+    put_result(DISPID_TEXT, v);
+    EXPECT_FALSE(e->CallObjectMethod(dispatch, method("getText", "()Ljava/lang/String;")));
+    EXPECT_NE(take_exception(e).find("0x80020005"), std::string::npos);
+    sim->OverrideResult(57, nullptr, S_OK);
+    sim->OverrideResult(DISPID_TEXT, nullptr, S_OK);
+  }
+  EXPECT_EQ(object.invokes, 0) << "no second call, for a default value";
+  EXPECT_EQ(object.refs, 1) << "every reference the results brought given back";
+}
+
 TEST_F(Members, PendingExceptionFromArgumentStopsTheCall) {
   const ULONG before = last().calls;
   Global bad = new_object("jtztest/ThrowingColor");
@@ -493,8 +598,71 @@ TEST_F(Members, PendingExceptionFromArgumentStopsTheCall) {
   e->DeleteLocalRef(t);
 }
 
+// An argument that could not be converted stops the call before the component
+// sees anything, with a Java exception: the control keeps what it had.
+TEST_F(Members, FailedArgumentConversionStopsTheCall) {
+  jstring precious = e->NewStringUTF("precious text");
+  e->CallVoidMethod(dispatch, method("setText", "(Ljava/lang/String;)V"), precious);
+  ASSERT_EQ(take_exception(e), "");
+  e->DeleteLocalRef(precious);
+
+  // A length no BSTR can hold: the runtime's conversion answers a null BSTR.
+  static int lies = 0;
+  auto huge_length = [](JNIEnv* env, jstring s) -> jsize {
+    if (lies > 0) {
+      --lies;
+      return 0x7FFFFFFF;
+    }
+    return JniOverride::original().GetStringLength(env, s);
+  };
+  const struct {
+    const char* what;
+    const char* name;
+    const char* sig;
+    const char* fatalAfter;  // the runtime operation a fatal error follows, or null
+    int lengthLies;
+    const char* thrown;
+  } cases[] = {
+      {"no BSTR", "setText", "(Ljava/lang/String;)V", nullptr, 1, "0x8007000E"},
+      {"fatal error after the string", "setText", "(Ljava/lang/String;)V", "ezjcomJstringToBstr", 0,
+       "0x8007000E"},
+      {"fatal error after the enumeration", "setDragMode", "(Lpuente/TxDragMode;)V",
+       "ezjcomEnumeratedObjectToInt", 0, "0x80004005"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    jobject arg = std::string(c.sig).find("String") != std::string::npos
+                      ? static_cast<jobject>(e->NewStringUTF("replacement"))
+                      : enum_of("TxDragMode", 1);
+    const jmethodID m = method(c.name, c.sig);
+    const ULONG calls = last().calls;
+    ezjcomTestReset();
+    if (c.fatalAfter) ezjcomTestFatalAfter(c.fatalAfter, 1);
+    {
+      JniOverride jni(e);
+      jni.table().GetStringLength = huge_length;
+      lies = c.lengthLies;
+      e->CallVoidMethod(dispatch, m, arg);
+      e->ExceptionCheck();
+    }
+    const std::string thrown = take_exception(e);
+    EXPECT_NE(thrown.find(c.thrown), std::string::npos) << thrown;
+    EXPECT_EQ(last().calls, calls) << "nothing reached the component";
+    EXPECT_TRUE(ezjcom_journal_of("ezjcomInvokeHelper").empty());
+    e->DeleteLocalRef(arg);
+  }
+  auto text = static_cast<jstring>(
+      e->CallObjectMethod(dispatch, method("getText", "()Ljava/lang/String;")));
+  EXPECT_EQ(str(text), "precious text");
+  e->DeleteLocalRef(text);
+  jobject mode = e->CallObjectMethod(dispatch, method("getDragMode", "()Lpuente/TxDragMode;"));
+  EXPECT_EQ(enum_value(mode), 0);
+  e->DeleteLocalRef(mode);
+}
+
 TEST_F(Members, ReadOnlyControlRefusesEditsWithDescription) {
   e->CallVoidMethod(dispatch, method("setReadOnly", "(Z)V"), jboolean(true));
+  ASSERT_EQ(take_exception(e), "");
   jstring s = e->NewStringUTF("edit");
   e->CallVoidMethod(dispatch, method("setText", "(Ljava/lang/String;)V"), s);
   EXPECT_NE(take_exception(e).find("read-only"), std::string::npos);

@@ -5,7 +5,9 @@
 
 #include <cstdlib>
 #include <new>
+#include <vector>
 
+#include "failing_new.h"
 #include "fakes.h"
 #include "jvm.h"
 #include "runtime_api.h"
@@ -104,7 +106,10 @@ TEST_F(Creation, AttachOrCreatePrefersTheRunningInstance) {
   EXPECT_EQ(out, nullptr);
 }
 
-TEST_F(Creation, RemoteCreationBecomesTheRunningInstanceAndKeepsNoOtherReference) {
+// The object of a remote creation is the running instance for the next lookup,
+// which takes it: the runtime then holds no reference and no registration, so
+// the object goes with its last user.
+TEST_F(Creation, RemoteCreationIsTakenByTheNextActiveInstanceLookup) {
   const IID* iids[] = {&IID_IUnknown, &IID_IDispatch};
   ASSERT_EQ(ezjcomCreateInstanceRemote(env, kServedRemotely, kLocalhost, nullptr, nullptr, nullptr,
                                        2, 0, iids),
@@ -112,23 +117,38 @@ TEST_F(Creation, RemoteCreationBecomesTheRunningInstanceAndKeepsNoOtherReference
   void* first = nullptr;
   ASSERT_EQ(ezjcomGetActiveInstance(env, kServedRemotely, &first), S_OK);
   auto* a = static_cast<IDispatch*>(first);
-  EXPECT_EQ(ask(a, 1), 2) << "the running-object table's and ours";
+  EXPECT_EQ(ask(a, 1), 1) << "ours alone";
+  void* none = reinterpret_cast<void*>(1);
+  EXPECT_EQ(ezjcomGetActiveInstance(env, kServedRemotely, &none), MK_E_UNAVAILABLE)
+      << "taken: no longer running";
+  EXPECT_EQ(none, nullptr);
+  const LONG alive = ask(a, 2);
 
-  // A second remote creation replaces the registration of the first.
+  // With an identity, and through attach-or-create: the same.
   const jchar user[] = {'o', 'p', 't', 0}, domain[] = {'s', 'h', 'o', 'p', 0},
               password[] = {'x', 0};
   ASSERT_EQ(ezjcomCreateInstanceRemote(env, kServedRemotely, kLocalhost, user, domain, password, 2,
                                        CLSCTX_INPROC_SERVER, iids),
             S_OK);
-  EXPECT_EQ(ask(a, 1), 1) << "the first is no longer registered";
   void* second = nullptr;
-  ASSERT_EQ(ezjcomGetActiveInstance(env, kServedRemotely, &second), S_OK);
+  ASSERT_EQ(ezjcomMiscFunc4(env, kServedRemotely, &second, 0), S_OK);
   auto* b = static_cast<IDispatch*>(second);
   EXPECT_NE(b, a);
-  EXPECT_EQ(ask(b, 1), 2);
-  const LONG alive = ask(b, 2);
+  EXPECT_EQ(ask(b, 1), 1);
+  EXPECT_EQ(ask(b, 2), alive + 1);
   a->Release();
-  EXPECT_EQ(ask(b, 2), alive - 1) << "the first object is gone with our reference";
+  EXPECT_EQ(ask(b, 2), alive) << "the first object is gone with our reference";
+
+  // A creation nobody took is let go by the next one.
+  for (int i = 0; i < 2; ++i)
+    ASSERT_EQ(ezjcomCreateInstanceRemote(env, kServedRemotely, kLocalhost, nullptr, nullptr,
+                                         nullptr, 2, 0, iids),
+              S_OK);
+  EXPECT_EQ(ask(b, 2), alive + 1) << "b and the one held now";
+  void* third = nullptr;
+  ASSERT_EQ(ezjcomGetActiveInstance(env, kServedRemotely, &third), S_OK);
+  static_cast<IDispatch*>(third)->Release();
+  EXPECT_EQ(ask(b, 2), alive);
   b->Release();
 }
 
@@ -152,6 +172,23 @@ TEST_F(Creation, RemoteCreationFailuresComeBackAsHresults) {
   EXPECT_EQ(ezjcomCreateInstanceRemote(env, kServedRemotely, kLocalhost, nullptr, nullptr, nullptr,
                                        1, 0, none_known),
             E_NOINTERFACE);
+}
+
+// An allocation that fails inside the runtime comes back as E_OUTOFMEMORY, never
+// as a C++ exception into its caller.
+TEST_F(Creation, AllocationFailureIsAnHresult) {
+  const IID* iids[] = {&IID_IUnknown, &IID_IDispatch};
+  std::vector<jchar> name(100000, 'h');  // a machine name longer than any allocation allowed
+  name.push_back(0);
+  HRESULT hr = S_OK;
+  try {
+    jtz::test::FailingAllocations failing(jtz::test::kLargeAllocations);
+    hr = ezjcomCreateInstanceRemote(env, kServedRemotely, name.data(), nullptr, nullptr, nullptr, 2,
+                                    0, iids);
+  } catch (const std::bad_alloc&) {
+    ADD_FAILURE() << "std::bad_alloc came out of the runtime";
+  }
+  EXPECT_EQ(hr, E_OUTOFMEMORY);
 }
 
 TEST_F(Creation, QueryInterfaceOfAnUnboundValueIsEPointer) {

@@ -3,7 +3,10 @@
 // all driven through the JVM.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "fakes.h"
 #include "jvm.h"
@@ -305,46 +308,178 @@ TEST_F(Advise, UnadviseWithCookieZeroOnlyGivesUpTheReference) {
   env->DeleteLocalRef(unbound);
 }
 
-TEST_F(Advise, FailedUnadviseStillGivesUpTheReferenceExactlyOnce) {
+// A disconnect that fails keeps what it could not end: the connection, the
+// creation reference and the field, so that the listener can try again.
+TEST_F(Advise, FailedUnadviseKeepsTheConnectionTheReferenceAndTheField) {
   const jint cookie = advise(wrapper, listener);
   ASSERT_EQ(exception(), "");
   component->unadvise_result = CONNECT_E_NOCONNECTION;
   unadvise(wrapper, listener, cookie);
   EXPECT_EQ(exception(), "ezjcom.JComException: COM error 0x80040200");
-  EXPECT_EQ(sink->releases.load(), 1);
-  EXPECT_EQ(sink->refs.load(), 1) << "only the component's reference is left";
-  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), 0);
+  EXPECT_EQ(component->unadvised, std::vector<DWORD>{41});
+  EXPECT_EQ(sink->releases.load(), 0);
+  EXPECT_EQ(sink->refs.load(), 2) << "the creation reference and the component's";
+  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), rtest::as_field(sink));
 
-  // The field is clear now: a second unadvise finds no sink and releases nothing.
-  unadvise(wrapper, listener, cookie);
-  EXPECT_EQ(exception(), "java.lang.NullPointerException: Listener has no event sink");
-  EXPECT_EQ(sink->releases.load(), 1);
-
-  // Let the component give back its reference.
   component->unadvise_result = S_OK;
-  component->point.Unadvise(static_cast<DWORD>(cookie));
+  unadvise(wrapper, listener, cookie);
+  EXPECT_EQ(exception(), "");
+  EXPECT_EQ(sink->releases.load(), 2) << "the component's, then the creation reference";
   EXPECT_TRUE(sink->destroyed);
+  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), 0);
 }
 
-TEST_F(Advise, UnadviseOnAnUnboundWrapperWithACookieRaisesAndStillGivesUp) {
+TEST_F(Advise, UnadviseOfACookieNeverAdvisedRaisesAndKeepsTheSink) {
   jobject unbound = rtest::new_object(env, "ezjcom/JComObject");
   unadvise(unbound, listener, 41);
-  EXPECT_EQ(exception(), "java.lang.NullPointerException: Uninitialized JComObject");
+  EXPECT_EQ(exception(), "ezjcom.JComException: COM error 0x80040200");
+  EXPECT_FALSE(sink->destroyed);
+  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), rtest::as_field(sink));
+  unadvise(unbound, listener, 0);
+  EXPECT_EQ(exception(), "");
   EXPECT_TRUE(sink->destroyed);
   EXPECT_EQ(rtest::int_field(env, listener, "eventId"), 0);
   env->DeleteLocalRef(unbound);
 }
 
-TEST_F(Advise, ForcedUnadviseRaisesAndStillGivesUp) {
+TEST_F(Advise, ForcedUnadviseRaisesAndKeepsTheSink) {
   const jint cookie = advise(wrapper, listener);
   ASSERT_EQ(exception(), "");
   ezjcomTestForceHresult("__JComUnadvise", E_UNEXPECTED, 1);
   unadvise(wrapper, listener, cookie);
   EXPECT_EQ(exception(), "ezjcom.JComException: COM error 0x8000FFFF");
-  EXPECT_TRUE(component->unadvised.empty());
-  EXPECT_EQ(sink->releases.load(), 1);
-  component->point.Unadvise(static_cast<DWORD>(cookie));
+  EXPECT_TRUE(component->unadvised.empty()) << "a forced outcome does no work";
+  EXPECT_EQ(sink->releases.load(), 0);
+  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), rtest::as_field(sink));
+  unadvise(wrapper, listener, cookie);
+  EXPECT_EQ(exception(), "");
   EXPECT_TRUE(sink->destroyed);
+}
+
+// Only a connection made for the sink is ended, on the component it was made
+// on, whatever the wrapper given is bound to now; a cookie it never had
+// reaches no component at all.
+TEST_F(Advise, DisconnectReachesTheComponentTheConnectionWasMadeOn) {
+  FakeComponent* other = rtest::make<FakeComponent>();  // its cookies start at 41 too
+  jobject second = rtest::new_object(env, "ezjcom/JComObject");
+  rtest::set_int_field(env, second, "comId", rtest::as_field(other));
+  ASSERT_EQ(advise(wrapper, listener), 41);
+  ASSERT_EQ(advise(second, listener), 41);
+  ASSERT_EQ(exception(), "");
+
+  unadvise(wrapper, listener, 99);
+  EXPECT_EQ(exception(), "ezjcom.JComException: COM error 0x80040200");
+  jobject unbound = rtest::new_object(env, "ezjcom/JComObject");
+  unadvise(unbound, listener, 42);
+  EXPECT_EQ(exception(), "ezjcom.JComException: COM error 0x80040200");
+  EXPECT_TRUE(component->unadvised.empty());
+  EXPECT_TRUE(other->unadvised.empty());
+
+  // The second wrapper now bound to the first component, as a released and
+  // re-bound wrapper would be: its connection still ends on the other one.
+  rtest::set_int_field(env, second, "comId", rtest::as_field(component));
+  unadvise(second, listener, 41);
+  EXPECT_EQ(exception(), "");
+  EXPECT_EQ(component->unadvised.size() + other->unadvised.size(), 1u);
+  EXPECT_EQ(sink->releases.load(), 1) << "a connection is left: the reference is kept";
+  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), rtest::as_field(sink));
+  unadvise(unbound, listener, 41);
+  EXPECT_EQ(exception(), "");
+  EXPECT_EQ(component->unadvised, std::vector<DWORD>{41});
+  EXPECT_EQ(other->unadvised, std::vector<DWORD>{41});
+  EXPECT_TRUE(sink->destroyed) << "with its last connection";
+  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), 0);
+
+  for (jobject o : {second, unbound}) env->DeleteLocalRef(o);
+  EXPECT_EQ(other->refs.load(), 1);
+  EXPECT_EQ(other->point_refs.load(), 0);
+  rtest::destroy(other);
+}
+
+// A sink advised twice keeps its reference until its last connection ends;
+// cookie 0 ends every connection left, then gives the reference up.
+TEST_F(Advise, ReferenceGoesWithTheLastConnection) {
+  const jint first = advise(wrapper, listener);
+  const jint second = advise(wrapper, listener);
+  ASSERT_EQ(exception(), "");
+  unadvise(wrapper, listener, first);
+  EXPECT_EQ(exception(), "");
+  EXPECT_EQ(sink->releases.load(), 1) << "the component's reference of the first connection";
+  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), rtest::as_field(sink));
+  unadvise(wrapper, listener, 0);
+  EXPECT_EQ(exception(), "");
+  EXPECT_EQ(component->unadvised,
+            (std::vector<DWORD>{static_cast<DWORD>(first), static_cast<DWORD>(second)}));
+  EXPECT_TRUE(sink->destroyed);
+  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), 0);
+}
+
+// Another listener holding a copy of the field cannot connect, disconnect or
+// give up the sink while the listener holding it is there.
+TEST_F(Advise, CopyOfTheFieldGivesUpNothing) {
+  const jint cookie = advise(wrapper, listener);
+  ASSERT_EQ(exception(), "");
+  jobject copy = rtest::new_object(env, "ezjcom/JComEventListener");
+  rtest::set_int_field(env, copy, "eventId", rtest::as_field(sink));
+  for (jint c : {cookie, 0}) {
+    unadvise(wrapper, copy, c);
+    EXPECT_EQ(exception(),
+              "java.lang.IllegalStateException: The event sink belongs to another listener");
+  }
+  EXPECT_EQ(advise(wrapper, copy), 0);
+  EXPECT_EQ(exception(),
+            "java.lang.IllegalStateException: The event sink belongs to another listener");
+  EXPECT_EQ(sink->releases.load(), 0);
+  EXPECT_EQ(component->sinks.size(), 1u);
+  unadvise(wrapper, listener, cookie);
+  EXPECT_EQ(exception(), "");
+  EXPECT_TRUE(sink->destroyed);
+  EXPECT_EQ(sink->releases.load(), 2);
+  env->DeleteLocalRef(copy);
+}
+
+// Two threads disconnecting one listener: the reference is given up once; the
+// thread that loses gets an exception, never a second release.
+TEST_F(Advise, RacingUnadvisesGiveTheReferenceUpOnce) {
+  jobject shared_wrapper = env->NewGlobalRef(wrapper);
+  jobject shared_listener = env->NewGlobalRef(listener);
+  int lost = 0;
+  for (int round = 0; round < 300; ++round) {
+    SCOPED_TRACE(round);
+    FakeSink* s = rtest::make<FakeSink>();
+    rtest::set_int_field(env, listener, "eventId", rtest::as_field(s));
+    const jint cookie = round % 2 ? advise(wrapper, listener) : 0;  // connected, or not
+    ASSERT_EQ(exception(), "");
+    std::atomic<int> ready{0};
+    std::string outcome[2];
+    auto race = [&](int i) {
+      JNIEnv* e = jtz::test::env();
+      ++ready;
+      while (ready.load() < 2) {
+      }
+      e->CallVoidMethod(shared_wrapper, unadvise_method, shared_listener, cookie);
+      outcome[i] = jtz::test::take_exception(e);
+      jtz::test::vm()->DetachCurrentThread();
+    };
+    std::thread a(race, 0), b(race, 1);
+    a.join();
+    b.join();
+    EXPECT_EQ(s->releases.load(), cookie ? 2 : 1) << "the creation reference once";
+    EXPECT_TRUE(s->destroyed);
+    EXPECT_TRUE(outcome[0].empty() || outcome[1].empty()) << outcome[0] << " / " << outcome[1];
+    lost += !outcome[0].empty() + !outcome[1].empty();
+    for (const std::string& o : outcome) {
+      if (o.empty()) continue;
+      EXPECT_TRUE(o == "java.lang.NullPointerException: Listener has no event sink" ||
+                  o.rfind("java.lang.IllegalStateException", 0) == 0)
+          << o;
+    }
+    rtest::destroy(s);
+  }
+  EXPECT_EQ(lost, 300) << "one loser a round";
+  rtest::set_int_field(env, listener, "eventId", rtest::as_field(sink));
+  env->DeleteGlobalRef(shared_wrapper);
+  env->DeleteGlobalRef(shared_listener);
 }
 
 }  // namespace

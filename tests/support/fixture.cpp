@@ -31,6 +31,7 @@ Global::~Global() {
 namespace {
 jint int_field(jobject o, const char* cls, const char* name) {
   JNIEnv* e = env();
+  EXPECT_FALSE(e->ExceptionCheck()) << "an exception is pending";
   jclass c = e->FindClass(cls);
   jint v = e->GetIntField(o, e->GetFieldID(c, name, "I"));
   e->DeleteLocalRef(c);
@@ -45,6 +46,7 @@ jint event_id(jobject listener) {
 
 void set_com_id(jobject wrapper, jint value) {
   JNIEnv* e = env();
+  EXPECT_FALSE(e->ExceptionCheck()) << "an exception is pending";
   jclass c = e->FindClass("ezjcom/JComObject");
   e->SetIntField(wrapper, e->GetFieldID(c, "comId", "I"), value);
   e->DeleteLocalRef(c);
@@ -114,6 +116,7 @@ std::vector<std::string> recorded(jobject listener) {
   jclass rc = e->GetObjectClass(rec);
   auto arr = static_cast<jobjectArray>(
       e->CallObjectMethod(rec, e->GetMethodID(rc, "lines", "()[Ljava/lang/String;")));
+  EXPECT_EQ(take_exception(e), "");
   std::vector<std::string> out;
   for (jsize i = 0, n = e->GetArrayLength(arr); i < n; ++i) {
     auto s = static_cast<jstring>(e->GetObjectArrayElement(arr, i));

@@ -2,14 +2,97 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace jtz::test {
 namespace {
 
 JavaVM* g_vm = nullptr;
+
+// What the JVM prints when -Xcheck:jni finds a misuse of JNI that it lets pass.
+constexpr const char* kJniComplaints[] = {
+    "WARNING in native method",  // an unchecked exception, a bad reference...
+    "JNI local refs",            // "... exceeds capacity": too many local references
+    "FATAL ERROR in native method",
+};
+
+// The JVM's own output, line by line: passed on to where it was going, and
+// every line that reports a misuse of JNI counted against the running test.
+struct JvmOutput {
+  std::mutex lock;
+  std::string partial;  // the line being written
+  std::vector<std::string> complaints;
+};
+
+JvmOutput& output() {
+  static JvmOutput* o = new JvmOutput;  // the JVM may print during exit
+  return *o;
+}
+
+void take_line(JvmOutput& o, const std::string& line) {
+  for (const char* complaint : kJniComplaints)
+    if (line.find(complaint) != std::string::npos) o.complaints.push_back(line);
+}
+
+jint JNICALL jvm_vfprintf(FILE* stream, const char* format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  char small[1024];
+  const int n = std::vsnprintf(small, sizeof small, format, copy);
+  va_end(copy);
+  if (n < 0) return n;
+  std::string text;
+  if (static_cast<size_t>(n) < sizeof small) {
+    text.assign(small, static_cast<size_t>(n));
+  } else {
+    text.resize(static_cast<size_t>(n) + 1);
+    std::vsnprintf(&text[0], text.size(), format, args);
+    text.resize(static_cast<size_t>(n));
+  }
+  std::fwrite(text.data(), 1, text.size(), stream);
+  JvmOutput& o = output();
+  std::lock_guard<std::mutex> guard(o.lock);
+  for (char c : text) {
+    if (c == '\n') {
+      take_line(o, o.partial);
+      o.partial.clear();
+    } else {
+      o.partial += c;
+    }
+  }
+  return n;
+}
+
+}  // namespace
+
+std::vector<std::string> take_jni_complaints() {
+  JvmOutput& o = output();
+  std::lock_guard<std::mutex> guard(o.lock);
+  if (!o.partial.empty()) {
+    take_line(o, o.partial);
+    o.partial.clear();
+  }
+  return std::move(o.complaints);
+}
+
+namespace {
+
+// Fails every test during which the JVM reported a misuse of JNI. Appended
+// after the result printer, it hears of a test's end first (end events go to
+// the listeners in reverse order), so the test is reported as failed.
+class JniComplaintCheck : public ::testing::EmptyTestEventListener {
+ public:
+  void OnTestStart(const ::testing::TestInfo&) override { take_jni_complaints(); }
+  void OnTestEnd(const ::testing::TestInfo&) override {
+    for (const std::string& line : take_jni_complaints()) ADD_FAILURE() << "-Xcheck:jni: " << line;
+  }
+};
 
 class JvmEnvironment : public ::testing::Environment {
  public:
@@ -21,6 +104,7 @@ class JvmEnvironment : public ::testing::Environment {
         {const_cast<char*>(cp.c_str()), nullptr},
         {const_cast<char*>(lp.c_str()), nullptr},
         {const_cast<char*>("-Xss2m"), nullptr},
+        {const_cast<char*>("vfprintf"), reinterpret_cast<void*>(&jvm_vfprintf)},
     };
     JavaVMInitArgs args{};
     args.version = JNI_VERSION_1_8;
@@ -32,6 +116,11 @@ class JvmEnvironment : public ::testing::Environment {
       std::fprintf(stderr, "JNI_CreateJavaVM failed\n");
       std::abort();
     }
+    ::testing::UnitTest::GetInstance()->listeners().Append(new JniComplaintCheck);
+  }
+  void TearDown() override {
+    for (const std::string& line : take_jni_complaints())
+      ADD_FAILURE() << "-Xcheck:jni, outside any test: " << line;
   }
   // The JVM is not destroyed: DestroyJavaVM waits for every non-daemon thread
   // and a process may create only one JVM anyway.
@@ -40,7 +129,6 @@ class JvmEnvironment : public ::testing::Environment {
 [[maybe_unused]] auto* const g_env = ::testing::AddGlobalTestEnvironment(new JvmEnvironment);
 
 }  // namespace
-
 JavaVM* vm() { return g_vm; }
 
 JNIEnv* env() {

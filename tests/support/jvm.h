@@ -12,6 +12,7 @@
 #include <jni.h>
 
 #include <string>
+#include <vector>
 
 namespace jtz::test {
 
@@ -22,6 +23,11 @@ JNIEnv* env();
 // The text of a pending Java exception's class and message ("java.lang.X: msg"),
 // or "" when none is pending. Clears the exception.
 std::string take_exception(JNIEnv* e);
+
+// The lines in which the JVM reported a misuse of JNI (-Xcheck:jni warnings,
+// local references beyond capacity) since the last call. Every test fails
+// that leaves such a line behind; a test that provokes one on purpose takes it.
+std::vector<std::string> take_jni_complaints();
 
 // Number of live JNI global references in the JVM, read from its thread dump.
 long global_ref_count();

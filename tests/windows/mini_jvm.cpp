@@ -17,7 +17,7 @@ struct VmAccess {
 
 namespace {
 
-enum class RefKind { kLocal, kGlobal };
+enum class RefKind { kLocal, kGlobal, kWeak };  // nothing is collected: a weak one never clears
 
 struct Env;
 
@@ -311,6 +311,28 @@ void JNICALL DeleteGlobalRef(JNIEnv* env, jobject ref) {
   }
   r->live = false;
   --VmAccess::accounts().globalsLive;
+}
+
+jweak JNICALL NewWeakGlobalRef(JNIEnv* env, jobject ref) {
+  Enter e(env, "NewWeakGlobalRef");
+  Object* o = vm().deref(env, ref, "NewWeakGlobalRef");
+  if (!o) return nullptr;
+  g_refs.push_back(Ref{o, RefKind::kWeak, true, nullptr});
+  g_known_refs.insert(&g_refs.back());
+  ++VmAccess::accounts().weaksLive;
+  return reinterpret_cast<jweak>(&g_refs.back());
+}
+
+void JNICALL DeleteWeakGlobalRef(JNIEnv* env, jweak ref) {
+  Enter e(env, "DeleteWeakGlobalRef", true);
+  if (!ref) return;
+  auto* r = reinterpret_cast<Ref*>(ref);
+  if (!g_known_refs.count(r) || r->kind != RefKind::kWeak || !r->live) {
+    vm().violation("DeleteWeakGlobalRef: not a live weak global reference");
+    return;
+  }
+  r->live = false;
+  --VmAccess::accounts().weaksLive;
 }
 
 void JNICALL DeleteLocalRef(JNIEnv* env, jobject ref) {
@@ -791,6 +813,8 @@ void fill_tables() {
   f.NewGlobalRef = NewGlobalRef;
   f.DeleteGlobalRef = DeleteGlobalRef;
   f.DeleteLocalRef = DeleteLocalRef;
+  f.NewWeakGlobalRef = NewWeakGlobalRef;
+  f.DeleteWeakGlobalRef = DeleteWeakGlobalRef;
   f.IsSameObject = IsSameObject;
   f.NewLocalRef = NewLocalRef;
   f.EnsureLocalCapacity = EnsureLocalCapacity;

@@ -105,6 +105,7 @@ inline jvalue Void() { return jvalue{}; }
 struct Accounts {
   long globalsMade = 0;
   long globalsLive = 0;
+  long weaksLive = 0;         // weak global references
   long charsOutstanding = 0;  // Get*Chars without their Release*
   long attaches = 0;          // AttachCurrentThread(AsDaemon) of new threads
   long daemonAttaches = 0;

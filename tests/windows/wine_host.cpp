@@ -713,8 +713,10 @@ void teardown(const Wrappers& w) {
   check(a.threadsAttached == 0 && a.attaches == a.detaches && runtime_attached_threads() == 0,
         "every thread the runtime attached was detached when it ended",
         std::to_string(a.attaches) + " attached, " + std::to_string(a.detaches) + " detached");
-  check(a.globalsMade > 0 && a.globalsLive == 0, "every global reference made was deleted",
-        std::to_string(a.globalsMade) + " made, " + std::to_string(a.globalsLive) + " live");
+  check(a.globalsMade > 0 && a.globalsLive == 0 && a.weaksLive == 0,
+        "every global reference made was deleted, weak ones too",
+        std::to_string(a.globalsMade) + " made, " + std::to_string(a.globalsLive) + " live, " +
+            std::to_string(a.weaksLive) + " weak live");
   check(a.charsOutstanding == 0, "every Get*Chars was released");
   check(g_missing.empty(), "every native called was found", joined(g_missing));
   check(Vm::instance().violations().empty(), "no JNI misuse", joined(Vm::instance().violations()));

@@ -8,8 +8,11 @@ package ezjcom;
 public class JComException extends RuntimeException {
     private static final long serialVersionUID = 1L;
 
+    /** The failed call's HRESULT. */
     private final int hResult;
+    /** The component's name for the error's source, or null. */
     private final String comSource;
+    /** The component's description of the error, or null. */
     private final String description;
 
     /**
@@ -31,17 +34,29 @@ public class JComException extends RuntimeException {
         return description == null || description.isEmpty() ? text : text + ": " + description;
     }
 
-    /** Returns the HRESULT of the failed call. */
+    /**
+     * Returns the HRESULT of the failed call.
+     *
+     * @return the HRESULT
+     */
     public int getHResult() {
         return hResult;
     }
 
-    /** Returns the error's source as the component named it, or null. */
+    /**
+     * Returns the error's source as the component named it.
+     *
+     * @return the source, or null
+     */
     public String getComSource() {
         return comSource;
     }
 
-    /** Returns the component's description of the error, or null. */
+    /**
+     * Returns the component's description of the error.
+     *
+     * @return the description, or null
+     */
     public String getDescription() {
         return description;
     }

@@ -1,41 +1,167 @@
 package ezjcom;
 
+import java.lang.invoke.MethodHandles;
+import java.lang.invoke.VarHandle;
+import java.lang.ref.Cleaner;
+import java.lang.ref.Reference;
+import java.util.concurrent.atomic.AtomicInteger;
+
 /**
  * The Java side of a COM object: the base class of every wrapper.
  *
  * <p>A wrapper is bound while {@link #comId} holds the COM interface pointer of its object (as a
  * 32-bit value; 0 means unbound). The native bridge writes the field when it creates or binds the
- * object; this class neither adds nor releases COM references on it.
+ * object, and with it hands over one COM reference, which the wrapper owns: {@link #close()} gives
+ * it back and leaves the wrapper unbound, so that its members throw
+ * {@link NullPointerException} "Uninitialized JComObject" from then on. A wrapper bound through
+ * the friendly factories of its subclasses also gives its reference back when it becomes
+ * unreachable without being closed (see {@link #releaseWhenUnreachable()}).
+ *
+ * <pre>{@code
+ * try (ScanMontura component = ScanMontura.create();
+ *      IScanMontura device = component.dispatch()) {
+ *     device.setText("hello");
+ * }   // both references given back, the component goes
+ * }</pre>
+ *
+ * <p>Closing is idempotent and may happen on any thread; closing a wrapper while another thread
+ * is inside one of its member calls is a mistake, as with any resource.
  *
  * <p>Events: a {@link JComEventListener} whose {@code eventId} holds an event sink is connected to
  * this object's event source with {@link #__JComAdvise(JComEventListener)} and disconnected with
  * {@link #__JComUnadvise(JComEventListener, int)}. With server-side delivery (on by default, see
  * {@link #__JComSetServerSideEvents(boolean)}) the events of a server-side sink reach
  * {@link #__JComServerSideEvent(String, String, Object[])}, which subclasses override.
+ *
+ * <p>Every constructor throws {@link NativeLibraryError} when the runtime's native library
+ * {@code EZJcomLib18} could not be loaded.
  */
-public class JComObject {
-    static {
-        // On Windows the JVM resolves a native only in the library that System.loadLibrary
-        // opened, not in that library's dependencies: the runtime's own natives need this.
-        System.loadLibrary("EZJcomLib18");
-    }
+public class JComObject implements AutoCloseable {
+    // On Windows the JVM resolves a native only in the library that System.loadLibrary opened,
+    // not in that library's dependencies: the runtime's own natives need this. The class's
+    // initialisation stays this small (every thread that first touches a wrapper waits for it).
+    private static final NativeLibrary RUNTIME = NativeLibrary.load("EZJcomLib18");
+    private static final Object REGISTRATION = new Object();
 
     /** The COM interface pointer of the bound object, or 0. Written by the native bridge. */
     public int comId;
 
-    /** Makes an unbound wrapper. */
-    public JComObject() {}
+    // The reference of the current binding, for the cleaner; null when none is registered.
+    private volatile Cleanup cleanup;
 
-    /** Returns true when this wrapper holds a COM interface pointer. */
+    /**
+     * Makes an unbound wrapper.
+     *
+     * @throws NativeLibraryError when the runtime's native library could not be loaded
+     */
+    public JComObject() {
+        RUNTIME.require();
+    }
+
+    /**
+     * Returns true when this wrapper holds a COM interface pointer.
+     *
+     * @return whether the wrapper is bound
+     */
     public boolean isBound() {
         return comId != 0;
     }
+
+    /**
+     * Gives back the COM reference this wrapper holds and leaves it unbound. Idempotent and
+     * thread-safe: of any number of calls, on any threads, exactly one gives the reference back;
+     * an unbound wrapper is left as it is. Subclasses that hold more (connections, registrations)
+     * give that back first.
+     */
+    @Override
+    public void close() {
+        int pointer = (int) ComId.HANDLE.getAndSet(this, 0);
+        Cleanup registered = cleanup;
+        if (registered != null && registered.disown(pointer)) {
+            cleanup = null;
+            registered.cleanable.clean();  // its reference is given back below: nothing left to do
+        }
+        if (pointer != 0) {
+            __JComRelease(pointer);
+        }
+        Reference.reachabilityFence(this);
+    }
+
+    /**
+     * Makes the current binding one that is given back when this wrapper becomes unreachable
+     * without having been closed. The friendly factories of the subclasses call it on the wrappers
+     * they bind; a wrapper bound by calling the binding natives directly is given back only by
+     * {@link #close()}. Does nothing for an unbound wrapper or one already registered.
+     */
+    protected final void releaseWhenUnreachable() {
+        Cleanup registered;
+        synchronized (REGISTRATION) {
+            int pointer = comId;
+            if (pointer == 0 || cleanup != null) {
+                return;
+            }
+            registered = new Cleanup(pointer);
+            registered.cleanable = Releaser.CLEANER.register(this, registered);
+            cleanup = registered;
+        }
+        // A close() that took the pointer meanwhile may not have seen the registration.
+        int pointer = registered.pointer.get();
+        if (comId != pointer && registered.disown(pointer)) {
+            cleanup = null;
+            registered.cleanable.clean();
+        }
+    }
+
+    /** The reference of one binding, given back by the cleaner unless the wrapper disowned it. */
+    private static final class Cleanup implements Runnable {
+        private final AtomicInteger pointer;
+        Cleaner.Cleanable cleanable;
+
+        Cleanup(int pointer) {
+            this.pointer = new AtomicInteger(pointer);
+        }
+
+        /** The wrapper gives {@code released} back itself: true when that is this binding's. */
+        boolean disown(int released) {
+            return released != 0 && pointer.compareAndSet(released, 0);
+        }
+
+        @Override
+        public void run() {
+            int left = pointer.getAndSet(0);
+            if (left != 0) {
+                __JComRelease(left);
+            }
+        }
+    }
+
+    // The com-id field, for its atomic swap; looked up at the first close.
+    private static final class ComId {
+        static final VarHandle HANDLE;
+
+        static {
+            try {
+                HANDLE = MethodHandles.lookup().findVarHandle(JComObject.class, "comId", int.class);
+            } catch (ReflectiveOperationException e) {
+                throw new ExceptionInInitializerError(e);
+            }
+        }
+    }
+
+    // One daemon thread for every wrapper, started with the first registration.
+    private static final class Releaser {
+        static final Cleaner CLEANER = Cleaner.create();
+    }
+
+    // Releases one COM reference, given as the value of a com-id field.
+    private static native void __JComRelease(int comId);
 
     /**
      * Connects the event sink held by {@code listener} to this object's connection point for the
      * sink's event interface. The sink tells which interface that is; this object must be bound
      * and must offer {@code IConnectionPointContainer}.
      *
+     * @param listener the listener whose {@code eventId} holds the sink
      * @return the connection's cookie, for {@link #__JComUnadvise(JComEventListener, int)}
      * @throws NullPointerException "Listener has no event sink" when {@code listener} is null or
      *     its {@code eventId} is 0; "Uninitialized JComObject" when this wrapper is unbound
@@ -44,25 +170,35 @@ public class JComObject {
     protected native int __JComAdvise(JComEventListener listener);
 
     /**
-     * Ends a listener's life as an event sink: disconnects {@code cookie} from this object's
-     * connection point for the sink's event interface, then gives up the sink's creation reference
-     * (the one held through {@code listener.eventId}) and sets {@code eventId} to 0, so that the
-     * sink can be destroyed and the listener collected.
+     * Disconnects a listener, and with its last connection ends its life as an event sink:
+     * disconnects {@code cookie} (0: every connection made for the sink) from the component the
+     * connection was made on, whatever this wrapper is bound to now; once the sink has no
+     * connection left, sets {@code eventId} to 0 and gives up the sink's creation reference (the
+     * one held through {@code listener.eventId}), so that the sink can be destroyed and the
+     * listener collected. With {@code cookie} 0 and no connection, only the reference is given up
+     * (for a listener that was never advised); this wrapper may then be unbound.
      *
-     * <p>With {@code cookie} 0 nothing is disconnected and only the reference is given up; this
-     * wrapper may then be unbound (for a listener that was never advised). The reference is given
-     * up exactly once whatever else fails.
+     * <p>The reference is given up exactly once: only the listener whose field the sink was
+     * connected through may give it up, and a second thread disconnecting the same listener at the
+     * same time is refused, never let release it again. A disconnect that fails keeps the
+     * connection, the reference and {@code eventId}, so that it can be tried again.
      *
+     * @param listener the listener whose {@code eventId} holds the sink
+     * @param cookie the connection's cookie, or 0
      * @throws NullPointerException "Listener has no event sink" when {@code listener} is null or
-     *     its {@code eventId} is 0 (nothing is done); "Uninitialized JComObject" when a cookie is
-     *     given and this wrapper is unbound (the reference is still given up)
-     * @throws JComException when disconnecting fails (the reference is still given up)
+     *     its {@code eventId} is 0 (nothing is done)
+     * @throws IllegalStateException when another listener holds the sink (a copied
+     *     {@code eventId}), or another thread is connecting or disconnecting it (nothing is done)
+     * @throws JComException when disconnecting fails, or {@code cookie} is no connection of the
+     *     sink (0x80040200, and nothing reaches any component); the sink and its connections stay
      */
     protected native void __JComUnadvise(JComEventListener listener, int cookie);
 
     /**
      * Switches server-side delivery of events on or off for the whole process. While it is off,
      * server-side sinks drop the events they receive.
+     *
+     * @param on true to deliver, false to drop
      */
     public static native void __JComSetServerSideEvents(boolean on);
 

@@ -2,28 +2,42 @@ package puente;
 
 import ezjcom.JComEventListener;
 import ezjcom.JComObject;
+import ezjcom.NativeLibrary;
+import java.lang.reflect.Method;
+import java.lang.reflect.Modifier;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.Objects;
 
 /**
- * The event interface of the {@link ScanMontura} component, and the base class of its event
- * listeners.
+ * The event interface of the {@link ScanMontura} component, and the base class of its
+ * name-matched event listeners. Most programs are better served by the typed listeners of
+ * {@link ScanMonturaListener}, registered with {@link ScanMontura#addListener(ScanMonturaListener)}.
  *
- * <p><b>Listener contract.</b> This class declares no event methods: the bridge looks each event's
- * method up by name and signature on the listener's run-time class (inherited methods included)
- * every time the event arrives. A listener offers, as public instance methods returning void:
+ * <p><b>Listener contract.</b> The bridge looks each event's method up by name and signature on the
+ * listener's run-time class (inherited methods included) every time the event arrives. A listener
+ * offers, as instance methods returning void:
  *
  * <ul>
  *   <li>{@code OnChange()}, {@code OnClick()}, {@code OnDblClick()}: the event of that name;
- *   <li>{@code OnKeyPress(byte[] key)}: a key typed into the control;
+ *   <li>{@code OnKeyPress(byte[] key)}: a key typed into the control, as a one-element array
+ *       when the key fits one byte without loss: its character code is {@code key[0] & 0xFF}
+ *       (0 to 255: ASCII and Latin-1). A key beyond that (say 'š', U+0161) arrives as a null
+ *       array, never truncated. Writing another value into {@code key[0]} changes the key the
+ *       control receives, and 0 swallows it; a key that arrived as null is left as it was;
  *   <li>{@code JComOnEventError(String eventName, String message)}: called instead of an event's
  *       method when the listener has none ("Unable to locate method");
  *   <li>{@code JComOnEventException(String eventName, Throwable exception)}: called with the
  *       exception an event method threw.
  * </ul>
  *
- * <p>A listener without a method simply does not receive that event (nor the error, if it lacks
- * {@code JComOnEventError}); exceptions never reach the component. Events arrive on the
- * component's own thread, not on the thread that connected the listener. {@link ScanMonturaAdapter}
- * declares all six methods with empty bodies.
+ * <p>This class declares the two callbacks: both hand the failure to the listener's
+ * {@link EventErrorHandler} ({@link EventErrorHandler#LOG} unless another is set), so that a
+ * missing method or a listener's exception is never lost. {@link #listen()} also reports, the same
+ * way, a method whose name differs from an event's only in case ({@code onChange()}), since the
+ * bridge never calls it. Exceptions never reach the component. Events arrive on the component's
+ * own thread, not on the thread that connected the listener. {@link ScanMonturaAdapter} declares
+ * the four event methods with empty bodies.
  *
  * <pre>{@code
  * IScanMonturaEvents listener = new ScanMonturaAdapter() {
@@ -35,38 +49,108 @@ import ezjcom.JComObject;
  * }</pre>
  *
  * <p>A listener keeps itself reachable from native code between {@link #listen()} and
- * {@link #disconnect()}.
+ * {@link #disconnect()}. Connecting and disconnecting may happen on any thread; no lock of the
+ * listener is held while the component is called, so {@link #cookie()} and {@link #isConnected()}
+ * may be called from inside an event while another thread disconnects.
  */
 public class IScanMonturaEvents extends JComEventListener {
-    static {
-        System.loadLibrary("JTrazelo");
-    }
+    private static final NativeLibrary BRIDGE = NativeLibrary.load("JTrazelo");
 
-    // Guards the connection; a lock of its own, so that a listener's synchronized event methods
-    // never wait for a thread that is connecting or disconnecting it.
+    private static final String[][] CONTRACT = {
+        {"OnChange", "()"}, {"OnClick", "()"}, {"OnDblClick", "()"}, {"OnKeyPress", "(byte[])"},
+        {"JComOnEventError", "(String, String)"}, {"JComOnEventException", "(String, Throwable)"},
+    };
+
+    // Methods of a listener class that the bridge never calls, found once per class.
+    private static final ClassValue<List<String>> MISNAMED = new ClassValue<>() {
+        @Override
+        protected List<String> computeValue(Class<?> type) {
+            return misnamedMethods(type);
+        }
+    };
+
+    // Guards the connection state; held only for moments, never while the component is called.
     private final Object connection = new Object();
     private ScanMontura connectedTo;
-    private int cookie;
+    private volatile int cookie;
+    private boolean changing;  // a thread is connecting or disconnecting outside the lock
+    private volatile EventErrorHandler errorHandler;
 
-    /** Makes a listener (or an unbound event-interface wrapper). */
-    public IScanMonturaEvents() {}
+    /**
+     * Makes a listener (or an unbound event-interface wrapper).
+     *
+     * @throws ezjcom.NativeLibraryError when the native libraries could not be loaded
+     */
+    public IScanMonturaEvents() {
+        BRIDGE.require();
+    }
 
     /**
      * Binds this wrapper to the event interface of the object behind {@code source}, or to its
      * {@code IDispatch} when {@code allowDispatch} is true and the interface is not offered.
      *
+     * @param source a bound wrapper of the object
+     * @param allowDispatch whether a plain {@code IDispatch} will do
      * @return true when bound; false, without an exception, when the binding failed
      */
     public native boolean __JComLoad(JComObject source, boolean allowDispatch);
 
-    /** Gives this object an event sink of its own so that it can receive events; always true. */
+    /**
+     * Gives this object an event sink of its own so that it can receive events; always true.
+     * Each call makes a new sink: use {@link #listen()}, which makes one only where there is none.
+     *
+     * @return true
+     */
     public native boolean __JComEventListenerInit();
 
-    /** Makes this object a listener (see {@link #__JComEventListenerInit()}). */
+    // Binds to the component's event interface for ScanMontura.events(); false when it fails.
+    boolean bindTo(ScanMontura component) {
+        if (!__JComLoad(component, true)) {
+            return false;
+        }
+        releaseWhenUnreachable();
+        return true;
+    }
+
+    /**
+     * Sets where this listener's failures go: the exceptions its event methods throw and the
+     * events it has no method for.
+     *
+     * @param handler the handler, or null for {@link EventErrorHandler#LOG}
+     */
+    public void setEventErrorHandler(EventErrorHandler handler) {
+        errorHandler = handler;
+    }
+
+    /**
+     * Makes this object a listener: gives it an event sink, unless it has one already. Reports,
+     * to the listener's {@link EventErrorHandler}, each method whose name differs from an event's
+     * only in case or whose parameters differ from the event's.
+     *
+     * @throws IllegalStateException when no sink could be made, or when this object is a plain
+     *     {@code IScanMonturaEvents} (which has no event methods; subclass it)
+     */
     public void listen() {
+        synchronized (lock()) {
+            makeSink();
+        }
+    }
+
+    private void makeSink() {
+        if (eventId != 0) {
+            return;
+        }
+        if (getClass() == IScanMonturaEvents.class) {
+            throw new IllegalStateException("IScanMonturaEvents has no event methods: connect a "
+                    + "subclass (ScanMonturaAdapter) or use ScanMontura.addListener");
+        }
         __JComEventListenerInit();
         if (eventId == 0) {
             throw new IllegalStateException("IScanMonturaEvents: no event sink could be made");
+        }
+        for (String problem : MISNAMED.get(getClass())) {
+            String event = problem.substring(0, problem.indexOf(':'));
+            EventErrors.report(errorHandler, event, new EventDeliveryException(event, problem));
         }
     }
 
@@ -74,60 +158,180 @@ public class IScanMonturaEvents extends JComEventListener {
      * Connects this listener to the events of {@code component}, making it a listener first where
      * {@link #listen()} has not run yet.
      *
+     * @param component the bound component whose events to receive
      * @return the connection's cookie
-     * @throws IllegalStateException when the listener is connected already
+     * @throws IllegalStateException when the listener is connected already, or another thread is
+     *     connecting or disconnecting it
      * @throws ezjcom.JComException when the component refuses the connection
      */
     public int connect(ScanMontura component) {
+        Objects.requireNonNull(component, "component");
         synchronized (lock()) {
-            if (connectedTo != null) {
-                throw new IllegalStateException("IScanMonturaEvents: the listener is connected already");
+            if (connectedTo != null || changing) {
+                throw new IllegalStateException(changing
+                        ? "IScanMonturaEvents: another thread is connecting or disconnecting the listener"
+                        : "IScanMonturaEvents: the listener is connected already");
             }
-            if (eventId == 0) {
-                listen();
-            }
-            int newCookie = component.advise(this);
-            connectedTo = component;
-            cookie = newCookie;
-            return newCookie;
+            makeSink();
+            changing = true;
         }
+        int newCookie = 0;
+        try {
+            newCookie = component.advise(this);
+        } finally {
+            synchronized (lock()) {
+                changing = false;
+                if (newCookie != 0) {
+                    connectedTo = component;
+                    cookie = newCookie;
+                }
+            }
+        }
+        return newCookie;
     }
 
-    /** Returns the cookie of the current connection, or 0 when not connected. */
+    /**
+     * Returns the cookie of the current connection, or 0 when not connected. Never waits.
+     *
+     * @return the cookie, or 0
+     */
     public int cookie() {
-        synchronized (lock()) {
-            return cookie;
-        }
+        return cookie;
     }
 
-    /** Returns true while {@link #connect(ScanMontura)} holds a connection. */
+    /**
+     * Returns true while {@link #connect(ScanMontura)} holds a connection. Never waits.
+     *
+     * @return whether the listener is connected
+     */
     public boolean isConnected() {
-        synchronized (lock()) {
-            return connectedTo != null;
-        }
+        return cookie != 0;
     }
 
     /**
      * Disconnects this listener from the component and gives up its event sink, so that the
      * listener can be collected. Does nothing for a listener that is neither connected nor
-     * listening; a listener that only listened gives up its sink.
+     * listening, or that another thread is disconnecting; a listener that only listened gives up
+     * its sink. While the component is being called no lock is held: an event under way may still
+     * call the listener and read its state.
      *
-     * @throws ezjcom.JComException when the component refuses to disconnect (the sink is given up
-     *     all the same)
+     * @throws ezjcom.JComException when the component refuses to disconnect (where the runtime
+     *     keeps the sink then, the listener stays connected and may try again)
      */
     public void disconnect() {
+        ScanMontura component;
+        int oldCookie;
         synchronized (lock()) {
-            ScanMontura component = connectedTo;
-            int oldCookie = cookie;
-            connectedTo = null;
-            cookie = 0;
+            if (changing || (connectedTo == null && eventId == 0)) {
+                return;
+            }
+            component = connectedTo;
+            oldCookie = cookie;
+            changing = true;
+        }
+        try {
             if (component != null) {
                 component.unadvise(this, oldCookie);
-            } else if (eventId != 0) {
+            } else {
                 // Never advised: only the sink's creation reference is given up, through any wrapper.
                 new ScanMontura().unadvise(this, 0);
             }
+        } finally {
+            synchronized (lock()) {
+                changing = false;
+                if (eventId == 0) {  // the sink is gone, and with it the connection
+                    connectedTo = null;
+                    cookie = 0;
+                }
+            }
         }
+    }
+
+    /**
+     * Disconnects the listener ({@link #disconnect()}) and gives back the wrapper's binding, if it
+     * has one ({@link JComObject#close()}). Idempotent.
+     *
+     * @throws ezjcom.JComException when the component refuses to disconnect (the binding is given
+     *     back all the same)
+     */
+    @Override
+    public void close() {
+        try {
+            disconnect();
+        } finally {
+            super.close();
+        }
+    }
+
+    /**
+     * Called by the bridge when an event arrives for which this listener has no method: reports
+     * an {@link EventDeliveryException} to the listener's {@link EventErrorHandler}.
+     *
+     * @param eventName the event's name
+     * @param message why it was not delivered ("Unable to locate method")
+     */
+    public void JComOnEventError(String eventName, String message) {
+        EventErrors.report(errorHandler, eventName, new EventDeliveryException(eventName,
+                eventName + ": " + message + " (" + getClass().getName() + " has no method "
+                        + eventName + signatureOf(eventName) + ")"));
+    }
+
+    /**
+     * Called by the bridge with the exception an event method threw: reports it to the listener's
+     * {@link EventErrorHandler}.
+     *
+     * @param eventName the event's name
+     * @param exception what the method threw
+     */
+    public void JComOnEventException(String eventName, Throwable exception) {
+        EventErrors.report(errorHandler, eventName, exception);
+    }
+
+    private static String signatureOf(String eventName) {
+        for (String[] entry : CONTRACT) {
+            if (entry[0].equals(eventName)) {
+                return entry[1];
+            }
+        }
+        return "";
+    }
+
+    // "OnChange: ..." for each method of the class that looks meant for an event or callback of
+    // the contract (its name differs only in case) but that the bridge will not call.
+    private static List<String> misnamedMethods(Class<?> type) {
+        List<Method> methods = new ArrayList<>();
+        for (Class<?> c = type; c != null && c != Object.class; c = c.getSuperclass()) {
+            for (Method m : c.getDeclaredMethods()) {
+                if (!Modifier.isStatic(m.getModifiers())) {
+                    methods.add(m);
+                }
+            }
+        }
+        List<String> problems = new ArrayList<>();
+        for (String[] entry : CONTRACT) {
+            String name = entry[0];
+            for (Method m : methods) {
+                boolean exact = m.getName().equals(name) && parameters(m).equals(entry[1])
+                        && m.getReturnType() == void.class;
+                if (m.getName().equalsIgnoreCase(name) && !exact) {
+                    problems.add(name + ": " + m.getDeclaringClass().getName() + "." + m.getName()
+                            + parameters(m) + " is never called; the bridge calls void " + name
+                            + entry[1]);
+                }
+            }
+        }
+        return List.copyOf(problems);
+    }
+
+    private static String parameters(Method m) {
+        StringBuilder text = new StringBuilder("(");
+        for (Class<?> p : m.getParameterTypes()) {
+            if (text.length() > 1) {
+                text.append(", ");
+            }
+            text.append(p.getSimpleName());
+        }
+        return text.append(')').toString();
     }
 
     // A listener made without running a constructor (__JComNewObj) has no lock object.

@@ -1,8 +1,9 @@
 package puente;
 
 /**
- * A {@link IScanMonturaEvents} listener with every event method and both failure callbacks
- * present and empty: override the ones you need. Events arrive on the component's thread.
+ * A {@link IScanMonturaEvents} listener with every event method present and empty: override the
+ * ones you need. The failure callbacks are those of {@link IScanMonturaEvents}, which report to the
+ * listener's {@link EventErrorHandler}. Events arrive on the component's thread.
  */
 public abstract class ScanMonturaAdapter extends IScanMonturaEvents {
     /** Makes a listener; connect it with {@link #connect(ScanMontura)}. */
@@ -23,10 +24,4 @@ public abstract class ScanMonturaAdapter extends IScanMonturaEvents {
      * @param key the key as the bridge delivers it; may be null
      */
     public void OnKeyPress(byte[] key) {}
-
-    /** The listener has no method for {@code eventName}; {@code message} says why. */
-    public void JComOnEventError(String eventName, String message) {}
-
-    /** The method for {@code eventName} threw {@code exception}. */
-    public void JComOnEventException(String eventName, Throwable exception) {}
 }

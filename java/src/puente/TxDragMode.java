@@ -7,7 +7,9 @@ package puente;
  * {@link #fromValue(int)} convert between the two and are what the native bridge calls.
  */
 public enum TxDragMode {
+    /** The program starts a drag itself. */
     dmManual(0),
+    /** A drag starts when the user presses the mouse button on the control. */
     dmAutomatic(1);
 
     private final int value;
@@ -16,7 +18,11 @@ public enum TxDragMode {
         this.value = value;
     }
 
-    /** Returns the integer that the component uses for this constant. */
+    /**
+     * Returns the integer that the component uses for this constant.
+     *
+     * @return the component's number
+     */
     public int value() {
         return value;
     }
@@ -24,6 +30,8 @@ public enum TxDragMode {
     /**
      * Returns the constant for an integer received from the component.
      *
+     * @param value the component's number
+     * @return the constant with that number
      * @throws IllegalArgumentException when no constant has that value
      */
     public static TxDragMode fromValue(int value) {

@@ -7,8 +7,11 @@ package puente;
  * {@link #fromValue(int)} convert between the two and are what the native bridge calls.
  */
 public enum TxEditCharCase {
+    /** The text keeps the case it is typed or set in. */
     ecNormal(0),
+    /** The text is converted to upper case. */
     ecUpperCase(1),
+    /** The text is converted to lower case. */
     ecLowerCase(2);
 
     private final int value;
@@ -17,7 +20,11 @@ public enum TxEditCharCase {
         this.value = value;
     }
 
-    /** Returns the integer that the component uses for this constant. */
+    /**
+     * Returns the integer that the component uses for this constant.
+     *
+     * @return the component's number
+     */
     public int value() {
         return value;
     }
@@ -25,6 +32,8 @@ public enum TxEditCharCase {
     /**
      * Returns the constant for an integer received from the component.
      *
+     * @param value the component's number
+     * @return the constant with that number
      * @throws IllegalArgumentException when no constant has that value
      */
     public static TxEditCharCase fromValue(int value) {

@@ -24,6 +24,7 @@
 //   OnServerSideEvent 1 0 void OnKeyPress 0 byte []
 //   __JComAdvise 1                            (the cookie; 0 when it failed)
 //   __JComUnadvise 1                          (the cookie given)
+//   __JComRelease ptr                         (a wrapper's reference given back)
 // The journal starts on (the calls made while the bridge loads are in it),
 // holds at most 200000 lines (later ones are dropped) and can be switched off
 // for benchmarks; while it and every forcing are off an operation pays one
@@ -64,7 +65,7 @@ EZJCOM_TEST_API size_t ezjcomTestJournal(char* buf, size_t cap);
 // ezjcomGetActiveInstance, ezjcomMiscFunc4, ezjcomCreateInstanceRemote,
 // ezjcomQueryInterface, ezjcomInvokeHelper, and by __JComAdvise and
 // __JComUnadvise (which then raise the JComException of hr; the unadvise
-// still gives up the sink's reference).
+// ends no connection and keeps the sink's reference).
 EZJCOM_TEST_API void ezjcomTestForceHresult(const char* op, HRESULT hr, int times);
 
 // After the nth next call of operation `op` (1 = the next), a fatal error is

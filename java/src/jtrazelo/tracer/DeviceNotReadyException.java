@@ -9,12 +9,21 @@ import ezjcom.JComException;
 public class DeviceNotReadyException extends TracerException {
     private static final long serialVersionUID = 1L;
 
-    /** A failure found by the tracer itself. */
+    /**
+     * A failure found by the tracer itself.
+     *
+     * @param message what went wrong
+     */
     public DeviceNotReadyException(String message) {
         super(message);
     }
 
-    /** A component error in step {@code what}. */
+    /**
+     * A component error in step {@code what}.
+     *
+     * @param what the step that failed
+     * @param cause the component's error
+     */
     public DeviceNotReadyException(String what, JComException cause) {
         super(what, cause);
     }

@@ -32,7 +32,18 @@ public record TracerSettings(int port, int speed, int scanMode, Eye eye, Duratio
     /** Scan time-out of {@link #builder()}. */
     public static final Duration DEFAULT_SCAN_TIMEOUT = Duration.ofSeconds(60);
 
-    /** Checks every value; see the class description. */
+    /**
+     * Checks every value; see the class description.
+     *
+     * @param port the communications port, 0 to 32767
+     * @param speed the scanning speed, positive
+     * @param scanMode the scan mode, 1 to 32767
+     * @param eye the eye to trace
+     * @param scanTimeout how long a scan may take, positive
+     * @param traceFormat how the component encodes outline and drill holes
+     * @throws IllegalArgumentException when a value is out of range
+     * @throws NullPointerException when eye, time-out or format is null
+     */
     public TracerSettings {
         if (port < 0 || port > Short.MAX_VALUE) {
             throw new IllegalArgumentException("port must be 0 to " + Short.MAX_VALUE + ": " + port);
@@ -51,12 +62,20 @@ public record TracerSettings(int port, int speed, int scanMode, Eye eye, Duratio
         Objects.requireNonNull(traceFormat, "traceFormat");
     }
 
-    /** Returns a builder holding the defaults: port 1, speed 5, mode 1, right eye, 60 s. */
+    /**
+     * Returns a builder holding the defaults: port 1, speed 5, mode 1, right eye, 60 s.
+     *
+     * @return a new builder
+     */
     public static Builder builder() {
         return new Builder();
     }
 
-    /** Returns a builder holding these settings. */
+    /**
+     * Returns a builder holding these settings.
+     *
+     * @return a new builder
+     */
     public Builder toBuilder() {
         return new Builder().port(port).speed(speed).scanMode(scanMode).eye(eye)
                 .scanTimeout(scanTimeout).traceFormat(traceFormat);
@@ -73,37 +92,67 @@ public record TracerSettings(int port, int speed, int scanMode, Eye eye, Duratio
 
         private Builder() {}
 
-        /** Sets the communications port. */
+        /**
+         * Sets the communications port.
+         *
+         * @param value the communications port
+         * @return this builder
+         */
         public Builder port(int value) {
             port = value;
             return this;
         }
 
-        /** Sets the scanning speed. */
+        /**
+         * Sets the scanning speed.
+         *
+         * @param value the scanning speed
+         * @return this builder
+         */
         public Builder speed(int value) {
             speed = value;
             return this;
         }
 
-        /** Sets the scan mode. */
+        /**
+         * Sets the scan mode.
+         *
+         * @param value the scan mode
+         * @return this builder
+         */
         public Builder scanMode(int value) {
             scanMode = value;
             return this;
         }
 
-        /** Sets the eye to trace. */
+        /**
+         * Sets the eye to trace.
+         *
+         * @param value the eye to trace
+         * @return this builder
+         */
         public Builder eye(Eye value) {
             eye = value;
             return this;
         }
 
-        /** Sets how long a scan may take. */
+        /**
+         * Sets how long a scan may take.
+         *
+         * @param value how long a scan may take
+         * @return this builder
+         */
         public Builder scanTimeout(Duration value) {
             scanTimeout = value;
             return this;
         }
 
-        /** Sets how the component encodes its trace. */
+        /**
+         * Sets how the component encodes its trace.
+         *
+         * @param value how the component encodes its trace
+         * @return this builder
+         */
         public Builder traceFormat(TraceFormat value) {
             traceFormat = value;
             return this;
@@ -112,6 +161,7 @@ public record TracerSettings(int port, int speed, int scanMode, Eye eye, Duratio
         /**
          * Returns the settings.
          *
+         * @return the checked settings
          * @throws IllegalArgumentException when a value is out of range
          * @throws NullPointerException when eye, time-out or format is null
          */

@@ -8,6 +8,7 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import ezjcom.RuntimeTesting;
+import jtztests.ProcessFigures;
 import java.util.ArrayList;
 import java.util.List;
 import jtrazelo.tracer.DeviceNotReadyException;
@@ -28,6 +29,8 @@ import puente.IScanMontura;
 class TracerTest {
     private static final int E_FAIL = 0x80004005;
     private static final int E_INVALIDARG = 0x80070057;
+    /** How long a test waits for threads to end or events to arrive (a safeguard, not a measurement). */
+    private static final long PATIENCE_MILLIS = 20_000;
 
     private static TracerSettings.Builder settings(int port) {
         return TracerSettings.builder().port(port).speed(10);
@@ -158,7 +161,7 @@ class TracerTest {
     @Test
     void scanWithoutPortFailsAndCloseStillClosesTheDevice() throws TracerException {
         Tracer tracer = Tracer.open(settings(1).build());
-        IScanMontura device = tracer.device();
+        IScanMontura device = tracer.component().dispatch();  // the test's own reference outlives close()
         device.setPuertoComm((short) 0);
         ScanFailedException e = assertThrows(ScanFailedException.class, tracer::scan);
         assertEquals(E_FAIL, e.hResult());
@@ -169,12 +172,13 @@ class TracerTest {
         tracer.close();
         assertEquals(0, device.getStatus(), "closed after the failure");
         assertEquals(0, tracer.listenerCookie());
+        device.close();
     }
 
     @Test
     void closeClosesTheDeviceOnceAndForAll() throws TracerException {
         Tracer tracer = Tracer.open(settings(2).build());
-        IScanMontura device = tracer.device();
+        IScanMontura device = tracer.component().dispatch();  // the test's own reference outlives close()
         tracer.scan();
         assertEquals(200, device.getStatus());
         tracer.close();
@@ -183,27 +187,60 @@ class TracerTest {
         tracer.close();  // a second close does nothing
         assertThrows(TracerException.class, tracer::scan);
         assertEquals(400, device.getRadioDeltas().split(";").length, "the last trace stays readable");
+        NullPointerException released = assertThrows(NullPointerException.class, tracer.device()::getStatus);
+        assertEquals("Uninitialized JComObject", released.getMessage(), "the tracer gave its wrapper back");
+        assertFalse(tracer.component().isBound(), "and the component it created");
+        device.close();
     }
 
     @Test
     void failureForcedInTheBridgeIsTypedAndCloseStillRuns() throws TracerException {
         Tracer tracer = Tracer.open(settings(1).build());
-        IScanMontura device = tracer.device();
+        IScanMontura device = tracer.component().dispatch();  // the test's own reference outlives close()
         RuntimeTesting.forceHresult("ezjcomInvokeHelper", E_FAIL, 1);  // Explora's call
         ScanFailedException e = assertThrows(ScanFailedException.class, tracer::scan);
         assertEquals(E_FAIL, e.hResult());
         tracer.close();
         assertEquals(0, device.getStatus());
+        device.close();
     }
 
     @Test
     void failingCloseStillDisconnectsTheListener() throws TracerException {
         Tracer tracer = Tracer.open(settings(1).build());
+        IScanMontura device = tracer.component().dispatch();  // the test's own reference outlives close()
         RuntimeTesting.forceHresult("ezjcomInvokeHelper", E_FAIL, 1);  // Cierra's call
         TracerException e = assertThrows(TracerException.class, tracer::close);
         assertEquals(E_FAIL, e.hResult());
         assertEquals(0, tracer.listenerCookie(), "listener disconnected all the same");
-        tracer.device().Cierra();
+        assertFalse(tracer.device().isBound(), "references given back all the same");
+        device.Cierra();
+        device.close();
+    }
+
+    /** Opens and closes tracers as a lab program does all day; each cycle starts the component's threads. */
+    private static void openAndClose(TracerSettings settings, int cycles) throws TracerException {
+        for (int i = 0; i < cycles; i++) {
+            try (Tracer tracer = Tracer.open(settings)) {
+                tracer.device().setText("cycle " + i);  // an event to deliver: the event thread runs
+            }
+        }
+    }
+
+    @Test
+    void openCloseCyclesGiveTheirThreadsAndMemoryBack() throws Exception {
+        TracerSettings settings = settings(1).build();
+        openAndClose(settings, 20);
+        long threads = ProcessFigures.threads();
+        long resident = ProcessFigures.residentKb();
+        openAndClose(settings, 400);
+        long left = ProcessFigures.awaitThreadsAtMost(threads + 2, PATIENCE_MILLIS);
+        assertTrue(left <= threads + 2, "threads: " + threads + " before, " + left + " after 400 cycles");
+        long grown = ProcessFigures.residentKb() - resident;
+        // AddressSanitizer keeps freed memory in quarantine: RSS says nothing there.
+        if (System.getenv("ASAN_OPTIONS") == null) {
+            assertTrue(grown < 16 * 1024, "RSS grew by " + grown + " kB in 400 cycles");
+        }
     }
 
     @Test
