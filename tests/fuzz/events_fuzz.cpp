@@ -18,6 +18,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <oaidl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -136,7 +137,7 @@ void fuzz_argument(FuzzedDataProvider& in, Call& call, VARIANT* v, bool inner) {
       } else if (in.ConsumeBool()) {
         // Keys mostly about the byte range.
         const long long key = in.ConsumeIntegralInRange<long long>(-300, 300);
-        std::memcpy(value.byref, &key, value_size(base));
+        std::memcpy(value.byref, &key, std::min(value_size(base), sizeof key));
       }
     }
   } else if (base == VT_BSTR && !(vt & ~VT_TYPEMASK)) {
