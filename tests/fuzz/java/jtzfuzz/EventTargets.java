@@ -10,6 +10,13 @@ import puente.ScanMontura;
 public final class EventTargets {
     private EventTargets() {}
 
+    // Failures the listeners report by default go to this logger: thousands a second here.
+    private static final java.util.logging.Logger QUIET = java.util.logging.Logger.getLogger("puente.events");
+
+    static {
+        QUIET.setLevel(java.util.logging.Level.OFF);
+    }
+
     // ---- What the next event's receiver does (set by the target before each event) ----
     /** The key a receiver of OnKeyPress writes into the array, or -1 to leave it. */
     public static int replaceKey = -1;
@@ -106,6 +113,8 @@ public final class EventTargets {
         Full full = new Full();
         Bare bare = new Bare();
         Odd odd = new Odd();
+        // The odd one reports its failures to a handler that may throw; the others log them.
+        odd.setEventErrorHandler((event, failure) -> callback());
         full.listen();
         bare.listen();
         odd.listen();
