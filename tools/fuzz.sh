@@ -69,7 +69,13 @@ if [ "$target" = dcs ]; then
         --seconds "$seconds")
   ((check)) && args+=(--seeds "$corpus")
   [ -n "$runs" ] && args+=(--runs "$runs")
-  exec "$java" -Xmx512m -cp "$build/jtrazelo.jar:$build/fuzz/jtzfuzz.jar" jtzfuzz.DcsFuzz "${args[@]}"
+  classes="$build/jtrazelo.jar:$build/fuzz/jtzfuzz.jar"
+  ((check)) && exec "$java" -Xmx512m -cp "$classes" jtzfuzz.DcsFuzz "${args[@]}"
+  "$java" -Xmx512m -cp "$classes" jtzfuzz.DcsFuzz "${args[@]}"
+  status=$?
+  # Keep only the inputs that show a feature no smaller one shows.
+  [ $status -eq 0 ] && "$java" -Xmx512m -cp "$classes" jtzfuzz.DcsFuzz --reduce "$corpus"
+  exit $status
 fi
 
 options=(-max_total_time="$seconds" -artifact_prefix="$artifacts" -print_final_stats=1)

@@ -40,7 +40,11 @@ import jtrazelo.dcs.DcsWriter;
  * <pre>
  * java -cp jtrazelo.jar:dcsfuzz.jar jtzfuzz.DcsFuzz --corpus DIR --seeds DIR... --artifacts PREFIX
  *      [--seconds N] [--runs N] [--seed N]
+ * java -cp jtrazelo.jar:jtzfuzz.jar jtzfuzz.DcsFuzz --reduce DIR
  * </pre>
+ *
+ * <p>{@code --reduce} keeps of a corpus only the inputs that show a feature no smaller input shows,
+ * and the regression inputs ({@code regression-*}); it deletes the others.
  */
 public final class DcsFuzz {
     /** Allocation allowed per input: this much per character, plus a fixed allowance. */
@@ -101,6 +105,10 @@ public final class DcsFuzz {
                 case "--seconds" -> seconds = Long.parseLong(value);
                 case "--runs" -> maxRuns = Long.parseLong(value);
                 case "--seed" -> seed = Long.parseLong(value);
+                case "--reduce" -> {
+                    reduce(Path.of(value));
+                    return;
+                }
                 default -> usage();
             }
         }
@@ -118,6 +126,29 @@ public final class DcsFuzz {
                 + " [--seconds N] [--runs N] [--seed N]");
         System.exit(2);
         return null;
+    }
+
+    /** Keeps the smallest inputs that together show every feature of the corpus. */
+    private static void reduce(Path dir) throws IOException {
+        DcsFuzz fuzz = new DcsFuzz(0, dir, "");
+        List<Path> files = new ArrayList<>(filesIn(dir));
+        files.sort(java.util.Comparator.comparingLong((Path p) -> p.toFile().length()).thenComparing(Path::toString));
+        int kept = 0;
+        for (Path file : files) {
+            int before = fuzz.outcomes.size();
+            String text = new String(Files.readAllBytes(file), StandardCharsets.ISO_8859_1);
+            if (!fuzz.check(text, file.toString())) {
+                System.exit(1);
+            }
+            if (fuzz.outcomes.size() > before || file.getFileName().toString().startsWith("regression-")) {
+                kept++;
+            } else {
+                Files.delete(file);
+            }
+        }
+        fuzz.running = false;
+        System.out.println("dcs fuzz: corpus reduced from " + files.size() + " to " + kept + " inputs, "
+                + fuzz.outcomes.size() + " features");
     }
 
     private int run(List<Path> seedDirs, long seconds, long maxRuns) throws IOException, InterruptedException {
