@@ -264,13 +264,14 @@ public final class DcsFuzz {
             String fields = line.substring(equals + 1);
             int count = fields.isEmpty() ? 0 : fields.split(";", -1).length;
             if (label.equals("TRCFMT")) {
-                // Format 1 or another; the angles, the side and the type if they are letters the
-                // reader knows.
+                // Format 1 or another, the number of fields, and whether the angles, the side and
+                // the type are ones the reader knows.
                 String[] f = fields.split(";", -1);
-                StringBuilder kind = new StringBuilder("TRCFMT");
-                for (int i = 0; i < Math.min(f.length, 6); i++) {
-                    String value = i == 0 ? (f[0].equals("1") ? "1" : "n") : f[i];
-                    kind.append(' ').append(i != 1 && value.length() == 1 && "1nEURLBFPD".contains(value) ? value : "#");
+                String[] known = {"1", "#", "EU", "RLB", "FPD"};
+                StringBuilder kind = new StringBuilder("TRCFMT " + Math.min(f.length, 7));
+                for (int i = 0; i < Math.min(f.length, known.length); i++) {
+                    boolean ok = i == 1 || (f[i].length() == 1 && known[i].contains(f[i])) || (i == 0 && f[0].equals("1"));
+                    kind.append(' ').append(i == 1 ? "#" : ok ? f[i] : "?");
                 }
                 s.add(kind.toString());
             } else if (!label.equals("R") && !label.equals("A")) {
