@@ -86,7 +86,7 @@ case "$target" in
     # references and BSTRs are counted by the targets instead of leak detection.
     export ASAN_OPTIONS=handle_segv=0:allow_user_segv_handler=1:detect_leaks=0:${ASAN_OPTIONS:-}
     options+=(-handle_segv=0 -handle_bus=0 -handle_ill=0 -handle_fpe=0 -detect_leaks=0
-              -rss_limit_mb=6144 -timeout=30)
+              -rss_limit_mb=6144 -timeout=120)
     ;;
   *)
     options+=(-timeout=10)

@@ -140,11 +140,15 @@ void ReferenceWatch::after(const uint8_t* data, size_t size) {
                start_.local, now.local, start_.global, now.global, recent_.size());
   std::vector<std::vector<uint8_t>> suspects;
   suspects.swap(recent_);
+  // One count between two inputs; an input after which the count grew runs twice more, alone:
+  // a leak grows it each time, the JVM's own references come and go.
+  References after = count_references();
   for (const auto& input : suspects) {
-    // A leak grows the count each time the input runs; the JVM's own references come and go.
-    References before, after;
-    bool grows = true;
-    for (int round = 0; round < 3 && grows; ++round) {
+    References before = after;
+    run_(input.data(), input.size());
+    after = count_references();
+    bool grows = after.local > before.local || after.global > before.global;
+    for (int round = 0; round < 2 && grows; ++round) {
       before = count_references();
       run_(input.data(), input.size());
       after = count_references();
