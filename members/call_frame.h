@@ -109,12 +109,19 @@ class Result {
   // coercion would fetch with a second call.
   HRESULT take(VARTYPE expected) {
     if (v_.vt == expected || same_bits(v_.vt, expected)) return S_OK;
-    const VARTYPE base = v_.vt & VT_TYPEMASK;
-    if (base == VT_DISPATCH || base == VT_UNKNOWN) return DISP_E_TYPEMISMATCH;
+    if (holds_object(v_)) return DISP_E_TYPEMISMATCH;
     return VariantChangeType(&v_, &v_, 0, expected);
   }
 
  private:
+  // An object, by value or by reference, or in the VARIANT that a VT_BYREF |
+  // VT_VARIANT refers to: the coercion follows that reference once.
+  static bool holds_object(const VARIANT& v) {
+    const VARIANT& value = v.vt == (VT_BYREF | VT_VARIANT) && v.pvarVal ? *v.pvarVal : v;
+    const VARTYPE base = value.vt & VT_TYPEMASK;
+    return base == VT_DISPATCH || base == VT_UNKNOWN;
+  }
+
   static bool same_bits(VARTYPE got, VARTYPE expected) {
     switch (expected) {
       case VT_UI1: return got == VT_I1;

@@ -11,27 +11,19 @@ gen=${2:?usage: check-elf-exports.sh <libJTrazelo.so> <gen_members>}
 src=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# check, checks_end, exports_of
+source "$src/tools/checks.sh"
 
 { "$gen" exports | awk '{print $1}'
   sed -nE 's/^NATIVE\([^,]+, *([A-Za-z0-9_]+),.*/\1/p' "$src/bridge/natives.def"; } | sort >"$work/expected"
-nm -D --defined-only "$lib" | awk '{print $3}' | sort >"$work/actual"
+exports_of "$lib" | sort >"$work/actual"
 
-failed=0
-if ! diff -u "$work/expected" "$work/actual" >"$work/diff"; then
-  echo "FAIL $(basename "$lib") exports differ from the tables (- expected, + exported):"
-  grep -E '^[-+][^-+]' "$work/diff" | sed 's/^/     /'
-  failed=1
-else
-  echo "ok   $(basename "$lib") exports exactly the $(wc -l <"$work/expected") natives of the tables"
-fi
-if [ "$(uniq -d "$work/actual" | wc -l)" -ne 0 ]; then
-  echo "FAIL names exported twice: $(uniq -d "$work/actual" | tr '\n' ' ')"
-  failed=1
-fi
-if objdump -p "$lib" | grep -qE 'NEEDED +libEZJcomLib18\.so'; then
-  echo "ok   $(basename "$lib") links libEZJcomLib18.so"
-else
-  echo "FAIL $(basename "$lib") does not link libEZJcomLib18.so"
-  failed=1
-fi
-exit $failed
+same_names() {
+  diff "$work/expected" "$work/actual" | grep -E '^[<>]' | sed 's/^</missing:   /; s/^>/unexpected:/'
+  cmp -s "$work/expected" "$work/actual"
+}
+name=$(basename "$lib")
+check "$name exports exactly the $(wc -l <"$work/expected") natives of the tables" same_names
+check "$name exports each name once" test -z "$(uniq -d "$work/actual")"
+check "$name links libEZJcomLib18.so" grep -qE 'NEEDED +libEZJcomLib18\.so' <(objdump -p "$lib")
+checks_end

@@ -23,28 +23,9 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-passed=0
-failed=0
-check() {  # check <description> <command...>
-  local what=$1
-  shift
-  if "$@" >"$work/why" 2>&1; then
-    echo "ok   $what"
-    passed=$((passed + 1))
-  else
-    echo "FAIL $what"
-    sed 's/^/     /' "$work/why"
-    failed=$((failed + 1))
-  fi
-}
+# check, checks_end, exports_of
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
-# The export names of a DLL, one per line, in table order.
-exports_of() {
-  "$objdump" -p "$1" | awk '
-    /^\[Ordinal\/Name Pointer\] Table/ { on = 1; next }
-    on && NF == 0 { on = 0; done = 1 }
-    on && !done { sub(/^[ \t]*\[ *[0-9]+\] /, ""); print }'
-}
 
 # "<dll> <name>" for every name a DLL imports.
 imports_of() {
@@ -138,5 +119,4 @@ check "JTrazelo.dll needs only system DLLs and EZJcomLib18.dll" only_system_dlls
 check "EZJcomLib18.dll needs only system DLLs" only_system_dlls "$runtime"
 check "ScanMonturaSim.dll needs only system DLLs" only_system_dlls "$sim"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_end

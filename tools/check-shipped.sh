@@ -24,32 +24,9 @@ objdump=${6:-objdump}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-passed=0
-failed=0
-check() {  # check <description> <command...>
-  local what=$1
-  shift
-  if "$@" >"$work/why" 2>&1; then
-    echo "ok   $what"
-    passed=$((passed + 1))
-  else
-    echo "FAIL $what"
-    sed 's/^/     /' "$work/why"
-    failed=$((failed + 1))
-  fi
-}
+# check, checks_end, exports_of
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
-# The names a library exports, one per line.
-exports_of() {
-  case "$1" in
-    *.dll)
-      "$objdump" -p "$1" | awk '
-        /^\[Ordinal\/Name Pointer\] Table/ { on = 1; next }
-        on && NF == 0 { on = 0; done = 1 }
-        on && !done { sub(/^[ \t]*\[ *[0-9]+\] /, ""); print }' ;;
-    *) "$nm" -D --defined-only "$1" | awk '{ print $NF }' ;;
-  esac
-}
 
 hook_exports='ezjcomTest|RuntimeTesting'
 # Functions and data of the hooks (runtime/src/hooks.cpp, testing.cpp), demangled.
@@ -87,5 +64,4 @@ check "$(basename "$jar") holds the runtime's classes" some_of '^ezjcom/JComObje
 check "$(basename "$jar") holds no test class" \
   none_of '^ezjcom/RuntimeTesting|^(jtztest|jtztests|rtest|jtzbench)/' "$work/jar"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_end

@@ -557,12 +557,18 @@ TEST_F(Members, ResultsOfTheOtherSignednessAndRefusedCoercions) {
   }
 
   CountingObject object;
+  VARIANT held;  // an object behind a reference: the coercion would follow it
+  VariantInit(&held);
+  held.vt = VT_DISPATCH;
+  held.pdispVal = &object;
   VARIANT v;
   VariantInit(&v);
-  v.vt = VT_DISPATCH;
-  v.pdispVal = &object;
-  for (VARTYPE vt : {VT_DISPATCH, VT_UNKNOWN}) {
+  for (VARTYPE vt : {VARTYPE{VT_DISPATCH}, VARTYPE{VT_UNKNOWN}, VARTYPE(VT_BYREF | VT_VARIANT)}) {
     v.vt = vt;
+    if (vt & VT_BYREF)
+      v.pvarVal = &held;
+    else
+      v.pdispVal = &object;
     put_result(57, v);
     EXPECT_EQ(e->CallIntMethod(dispatch, method("getStatus", "()I")), 0);
     EXPECT_NE(take_exception(e).find("0x80020005"), std::string::npos);

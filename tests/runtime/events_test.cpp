@@ -32,7 +32,8 @@ class Events : public ::testing::Test {
     ASSERT_GE(refs_before, 0) << "the JVM's count of global references is not readable";
   }
   void TearDown() override {
-    EXPECT_EQ(jtz::test::global_ref_count(), refs_before) << "a JNI global reference leaked";
+    EXPECT_EQ(jtz::test::global_ref_count_settling_at(refs_before), refs_before)
+        << "a JNI global reference leaked";
     ezjcomTestReset();
   }
   JNIEnv* env = jtz::test::env();

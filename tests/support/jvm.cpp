@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <chrono>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace jtz::test {
@@ -180,6 +182,15 @@ long global_ref_count() {
   if (auto held = reinterpret_cast<Held>(dlsym(RTLD_DEFAULT, "ezjcomTestHeldGlobalRefs")))
     n -= held();
   return static_cast<long>(n);
+}
+
+long global_ref_count_settling_at(long expected) {
+  long n = global_ref_count();
+  for (int i = 0; i < 80 && n != expected && n >= 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    n = global_ref_count();
+  }
+  return n;
 }
 
 }  // namespace jtz::test
