@@ -10,11 +10,11 @@
 #include <utility>
 #include <vector>
 
+#include "apartment.h"
 #include "com_ptr.h"
 #include "contract.h"
 #include "hooks.h"
 #include "runtime_state.h"
-#include "thread_state.h"
 
 // Authentication settings of a remote creation with an explicit identity
 // (values as published, for hosts whose headers lack them).
@@ -51,8 +51,8 @@ constexpr DWORD kLocalContext = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER;
 constexpr DWORD kAnyContext = CLSCTX_REMOTE_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER;
 
 HRESULT create_local(REFCLSID clsid, void** out) {
-  ensure_com_thread();
-  return CoCreateInstance(clsid, nullptr, kLocalContext, IID_IDispatch, out);
+  return in_mta(
+      [&] { return CoCreateInstance(clsid, nullptr, kLocalContext, IID_IDispatch, out); });
 }
 
 HRESULT take_remote(REFCLSID clsid, void** out);
@@ -60,13 +60,14 @@ HRESULT take_remote(REFCLSID clsid, void** out);
 // The running instance: the object of the latest remote creation of the class
 // while no one has taken it yet, else what the running-object table answers.
 HRESULT get_active(REFCLSID clsid, void** out) {
-  ensure_com_thread();
-  if (const HRESULT hr = take_remote(clsid, out); hr != S_FALSE) return hr;
-  ComPtr<IUnknown> running;
-  const HRESULT hr = GetActiveObject(clsid, nullptr, running.put_typed());
-  if (FAILED(hr)) return hr;
-  if (!running) return MK_E_UNAVAILABLE;
-  return running->QueryInterface(IID_IDispatch, out);
+  return in_mta([&] {
+    if (const HRESULT hr = take_remote(clsid, out); hr != S_FALSE) return hr;
+    ComPtr<IUnknown> running;
+    const HRESULT hr = GetActiveObject(clsid, nullptr, running.put_typed());
+    if (FAILED(hr)) return hr;
+    if (!running) return MK_E_UNAVAILABLE;
+    return running->QueryInterface(IID_IDispatch, out);
+  });
 }
 
 // The strings of a remote creation, in the platform's wide-character type.
@@ -168,7 +169,6 @@ HRESULT create_remote(REFCLSID clsid, const jchar* machine, const jchar* user, c
   if (!machine || iidCount <= 0 || !iids) return E_INVALIDARG;
   for (int i = 0; i < iidCount; ++i)
     if (!iids[i]) return E_INVALIDARG;
-  ensure_com_thread();
 
   Wide machine_w, user_w, domain_w, password_w;
   const Wiped wipe_user(user_w), wipe_domain(domain_w), wipe_password(password_w);
@@ -306,7 +306,8 @@ EZJCOM_API HRESULT EZJCOM_CALL ezjcomCreateInstanceRemote(JNIEnv*, REFCLSID clsi
     };
     if (seen(h, "ezjcomCreateInstanceRemote", describe, &forced)) return forced;
   }
-  return create_remote(clsid, machine, text2, text3, text4, iidCount, value, iids);
+  return in_mta(
+      [&] { return create_remote(clsid, machine, text2, text3, text4, iidCount, value, iids); });
 } catch (const std::bad_alloc&) {
   return E_OUTOFMEMORY;
 }
@@ -324,7 +325,7 @@ EZJCOM_API HRESULT EZJCOM_CALL ezjcomQueryInterface(JNIEnv*, jint comId, REFIID 
   *out = nullptr;
   IUnknown* object = pointer_from_field<IUnknown>(comId);
   if (!object) return E_POINTER;
-  return object->QueryInterface(iid, out);
+  return in_mta([&] { return object->QueryInterface(iid, out); });
 }
 
 EZJCOM_API HRESULT EZJCOM_CALL ezjcomInvokeHelper(JNIEnv*, IDispatch* dispatch, DISPID dispid,
@@ -346,6 +347,8 @@ EZJCOM_API HRESULT EZJCOM_CALL ezjcomInvokeHelper(JNIEnv*, IDispatch* dispatch, 
   DISPPARAMS none{};  // Invoke needs parameters, if only an empty set
   if (!params) params = &none;
   // Invoke takes the result before the exception information.
-  return dispatch->Invoke(dispid, IID_NULL, GetUserDefaultLCID(), flags, params, result, excepInfo,
-                          argErr);
+  return in_mta([&] {
+    return dispatch->Invoke(dispid, IID_NULL, GetUserDefaultLCID(), flags, params, result,
+                            excepInfo, argErr);
+  });
 }

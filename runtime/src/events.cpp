@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "apartment.h"
 #include "com_ptr.h"
 #include "contract.h"
 #include "hooks.h"
@@ -477,12 +478,19 @@ extern "C" JNIEXPORT jint JNICALL Java_ezjcom_JComObject__1_1JComAdvise(JNIEnv* 
       if (!component) {
         throw_new(env, kNullPointerException, kUnbound);
       } else {
-        ComPtr<IConnectionPoint> cp;
-        if (!forced) hr = connection_point(component, claim.sink(), cp);
-        if (SUCCEEDED(hr) && !forced) hr = cp->Advise(claim.sink(), &cookie);
-        if (SUCCEEDED(hr)) {
-          if (cp) claim.connected(cookie, component, std::move(cp));
-        } else {
+        if (!forced) {
+          // In the multithreaded apartment: the point is kept for the
+          // disconnect, which may come from any thread, and the component
+          // gets the sink as an object of that apartment.
+          hr = in_mta([&] {
+            ComPtr<IConnectionPoint> cp;
+            HRESULT made = connection_point(component, claim.sink(), cp);
+            if (SUCCEEDED(made)) made = cp->Advise(claim.sink(), &cookie);
+            if (SUCCEEDED(made)) claim.connected(cookie, component, std::move(cp));
+            return made;
+          });
+        }
+        if (FAILED(hr)) {
           cookie = 0;
           throw_com_exception(env, hr, nullptr, nullptr);
         }
@@ -527,15 +535,27 @@ extern "C" JNIEXPORT void JNICALL Java_ezjcom_JComObject__1_1JComUnadvise(JNIEnv
     throw_com_exception(env, hr, nullptr, nullptr);
     return;
   }
+  // The connection points' references are taken, used and given back in the
+  // multithreaded apartment, where they were obtained.
   std::vector<SinkClaim::Ending> ending;
-  if (!claim.connections(static_cast<DWORD>(cookie), component, ending)) {
+  struct GivenBackInMta {
+    std::vector<SinkClaim::Ending>& ending;
+    ~GivenBackInMta() {
+      if (!ending.empty()) in_mta([this] { ending.clear(); });
+    }
+  } given_back{ending};
+  bool known = false;
+  in_mta([&] {
+    known = claim.connections(static_cast<DWORD>(cookie), component, ending);
+    for (SinkClaim::Ending& end : ending) {
+      const HRESULT each = end.point->Unadvise(end.cookie);
+      end.ended = SUCCEEDED(each);
+      if (FAILED(each) && SUCCEEDED(hr)) hr = each;
+    }
+  });
+  if (!known) {
     throw_com_exception(env, CONNECT_E_NOCONNECTION, nullptr, nullptr);
     return;
-  }
-  for (SinkClaim::Ending& end : ending) {
-    const HRESULT each = end.point->Unadvise(end.cookie);
-    end.ended = SUCCEEDED(each);
-    if (FAILED(each) && SUCCEEDED(hr)) hr = each;
   }
   claim.disconnected(ending);  // gives up the reference once nothing is connected
   if (FAILED(hr)) throw_com_exception(env, hr, nullptr, nullptr);

@@ -137,18 +137,18 @@ EZJCOM_API int EZJCOM_CALL ezjcomIidMapTypes(const EzjcomIidMapEntry* map, int c
 EZJCOM_API int EZJCOM_CALL ezjcomInitThread(JNIEnv* env) {
   if (const unsigned h = hooks()) seen(h, "ezjcomInitThread", [&](Line& l) { l.env(env); });
   // Without an environment the call comes from a thread-attach notification,
-  // under the loader lock, where COM must not be initialised: the thread gets
-  // it at its first call with an environment, creation or event instead.
+  // under the loader lock. COM is not set up here either way: each COM call
+  // the runtime makes sets up its own apartment (apartment.h).
   if (!env) return 1;
   remember_vm(env);
-  ensure_com_thread();
   return 1;
 }
 
 EZJCOM_API int EZJCOM_CALL ezjcomInitEventThread(JNIEnv* env) {
   if (const unsigned h = hooks()) seen(h, "ezjcomInitEventThread", [&](Line& l) { l.env(env); });
+  // The thread is attached already (env is its own). Its apartment is left as
+  // it is: a listener's calls back into the component set up their own.
   remember_vm(env);
-  ensure_com_thread();
   return 1;
 }
 

@@ -3,9 +3,9 @@
 // by an atomic swap, and hands it here: this native only releases it.
 #include <objbase.h>
 
+#include "apartment.h"
 #include "hooks.h"
 #include "runtime_state.h"
-#include "thread_state.h"
 
 using namespace ezjcom;
 
@@ -14,8 +14,7 @@ extern "C" JNIEXPORT void JNICALL Java_ezjcom_JComObject__1_1JComRelease(JNIEnv*
   IUnknown* object = pointer_from_field<IUnknown>(comId);
   if (const unsigned h = hooks()) seen(h, "__JComRelease", [&](Line& l) { l.ptr(object); });
   if (!object) return;
-  // The caller may be any thread, the cleaner's among them: objects live in
-  // the multithreaded apartment, which the thread joins here if it has not.
-  ensure_com_thread();
-  object->Release();
+  // The caller may be any thread, the cleaner's among them: the reference is
+  // given back in the multithreaded apartment, where it was obtained.
+  in_mta([object] { object->Release(); });
 }

@@ -1,7 +1,5 @@
 #include "thread_state.h"
 
-#include <objbase.h>
-
 #include <atomic>
 
 namespace ezjcom {
@@ -13,7 +11,6 @@ std::atomic<unsigned> g_fatal_generation{1};
 
 struct ThreadState {
   unsigned fatal_generation = 0;  // 0: none pending
-  bool com_ready = false;
 };
 
 ThreadState& state() {
@@ -34,14 +31,5 @@ bool take_fatal() {
 }
 
 void clear_all_fatal() { g_fatal_generation.fetch_add(1, std::memory_order_acq_rel); }
-
-void ensure_com_thread() {
-  ThreadState& s = state();
-  if (s.com_ready) return;
-  // S_FALSE (already set up by someone else on this thread) is as good; a
-  // thread in another apartment keeps it, and is served all the same.
-  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  s.com_ready = true;
-}
 
 }  // namespace ezjcom

@@ -1,5 +1,4 @@
-// What the runtime keeps per thread: the pending fatal error and whether COM
-// has been set up on the thread.
+// What the runtime keeps per thread: the pending fatal error.
 #pragma once
 
 namespace ezjcom {
@@ -10,8 +9,5 @@ void set_fatal();
 bool take_fatal();
 // Drops the pending fatal errors of every thread.
 void clear_all_fatal();
-
-// Sets up COM on the calling thread, once (multithreaded apartment).
-void ensure_com_thread();
 
 }  // namespace ezjcom

@@ -1,13 +1,16 @@
 // The interfaces of the simulated ScanMontura component as the component
 // describes them itself: its dispatch interface IScanMontura and its event
 // interface IScanMonturaEvents, one row per function as a type library has
-// them (a property's get and put are two functions with one DISPID).
+// them (a property's get and put are two functions with one DISPID), and the
+// dispatch interface of its test control, ISimControlDispatch.
 //
 // The component answers exactly this: IDispatch::Invoke accepts these DISPIDs
 // with these invocation kinds and argument types, GetIDsOfNames maps these
 // names, and GetTypeInfo hands out a type description built from this table
 // (simulator/src/type_info.cpp). Its connection point fires the events listed
-// here. Nothing in this file comes from the bridge.
+// here. Its type library (kLibrary below) is compiled from an IDL that
+// simulator/typelib/gen_idl.cpp writes from this file. Nothing in this file
+// comes from the bridge.
 //
 // Each row reads as the IDL of a dispinterface would declare it, e.g.
 //   [id(-517), propget] BSTR Text();
@@ -59,6 +62,7 @@ struct Interface {
   IID iid;
   const Function* functions;
   std::size_t count;
+  const char* doc = nullptr;  // help string, or null
 };
 
 inline constexpr Type kVoid{VT_VOID, "void"};
@@ -70,6 +74,7 @@ inline constexpr Type kInt{VT_INT, "int"};
 inline constexpr Type kFloat{VT_R4, "float"};
 inline constexpr Type kBstr{VT_BSTR, "BSTR"};
 inline constexpr Type kShortRef{VT_BYREF | VT_I2, "short*"};
+inline constexpr Type kDispatch{VT_DISPATCH, "IDispatch*"};
 // An OLE_COLOR travels as a long (0x00BBGGRR, or 0x800000nn for a system colour).
 inline constexpr Type kColor{VT_I4, "OLE_COLOR"};
 // Enumerations travel as longs.
@@ -200,17 +205,96 @@ inline constexpr Function kIScanMonturaEventsFunctions[] = {
            "a key typed; the key the sinks leave in Key is applied (0 swallows it)"),
 };
 
+// dispinterface ISimControlDispatch {5C1A0E22-7E4B-4C55-9B0D-3D6A91C2E002}:
+// the test control (scanmontura_sim.h) for callers in another apartment, to
+// whom COM does not hand ISimControl itself (it has no proxy). It is the
+// dispatch interface of an object of its own, class SimControl, which COM
+// creates in the apartment where a component created by the same caller
+// lives (the class has the component's threading model); Attach ties it to
+// that component (passed as the caller holds it), whose ISimControl it then
+// calls there. Thread numbers are Windows thread identifiers there, and small
+// numbers of the process's own elsewhere.
+inline constexpr Function kISimControlDispatchFunctions[] = {
+    Method("Attach", 1, kVoid, {"Component", kDispatch},
+           "ties the control to a component of its apartment"),
+    Method("TypeText", 2, kVoid, {"Text", kBstr}, "types the text as a user would"),
+    Method("Click", 3, kVoid, "fires OnClick"),
+    Method("DblClick", 4, kVoid, "fires OnDblClick"),
+    Method("WaitIdle", 5, kVoid, {"TimeoutMs", kLong},
+           "waits until no scan runs and every queued event is delivered"),
+    Get("ConnectionCount", 6, kLong, "sinks connected"),
+    Get("Apartment", 7, kLong, "where the component lives: 1 a single-threaded apartment, 2 not"),
+    Get("HomeThread", 8, kLong, "the thread the component was created on"),
+    Get("CallThread", 9, kLong, "the thread of the latest IScanMontura call"),
+    Get("EventThread", 10, kLong, "the thread the latest event was fired on, 0 before the first"),
+};
+
 inline constexpr Interface kIScanMontura{
     "IScanMontura",
     {0x834FBEE1, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}},
     kIScanMonturaFunctions,
-    sizeof kIScanMonturaFunctions / sizeof kIScanMonturaFunctions[0]};
+    sizeof kIScanMonturaFunctions / sizeof kIScanMonturaFunctions[0],
+    "an edit control and an eyeglass-frame tracer"};
 
 inline constexpr Interface kIScanMonturaEvents{
     "IScanMonturaEvents",
     {0x834FBEE3, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}},
     kIScanMonturaEventsFunctions,
-    sizeof kIScanMonturaEventsFunctions / sizeof kIScanMonturaEventsFunctions[0]};
+    sizeof kIScanMonturaEventsFunctions / sizeof kIScanMonturaEventsFunctions[0],
+    "events of the edit control"};
+
+inline constexpr Interface kISimControlDispatch{
+    "ISimControlDispatch",
+    {0x5C1A0E22, 0x7E4B, 0x4C55, {0x9B, 0x0D, 0x3D, 0x6A, 0x91, 0xC2, 0xE0, 0x02}},
+    kISimControlDispatchFunctions,
+    sizeof kISimControlDispatchFunctions / sizeof kISimControlDispatchFunctions[0],
+    "test control of the simulated component"};
+
+// A class of the library: its default interface and default event source.
+struct Coclass {
+  const char* name;
+  CLSID clsid;
+  const char* doc;
+  const Interface* defaultInterface;
+  const Interface* defaultSource;  // or null
+};
+
+inline constexpr Coclass kScanMontura{
+    "ScanMontura",
+    {0x834FBEE5, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}},
+    "the simulated ScanMontura component",
+    &kIScanMontura,
+    &kIScanMonturaEvents};
+
+inline constexpr Coclass kSimControl{
+    "SimControl",
+    {0x5C1A0E23, 0x7E4B, 0x4C55, {0x9B, 0x0D, 0x3D, 0x6A, 0x91, 0xC2, 0xE0, 0x03}},
+    "test control of a simulated component, in the component's apartment",
+    &kISimControlDispatch,
+    nullptr};
+
+// The type library: the three interfaces and the two classes. The library has
+// an identifier of the simulator's own, so that registering the simulator
+// leaves a type library of the real component alone.
+struct Library {
+  const char* name;
+  GUID libid;
+  unsigned short major, minor;
+  unsigned long lcid;  // 0: language neutral, the locale LoadRegTypeLib(..., 0, ...) finds
+  const char* doc;
+  const Interface* interfaces[3];
+  const Coclass* coclasses[2];
+};
+
+inline constexpr Library kLibrary{
+    "ScanMonturaSimLib",
+    {0x5C1A0E20, 0x7E4B, 0x4C55, {0x9B, 0x0D, 0x3D, 0x6A, 0x91, 0xC2, 0xE0, 0x00}},
+    1,
+    0,
+    0,
+    "ScanMontura, simulated",
+    {&kIScanMontura, &kIScanMonturaEvents, &kISimControlDispatch},
+    {&kScanMontura, &kSimControl}};
 
 // The first function of an interface with that name (exactly), or null.
 constexpr const Function* Find(const Interface& in, const char* name) {

@@ -10,9 +10,25 @@
 // no other is registered registers itself as the running instance
 // (RegisterActiveObject, weak) and revokes that when it is destroyed (on
 // Windows, whose table keeps references even for a weak registration: when
-// only the table's references are left). Objects live in CoTaskMemAlloc
-// memory (below 2 GiB on x86-64 hosts). DllCanUnloadNow counts live instances
-// and LockServer locks, not class factories.
+// only the table's references are left); an instance in a single-threaded
+// apartment does not. Objects live in CoTaskMemAlloc memory (below 2 GiB on
+// x86-64 hosts). DllCanUnloadNow counts live instances and LockServer locks,
+// not class factories.
+//
+// The module also serves class SimControl {5C1A0E23-7E4B-4C55-9B0D-3D6A91C2E003},
+// ISimControl's operations through IDispatch (ISimControlDispatch of
+// scanmontura_interface.h) for callers in another apartment, to whom COM
+// hands no ISimControl: created by them, it lives in the apartment where
+// their components live (it has the same threading model), and Attach(the
+// component, as they hold it) ties it to one; it answers E_INVALIDARG for
+// anything but a component of its apartment, and E_UNEXPECTED before Attach.
+//
+// Registration (Windows): DllRegisterServer registers the classes with the
+// threading model "Both", or "Apartment" when the environment variable
+// SCANMONTURA_SIM_THREADING says so (any other value: E_INVALIDARG), and the
+// type library embedded in the module (resource TYPELIB 1, library
+// ScanMonturaSimLib, compiled from scanmontura_interface.h) with its
+// interfaces, for the type library marshaler; DllUnregisterServer removes both.
 //
 // Build: target ScanMonturaSim (the server module); clients of this header
 // link ScanMonturaSimControl, which defines IID_ISimControl.
@@ -137,6 +153,13 @@
 //   ISimControl included (FireEvent and the like then run in place). The
 //   threads end when the last reference goes, even inside a sink call; events
 //   still queued then are dropped.
+//   An instance created in a single-threaded apartment (Windows: registered
+//   "Apartment", or "Both" created on such a thread) lives on that thread, as
+//   an ActiveX control does, and fires every event there, to the sinks as its
+//   apartment received them (proxies, for sinks of another apartment): those
+//   of FireEvent, TypeText, Click and DblClick in place, queued ones from the
+//   thread's message loop (a message-only window) or from WaitIdle called
+//   there. FireBurst answers RPC_E_WRONG_THREAD then.
 #pragma once
 
 #include <oaidl.h>

@@ -55,13 +55,109 @@ HRESULT ScanMontura::Create(REFIID riid, void** ppv) try {
   *ppv = nullptr;
   ScanMontura* self = new (std::nothrow) ScanMontura();  // its members may throw
   if (!self) return E_OUTOFMEMORY;
-  HRESULT hr = self->QueryInterface(riid, ppv);
-  if (SUCCEEDED(hr)) self->RegisterRunning();
+  HRESULT hr = self->SettleIn();
+  if (SUCCEEDED(hr)) hr = self->QueryInterface(riid, ppv);
+  // Not in a single-threaded apartment: the table's hold would be through
+  // COM's stubs there, which keep references the instance cannot tell apart.
+  if (SUCCEEDED(hr) && !self->inSta_) self->RegisterRunning();
   self->Release();
   return hr;
 } catch (...) {
   return HresultOfCurrentException();
 }
+
+#if defined(_WIN32)
+
+namespace {
+
+// The posted message that fires the queued events on the home thread.
+constexpr UINT kFireQueued = WM_APP + 1;
+const wchar_t kWindowClass[] = L"ScanMonturaSimEvents";
+
+// The window class, registered while windows of it exist (a class outliving
+// the module would point at code that is gone).
+Mutex& WindowClassMutex() {
+  static Mutex mu;
+  return mu;
+}
+int g_windows = 0;
+
+bool AcquireWindowClass() {
+  Lock lock(WindowClassMutex());
+  if (g_windows == 0) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = &ScanMontura::WindowProc;
+    wc.hInstance = ModuleHandle();
+    wc.lpszClassName = kWindowClass;
+    if (!RegisterClassW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+  }
+  ++g_windows;
+  return true;
+}
+
+void ReleaseWindowClass() {
+  Lock lock(WindowClassMutex());
+  if (--g_windows == 0) UnregisterClassW(kWindowClass, ModuleHandle());
+}
+
+// Whether the calling thread is in a single-threaded apartment, found out
+// without changing anything.
+bool CallerInSingleThreadedApartment() {
+  const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (hr == RPC_E_CHANGED_MODE) return true;
+  if (SUCCEEDED(hr)) CoUninitialize();
+  return false;
+}
+
+}  // namespace
+
+LRESULT CALLBACK ScanMontura::WindowProc(HWND window, UINT message, WPARAM wp, LPARAM lp) {
+  if (message == kFireQueued) {
+    if (auto* self = reinterpret_cast<ScanMontura*>(GetWindowLongPtrW(window, GWLP_USERDATA)))
+      self->DrainInPlace();
+    return 0;
+  }
+  return DefWindowProcW(window, message, wp, lp);
+}
+
+HRESULT ScanMontura::SettleIn() {
+  homeThread_ = ThreadNumber();
+  if (!CallerInSingleThreadedApartment()) return S_OK;
+  if (!AcquireWindowClass()) return HRESULT_FROM_WIN32(GetLastError());
+  window_ = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                            ModuleHandle(), nullptr);
+  if (!window_) {
+    const HRESULT hr = HRESULT_FROM_WIN32(GetLastError());
+    ReleaseWindowClass();
+    return hr;
+  }
+  SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  inSta_ = true;
+  return S_OK;
+}
+
+void ScanMontura::CloseWindow() {
+  if (!window_) return;
+  SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+  if (GetWindowThreadProcessId(window_, nullptr) == GetCurrentThreadId())
+    DestroyWindow(window_);
+  else
+    PostMessageW(window_, WM_CLOSE, 0, 0);  // its thread destroys it
+  window_ = nullptr;
+  ReleaseWindowClass();
+}
+
+#else
+
+// No apartments here: every thread may call the sinks.
+HRESULT ScanMontura::SettleIn() {
+  homeThread_ = ThreadNumber();
+  return S_OK;
+}
+
+void ScanMontura::CloseWindow() {}
+
+#endif
 
 void ScanMontura::RegisterRunning() {
   Lock lock(RunningMutex());
@@ -101,6 +197,8 @@ HRESULT ScanMontura::QueryInterface(REFIID riid, void** ppv) {
     *ppv = static_cast<IConnectionPointContainer*>(this);
   } else if (IsEqualIID(riid, IID_ISimControl)) {
     *ppv = static_cast<ISimControl*>(this);
+  } else if (IsEqualIID(riid, kIidSimSelf)) {
+    *ppv = this;  // the object itself, for SimControl of this module only
   } else {
     *ppv = nullptr;
     return E_NOINTERFACE;
@@ -140,19 +238,22 @@ void ScanMontura::Destroy() {
   doneCv_.NotifyAll();
   if (t_eventThreadOf == this) {
     // The last reference went inside a sink call: the event thread cannot
-    // join itself, so it tears down once it is back in its loop.
+    // join itself, so it tears down once it is back in its loop (or the home
+    // thread, once it has fired the event).
     teardownOnEventThread_ = true;
     return;
   }
   lock.Unlock();
   eventThread_.Join();
   scanThread_.Join();
+  CloseWindow();
   delete this;
 }
 
-void ScanMontura::FinishTeardownOnEventThread() {
+void ScanMontura::FinishTeardown() {
   scanThread_.Join();
-  eventThread_.Detach();
+  eventThread_.Detach();  // this thread itself, if it is the event thread
+  CloseWindow();
   delete this;
 }
 
@@ -187,7 +288,7 @@ void ScanMontura::EventLoop() {
   bool teardown = teardownOnEventThread_;
   lock.Unlock();
   t_eventThreadOf = nullptr;
-  if (teardown) FinishTeardownOnEventThread();
+  if (teardown) FinishTeardown();
 }
 
 bool ScanMontura::EnsureEventThreadLocked() {
@@ -197,15 +298,70 @@ bool ScanMontura::EnsureEventThreadLocked() {
 }
 
 void ScanMontura::QueueEventLocked(DISPID dispid) {
-  if (stopping_ || !EnsureEventThreadLocked()) return;
+  if (stopping_ || (!inSta_ && !EnsureEventThreadLocked())) return;
   Job job;
   job.kind = Job::kFire;
   job.dispid = dispid;
   queue_.push_back(std::move(job));
+#if defined(_WIN32)
+  if (inSta_) {
+    PostMessageW(window_, kFireQueued, 0, 0);
+    doneCv_.NotifyAll();  // a WaitIdle on the home thread fires it itself
+    return;
+  }
+#endif
   eventCv_.NotifyAll();
 }
 
+bool ScanMontura::RunInPlace(const Job& job, HRESULT* hr) {
+  const ScanMontura* outer = t_eventThreadOf;
+  t_eventThreadOf = this;
+  try {
+    *hr = RunJob(job);
+  } catch (...) {
+    *hr = HresultOfCurrentException();
+  }
+  t_eventThreadOf = outer;
+  if (outer == this) return true;  // the outer run finishes a teardown
+  bool teardown;
+  {
+    Lock lock(mu_);
+    teardown = teardownOnEventThread_;
+  }
+  if (!teardown) return true;
+  FinishTeardown();
+  return false;
+}
+
+bool ScanMontura::DrainInPlace() {
+  if (t_eventThreadOf == this) return true;  // inside a sink call: the outer run drains
+  for (;;) {
+    Job job;
+    {
+      Lock lock(mu_);
+      if (stopping_ || queue_.empty()) return true;
+      job = std::move(queue_.front());
+      queue_.pop_front();
+      busy_ = true;
+    }
+    HRESULT hr;
+    if (!RunInPlace(job, &hr)) return false;
+    Lock lock(mu_);
+    busy_ = false;
+    doneCv_.NotifyAll();
+  }
+}
+
 HRESULT ScanMontura::RunOnEventThread(Job job) {
+  if (inSta_) {
+    // The caller is in the component's apartment, on its home thread: the
+    // events queued before go first, then this job, then what it queued.
+    if (t_eventThreadOf == this) return RunJob(job);
+    if (!DrainInPlace()) return E_ABORT;
+    HRESULT hr = S_OK;
+    if (RunInPlace(job, &hr)) DrainInPlace();
+    return hr;
+  }
   Lock lock(mu_);
   if (t_eventThreadOf == this) {
     // Asked from inside a sink: run it here rather than wait for ourselves.
@@ -229,6 +385,7 @@ HRESULT ScanMontura::RunJob(const Job& job) {
 }
 
 ULONG ScanMontura::FireToSinks(DISPID dispid, DISPPARAMS* params) {
+  firingThread_ = ThreadNumber();
   std::vector<Connection> sinks;  // its references go after the calls, without the lock
   try {
     Lock lock(mu_);
@@ -526,6 +683,9 @@ struct Burst {
 HRESULT ScanMontura::FireBurst(DISPID dispid, UINT threads, UINT perThread, ULONG* delivered) {
   if (delivered) *delivered = 0;
   if (threads == 0 || threads > kMaxBurstThreads) return E_INVALIDARG;
+#if defined(_WIN32)
+  if (inSta_) return RPC_E_WRONG_THREAD;  // its sinks are for its home thread only
+#endif
   Burst burst;
   burst.self = this;
   burst.fire = [](ScanMontura* s, DISPID id) {
@@ -603,6 +763,7 @@ HRESULT ScanMontura::FailMember(DISPID dispid, HRESULT hr, LPCOLESTR description
 }
 
 HRESULT ScanMontura::WaitIdle(DWORD timeoutMs) {
+  if (inSta_) return WaitIdleInPlace(timeoutMs);
   Lock lock(mu_);
   if (t_eventThreadOf == this) return E_UNEXPECTED;  // it would wait for itself
   const uint64_t deadline = NowMs() + timeoutMs;
@@ -614,6 +775,23 @@ HRESULT ScanMontura::WaitIdle(DWORD timeoutMs) {
     }
   }
   return S_OK;
+}
+
+// On the home thread, which fires the queued events itself meanwhile.
+HRESULT ScanMontura::WaitIdleInPlace(DWORD timeoutMs) {
+  if (t_eventThreadOf == this) return E_UNEXPECTED;  // inside a sink call
+  const uint64_t deadline = NowMs() + timeoutMs;
+  for (;;) {
+    if (!DrainInPlace()) return E_ABORT;
+    Lock lock(mu_);
+    if (!queue_.empty()) continue;
+    if (!scanning_) return S_OK;
+    if (timeoutMs == kInfinite) {
+      doneCv_.Wait(lock);
+    } else if (!doneCv_.WaitUntil(lock, deadline) && scanning_ && queue_.empty()) {
+      return SIM_E_TIMEOUT;
+    }
+  }
 }
 
 HRESULT ScanMontura::ConnectionCount(ULONG* count) {

@@ -8,6 +8,16 @@
 // when the last reference goes: joined from the releasing thread, or, when
 // that release happens inside a sink call on the event thread itself, the
 // event thread finishes the teardown after it leaves the sink.
+//
+// Created in a single-threaded apartment (Windows; always so when it is
+// registered as "Apartment"), the component behaves as an ActiveX control
+// does there: its apartment's thread, its home thread, is its own thread, and
+// every event is fired on it, to the sinks as the apartment received them.
+// Events of a call (TypeText, FireEvent...) are fired in place; queued ones
+// (OnChange of a member call or a scan) are posted to a message-only window
+// of the home thread, whose message loop (COM's, in its apartment) fires
+// them, and WaitIdle on the home thread fires them itself. There is no event
+// thread then.
 #pragma once
 
 #include "com_util.h"
@@ -64,6 +74,18 @@ class ScanMontura final : public IDispatch,
   HRESULT STDMETHODCALLTYPE WaitIdle(DWORD timeoutMs) override;
   HRESULT STDMETHODCALLTYPE ConnectionCount(ULONG* count) override;
   HRESULT STDMETHODCALLTYPE DeliveredTo(DWORD cookie, ULONG* count) override;
+
+#if defined(_WIN32)
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wp, LPARAM lp);
+#endif
+
+  // Where the component lives and which threads it used last (SimControl):
+  // created in a single-threaded apartment; the thread it was created on; the
+  // thread of the latest IScanMontura call, and of the latest event (0: none).
+  bool InSingleThreadedApartment() const { return inSta_; }
+  unsigned long HomeThread() const { return homeThread_; }
+  unsigned long CallThread() const { return callThread_.load(); }
+  unsigned long FiringThread() const { return firingThread_.load(); }
 
  private:
   // The one connection point, part of the component: its references are the
@@ -162,8 +184,13 @@ class ScanMontura final : public IDispatch,
   ScanMontura();
   ~ScanMontura();
 
+  // Finds out where the component was created (its home thread, and whether
+  // that is a single-threaded apartment's) and, in one, makes its window.
+  HRESULT SettleIn();
   void Destroy();
-  void FinishTeardownOnEventThread();
+  // The teardown that Destroy left to the thread that was firing an event.
+  void FinishTeardown();
+  void CloseWindow();
   void RegisterRunning();
   void RevokeRunning();
 
@@ -179,6 +206,14 @@ class ScanMontura final : public IDispatch,
   void SetDeviceTextLocked(const char* text);
   HRESULT RunOnEventThread(Job job);
   HRESULT RunJob(const Job& job);
+  // Single-threaded apartment: runs a job on the calling thread as the event
+  // thread would; false when the component went during it (its last
+  // reference was given up inside a sink call) and is destroyed now.
+  bool RunInPlace(const Job& job, HRESULT* hr);
+  // Single-threaded apartment: fires the queued events on the calling thread;
+  // false as RunInPlace.
+  bool DrainInPlace();
+  HRESULT WaitIdleInPlace(DWORD timeoutMs);
   HRESULT TypeOnEventThread(const OleString& text);
   // Calls every connected sink (a snapshot taken under the lock) without the
   // lock; returns the number of sink Invoke calls made.
@@ -190,6 +225,15 @@ class ScanMontura final : public IDispatch,
   void ScanLoop();
 
   LONG refs_ = 1;
+  // Where the component lives, fixed by SettleIn.
+  bool inSta_ = false;
+  unsigned long homeThread_ = 0;
+#if defined(_WIN32)
+  HWND window_ = nullptr;
+#endif
+  // The threads of the latest IScanMontura call and of the latest event fired.
+  std::atomic<unsigned long> callThread_{0};
+  std::atomic<unsigned long> firingThread_{0};
   // References the running object table holds on this instance: none on
   // POSIX; Windows' table keeps some even for a weak registration. When only
   // they are left, the instance revokes its registration and goes.

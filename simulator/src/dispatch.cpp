@@ -129,6 +129,7 @@ HRESULT ScanMontura::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT cNames, LC
 
 void ScanMontura::RecordCall(DISPID dispid, WORD flags, const DISPPARAMS* params,
                              const VARIANT* result) {
+  callThread_ = ThreadNumber();
   Lock lock(mu_);
   ULONG calls = last_.calls + 1;
   std::memset(&last_, 0, sizeof last_);

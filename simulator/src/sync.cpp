@@ -15,6 +15,8 @@ void Mutex::Release() { ReleaseSRWLockExclusive(&lock_); }
 
 uint64_t NowMs() { return GetTickCount64(); }
 
+unsigned long ThreadNumber() { return GetCurrentThreadId(); }
+
 CondVar::CondVar() { InitializeConditionVariable(&cv_); }
 CondVar::~CondVar() = default;
 void CondVar::Wait(Lock& lock) {
@@ -71,9 +73,16 @@ void Thread::Detach() {
 
 #else  // POSIX
 
+#include <atomic>
 #include <ctime>
 
 namespace sim {
+
+unsigned long ThreadNumber() {
+  static std::atomic<unsigned long> next{1};
+  thread_local const unsigned long mine = next++;
+  return mine;
+}
 
 Mutex::Mutex() { pthread_mutex_init(&lock_, nullptr); }
 Mutex::~Mutex() { pthread_mutex_destroy(&lock_); }

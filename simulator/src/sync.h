@@ -64,6 +64,10 @@ class Lock {
 // Milliseconds of a monotonic clock.
 uint64_t NowMs();
 
+// The calling thread's number: its thread identifier on Windows, elsewhere a
+// number of this process's own (1, 2, ... in the order threads first ask).
+unsigned long ThreadNumber();
+
 class CondVar {
  public:
   CondVar();

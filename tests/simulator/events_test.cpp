@@ -1,5 +1,6 @@
 // Events: the connection point, delivery on the component's threads,
 // OnKeyPress by reference, bursts and shutdown with events pending.
+#include "scanmontura_interface.h"
 #include "sim_test_support.h"
 
 #include <condition_variable>
@@ -333,6 +334,94 @@ TEST(Shutdown, ReleaseWithEventsQueuedAndAScanRunning) {
   }
   EXPECT_EQ(sink.Refs(), 0) << "the component let go of its sinks";
   EXPECT_LE(sink.Count(kOnChange), 2 * 101);
+}
+
+}  // namespace
+
+namespace {
+
+// SimControl: the test control through IDispatch, an object of its own for
+// callers in another apartment (scanmontura_interface.h).
+TEST(SimControl, DrivesTheAttachedComponentAndTellsItsThreads) {
+  const scanmontura::Interface& in = scanmontura::kISimControlDispatch;
+  auto id = [&](const char* name) { return scanmontura::Find(in, name)->dispid; };
+  CountingSink sink;
+  Component c;
+  Advised advised(c.disp(), &sink);
+  IDispatch* control = nullptr;
+  ASSERT_EQ(CoCreateInstance(scanmontura::kSimControl.clsid, nullptr, CLSCTX_INPROC_SERVER,
+                             IID_IDispatch, reinterpret_cast<void**>(&control)),
+            S_OK);
+
+  auto invoke = [&](DISPID dispid, WORD flags, VARIANT* args, UINT n, VARIANT* result) {
+    DISPPARAMS p{args, nullptr, n, 0};
+    return control->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &p, result, nullptr,
+                           nullptr);
+  };
+  auto get = [&](const char* name) {
+    Variant r;
+    EXPECT_EQ(invoke(id(name), DISPATCH_PROPERTYGET, nullptr, 0, &r), S_OK) << name;
+    EXPECT_EQ(r.v.vt, VT_I4) << name;
+    return r.v.lVal;
+  };
+  auto attach = [&](IDispatch* d) {
+    VARIANT arg;
+    VariantInit(&arg);
+    arg.vt = VT_DISPATCH;
+    arg.pdispVal = d;
+    Variant none;
+    return invoke(id("Attach"), DISPATCH_METHOD, &arg, 1, &none);
+  };
+
+  Variant none;
+  EXPECT_EQ(invoke(id("Click"), DISPATCH_METHOD, nullptr, 0, &none), E_UNEXPECTED)
+      << "nothing attached yet";
+  EXPECT_EQ(attach(&sink), E_INVALIDARG) << "no component";
+  ASSERT_EQ(attach(c.disp()), S_OK);
+
+  OLECHAR name[] = {'t', 'y', 'p', 'e', 't', 'e', 'x', 't', 0};
+  LPOLESTR names[] = {name};
+  DISPID found = 0;
+  EXPECT_EQ(control->GetIDsOfNames(IID_NULL, names, 1, 0, &found), S_OK);
+  EXPECT_EQ(found, id("TypeText"));
+
+  sink.OnEach([](DISPID dispid, DISPPARAMS* p) {
+    if (dispid == kOnKeyPress && *p->rgvarg[0].piVal == 'b') *p->rgvarg[0].piVal = 'B';
+  });
+  BstrArg text("ab");
+  EXPECT_EQ(invoke(id("TypeText"), DISPATCH_METHOD, &text.v, 1, &none), S_OK);
+  EXPECT_EQ(c.Text(), "aB");
+  EXPECT_EQ(invoke(id("Click"), DISPATCH_METHOD, nullptr, 0, &none), S_OK);
+  EXPECT_EQ(invoke(id("DblClick"), DISPATCH_METHOD, nullptr, 0, &none), S_OK);
+  VARIANT wait = I4(60000);
+  EXPECT_EQ(invoke(id("WaitIdle"), DISPATCH_METHOD, &wait, 1, &none), S_OK);
+  EXPECT_EQ(sink.Count(kOnKeyPress), 2);
+  EXPECT_EQ(sink.Count(kOnClick), 1);
+  EXPECT_EQ(sink.Count(kOnDblClick), 1);
+  EXPECT_EQ(get("ConnectionCount"), 1);
+  EXPECT_EQ(get("Apartment"), 2) << "no single-threaded apartment here";
+  // Created and last called on this thread; events fired on the event thread.
+  EXPECT_EQ(get("CallThread"), get("HomeThread"));
+  EXPECT_NE(get("EventThread"), 0);
+  EXPECT_NE(get("EventThread"), get("HomeThread"));
+
+  struct Refused {
+    const char* member;
+    WORD flags;
+    UINT args;
+    HRESULT hr;
+  };
+  VARIANT two[2] = {I4(1), I4(2)};
+  for (const Refused& r : {Refused{"ConnectionCount", DISPATCH_METHOD, 0, DISP_E_MEMBERNOTFOUND},
+                           Refused{"Click", DISPATCH_PROPERTYGET, 0, DISP_E_MEMBERNOTFOUND},
+                           Refused{"Apartment", DISPATCH_PROPERTYPUT, 1, DISP_E_MEMBERNOTFOUND},
+                           Refused{"TypeText", DISPATCH_METHOD, 0, DISP_E_BADPARAMCOUNT},
+                           Refused{"Click", DISPATCH_METHOD, 2, DISP_E_BADPARAMCOUNT}}) {
+    Variant result;
+    EXPECT_EQ(invoke(id(r.member), r.flags, two, r.args, &result), r.hr) << r.member;
+  }
+  EXPECT_EQ(invoke(99, DISPATCH_METHOD, nullptr, 0, &none), DISP_E_MEMBERNOTFOUND);
+  control->Release();  // and with it the component it held
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "host_classes.h"
 
+#include <windows.h>
+
 #include <map>
 #include <utility>
 
@@ -52,7 +54,8 @@ std::string key_text(const Object* bytes) {
 
 void Recorder::add(std::string what) {
   std::lock_guard<std::mutex> hold(lock_);
-  deliveries_.push_back(Delivery{std::move(what), std::this_thread::get_id()});
+  deliveries_.push_back(
+      Delivery{std::move(what), std::this_thread::get_id(), GetCurrentThreadId()});
 }
 
 std::vector<Delivery> Recorder::take() {

@@ -22,6 +22,7 @@ namespace wh {
 struct Delivery {
   std::string what;
   std::thread::id thread;
+  unsigned long threadId;  // the Windows thread identifier
 };
 
 class Recorder {

@@ -1,13 +1,23 @@
 #!/usr/bin/env bash
 # Runs the Windows test host under Wine in a fresh, throw-away prefix: makes
 # the prefix, registers the simulated component with regsvr32 (its
-# DllRegisterServer writes HKCR\CLSID\{...}\InprocServer32), runs
-# wine_host.exe, and removes the prefix again.
+# DllRegisterServer writes HKCR\CLSID\{...}\InprocServer32 with the threading
+# model asked for, and registers its type library), runs wine_host.exe, and
+# removes the prefix again.
 #
-# Usage: run-wine-tests.sh <folder of wine_host.exe and the DLLs>
+# Usage: run-wine-tests.sh <folder of wine_host.exe and the DLLs> [Both|Apartment]
+#   Both (the default): the component lives in its callers' apartment;
+#   Apartment: COM hosts it in a single-threaded apartment of its own, and
+#   every call and event crosses apartments.
 set -euo pipefail
 
-dir=$(cd "${1:?usage: run-wine-tests.sh <folder of wine_host.exe and the DLLs>}" && pwd)
+usage="usage: run-wine-tests.sh <folder of wine_host.exe and the DLLs> [Both|Apartment]"
+dir=$(cd "${1:?$usage}" && pwd)
+model=${2:-Both}
+case "$model" in
+  Both | Apartment) ;;
+  *) echo "$usage" >&2; exit 2 ;;
+esac
 wine=${WINE:-wine}
 for f in wine_host.exe JTrazelo.dll EZJcomLib18.dll ScanMonturaSim.dll; do
   [ -f "$dir/$f" ] || { echo "FAIL $dir/$f does not exist"; exit 1; }
@@ -28,9 +38,11 @@ trap cleanup EXIT
 windows_dir="Z:${dir//\//\\}"
 
 echo "Wine prefix $prefix (the first program in a new prefix takes some seconds)"
-if ! "$wine" regsvr32 /s "$windows_dir\\ScanMonturaSim.dll" </dev/null; then
-  echo "FAIL regsvr32 ScanMonturaSim.dll"
+# Wine hands the environment to the Windows programs it runs: DllRegisterServer reads it.
+if ! SCANMONTURA_SIM_THREADING=$model "$wine" regsvr32 /s "$windows_dir\\ScanMonturaSim.dll" \
+    </dev/null; then
+  echo "FAIL regsvr32 ScanMonturaSim.dll (ThreadingModel $model)"
   exit 1
 fi
-echo "ok   regsvr32 ScanMonturaSim.dll"
-"$wine" "$dir/wine_host.exe" "$windows_dir" </dev/null | tr -d '\r'
+echo "ok   regsvr32 ScanMonturaSim.dll (ThreadingModel $model)"
+"$wine" "$dir/wine_host.exe" "$windows_dir" "$model" </dev/null | tr -d '\r'

@@ -3,9 +3,13 @@
 // drives the natives with the JNIEnv of its own small VM (mini_jvm.h), against
 // the simulated component registered in the real COM registry.
 //
-//   wine wine_host.exe [folder of the DLLs]     (default: the program's folder)
+//   wine wine_host.exe [folder of the DLLs [Both|Apartment]]
 //
-// One line per check, then "N passed, N failed"; exit status 0 only if all pass.
+// The folder defaults to the program's; the second argument names the
+// threading model the component was registered with (default Both): Both runs
+// the checks of this file, on a component that lives in the callers'
+// apartment; Apartment those of apartment_suite.cpp, across apartments. One
+// line per check, then "N passed, N failed"; exit status 0 only if all pass.
 #include <windows.h>
 #include <oaidl.h>
 #include <ocidl.h>
@@ -20,177 +24,13 @@
 #include <vector>
 
 #include "host_classes.h"
+#include "host_support.h"
 #include "mini_jvm.h"
 #include "scanmontura_sim.h"
 
 namespace {
 
-using mjvm::Object;
-using mjvm::Vm;
-
-// ---- reporting ----
-
-int g_passed = 0;
-int g_failed = 0;
-
-void check(bool ok, const std::string& what, const std::string& detail = std::string()) {
-  if (ok) {
-    ++g_passed;
-    std::printf("ok   %s\n", what.c_str());
-  } else {
-    ++g_failed;
-    std::printf("FAIL %s%s%s\n", what.c_str(), detail.empty() ? "" : ": ", detail.c_str());
-  }
-  std::fflush(stdout);
-}
-
-std::string hex(unsigned long v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08lX", v);
-  return buf;
-}
-
-std::string joined(const std::vector<std::string>& lines) {
-  std::string out;
-  for (const std::string& l : lines) out += (out.empty() ? "[" : " | ") + l;
-  return out.empty() ? "[]" : out + "]";
-}
-
-// ---- the two libraries ----
-
-HMODULE g_runtime = nullptr;
-HMODULE g_bridge = nullptr;
-std::vector<std::string> g_missing;  // natives that GetProcAddress did not find
-
-template <class Fn>
-Fn runtime_function(const char* name) {
-  FARPROC p = g_runtime ? GetProcAddress(g_runtime, name) : nullptr;
-  if (!p) {
-    std::printf("FAIL EZJcomLib18.dll has no export %s\n", name);
-    std::exit(1);
-  }
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(p));
-}
-
-// The runtime's journal of operation calls (ezjcom/testing.h), as lines.
-std::vector<std::string> journal() {
-  static auto copy = runtime_function<size_t(__cdecl*)(char*, size_t)>("ezjcomTestJournal");
-  std::string text(copy(nullptr, 0) + 1, '\0');
-  text.resize(copy(&text[0], text.size()));
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-    lines.push_back(text.substr(start, end - start));
-  return lines;
-}
-
-std::vector<std::string> journal_of(const std::string& op) {
-  std::vector<std::string> out;
-  for (const std::string& l : journal())
-    if (l.compare(0, op.size(), op) == 0 && (l.size() == op.size() || l[op.size()] == ' '))
-      out.push_back(l);
-  return out;
-}
-
-void journal_reset() { runtime_function<void(__cdecl*)()>("ezjcomTestReset")(); }
-long runtime_attached_threads() {
-  return runtime_function<long(__cdecl*)()>("ezjcomTestAttachedThreads")();
-}
-// Global and weak global references the runtime keeps for the life of the process.
-long runtime_held_global_refs() {
-  return runtime_function<long(__cdecl*)()>("ezjcomTestHeldGlobalRefs")();
-}
-long runtime_held_weak_refs() {
-  return runtime_function<long(__cdecl*)()>("ezjcomTestHeldWeakRefs")();
-}
-
-// Bytes of the arguments on the stack of a __stdcall call: each rounded up to 4.
-template <class... A>
-constexpr size_t stack_bytes() {
-  return sizeof(JNIEnv*) + (0 + ... + ((sizeof(A) + 3) / 4 * 4));
-}
-
-// Calls the native jniName of `module` as the JVM would: found under its
-// decorated name _jniName@bytes, with bytes from the C++ types of the
-// arguments, in a frame of its own whose local references end with the call.
-template <class R, class... A>
-R call_in(HMODULE module, const std::string& jniName, A... args) {
-  using Fn = R(JNICALL*)(JNIEnv*, A...);
-  const std::string name = "_" + jniName + "@" + std::to_string(stack_bytes<A...>());
-  FARPROC p = module ? GetProcAddress(module, name.c_str()) : nullptr;
-  if (!p) {
-    g_missing.push_back(name);
-    return R();
-  }
-  auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(p));
-  Vm& vm = Vm::instance();
-  JNIEnv* env = vm.main_env();
-  vm.push_frame(env);
-  if constexpr (std::is_void_v<R>) {
-    fn(env, args...);
-    vm.pop_frame(env, nullptr);
-  } else if constexpr (std::is_pointer_v<R>) {
-    R r = fn(env, args...);
-    return static_cast<R>(vm.pop_frame(env, r));
-  } else {
-    R r = fn(env, args...);
-    vm.pop_frame(env, nullptr);
-    return r;
-  }
-}
-
-template <class R, class... A>
-R native(const std::string& jniName, A... args) {
-  return call_in<R>(g_bridge, jniName, args...);
-}
-
-template <class R, class... A>
-R member(const std::string& name, jobject self, A... args) {
-  return call_in<R>(g_bridge, "Java_puente_IScanMontura_" + name, self, args...);
-}
-
-// ---- Java objects of the host ----
-
-JNIEnv* env() { return Vm::instance().main_env(); }
-
-// A reference that lives for the whole run (the main thread's outer frame).
-jobject ref(Object* o) { return o ? Vm::instance().local(env(), o) : nullptr; }
-
-Object* deref(jobject r) { return Vm::instance().deref(env(), r, "host"); }
-
-Object* new_instance(const char* slashClass) {
-  return Vm::instance().new_object(Vm::instance().find(slashClass));
-}
-
-jstring jstr(const std::u16string& s) {
-  return static_cast<jstring>(ref(Vm::instance().new_string(s)));
-}
-
-std::u16string chars(jobject s) {
-  Object* o = deref(s);
-  return o ? o->chars : u"<null>";
-}
-
-// The exception pending on the main thread, taken: "class: message" or "".
-std::string take_exception() {
-  Vm& vm = Vm::instance();
-  Object* t = vm.pending(env());
-  vm.clear_pending(env());
-  return t ? t->cls->name + ": " + t->message : std::string();
-}
-
-Object* take_throwable() {
-  Vm& vm = Vm::instance();
-  Object* t = vm.pending(env());
-  vm.clear_pending(env());
-  return t;
-}
-
-template <class T>
-T* pointer(Object* wrapper, const char* field) {
-  return reinterpret_cast<T*>(
-      static_cast<uintptr_t>(static_cast<uint32_t>(wrapper->get_int(field))));
-}
+using namespace wh;
 
 // ---- the component, through its test interface ----
 
@@ -208,18 +48,6 @@ void override_result(DISPID dispid, const VARIANT* v) { g_sim->OverrideResult(di
 
 // ---- threads ----
 
-DWORD WINAPI run_body(LPVOID body) {
-  (*static_cast<std::function<void()>*>(body))();
-  return 0;
-}
-
-// Runs body on a new thread and waits for its end.
-void on_new_thread(std::function<void()> body) {
-  HANDLE h = CreateThread(nullptr, 0, run_body, &body, 0, nullptr);
-  WaitForSingleObject(h, INFINITE);
-  CloseHandle(h);
-}
-
 // A thread that signals handles[0] once it runs, then waits for handles[1].
 DWORD WINAPI start_then_wait(LPVOID p) {
   auto* handles = static_cast<HANDLE*>(p);
@@ -234,11 +62,6 @@ std::wstring folder_of_program() {
   std::wstring p(path, n);
   return p.substr(0, p.find_last_of(L"\\/"));
 }
-
-const char kIidText[] = "{834FBEE1-D957-11D3-9C50-0060972F00DC}";
-const char kClsidText[] = "{834FBEE5-D957-11D3-9C50-0060972F00DC}";
-const IID kIidIScanMontura = {
-    0x834FBEE1, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
 
 // ---- 1. the libraries under the real loader ----
 
@@ -721,6 +544,15 @@ void teardown(const Wrappers& w) {
   check(a.threadsAttached == 0 && a.attaches == a.detaches && runtime_attached_threads() == 0,
         "every thread the runtime attached was detached when it ended",
         std::to_string(a.attaches) + " attached, " + std::to_string(a.detaches) + " detached");
+  final_checks();
+}
+
+}  // namespace
+
+namespace wh {
+
+void final_checks() {
+  const mjvm::Accounts a = Vm::instance().accounts();
   const long held = runtime_held_global_refs();
   const long heldWeak = runtime_held_weak_refs();
   check(a.globalsMade > 0 && a.globalsLive == held && a.weaksLive == heldWeak,
@@ -739,12 +571,17 @@ void teardown(const Wrappers& w) {
         "process detach (FreeLibrary) calls nothing");
 }
 
+}  // namespace wh
+
+namespace {
+using namespace wh;
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   Vm& vm = Vm::instance();  // the main thread is the VM's
   wh::define_classes(vm);
   const std::wstring folder = argc > 1 ? argv[1] : folder_of_program();
+  const std::wstring model = argc > 2 ? argv[2] : L"Both";
 
   // As ezjcom.JComObject's static initializer does, before JTrazelo.
   g_runtime = LoadLibraryW((folder + L"\\EZJcomLib18.dll").c_str());
@@ -754,7 +591,10 @@ int wmain(int argc, wchar_t** argv) {
     runtime_finds_the_vm();
     dll_main_sequence(folder);
   }
-  if (g_bridge) {
+  if (g_bridge && model == L"Apartment") {
+    apartment_suite();
+    final_checks();
+  } else if (g_bridge) {
     Wrappers w;
     if (create_and_bind(w)) {
       round_trips(w.device);

@@ -1,0 +1,168 @@
+#include "apartment.h"
+
+#include <objbase.h>
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
+
+namespace ezjcom {
+namespace {
+
+// A call handed to the runtime's MTA threads by a thread in a single-threaded
+// apartment, which waits for `done`.
+struct Forwarded {
+  MtaCall call;
+  void* context;
+  std::exception_ptr error;
+  bool done = false;  // under the pool's lock
+#if defined(_WIN32)
+  HANDLE finished = nullptr;  // set with done, for a wait that dispatches messages
+#endif
+};
+
+// The runtime's own threads in the MTA. The first keeps the MTA alive for the
+// life of the process; more start when every one is busy, so that a call
+// waiting for another thread's call (a component that waits for one event's
+// listener before it answers) never waits for itself. They are few (as many
+// as calls from single-threaded apartments were ever under way at once) and
+// end with the process.
+class MtaThreads {
+ public:
+  // Starts the first thread once and waits until it is in the MTA.
+  void ensure_started() {
+    std::call_once(started_, [this] {
+      std::unique_lock<std::mutex> hold(lock_);
+      if (start_locked()) joined_cv_.wait(hold, [this] { return joined_ > 0; });
+    });
+  }
+
+  // Runs f on one of the threads; false when none could take it.
+  bool run(Forwarded& f) {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      if (idle_ == 0 && !start_locked()) return false;
+      queue_.push_back(&f);
+      --idle_;  // spoken for: a second call at once starts another thread
+    }
+    work_cv_.notify_one();
+    wait(f);
+    if (f.error) std::rethrow_exception(f.error);
+    return true;
+  }
+
+ private:
+  // A new thread, counted as idle from now on (lock held).
+  bool start_locked() {
+    try {
+      std::thread(&MtaThreads::serve, this).detach();
+    } catch (const std::system_error&) {
+      return false;
+    }
+    ++idle_;
+    return true;
+  }
+
+  void serve() {
+    // For the life of the thread, which is the life of the process: this
+    // initialisation is never undone.
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    std::unique_lock<std::mutex> hold(lock_);
+    ++joined_;
+    joined_cv_.notify_all();
+    for (;;) {
+      work_cv_.wait(hold, [this] { return !queue_.empty(); });
+      Forwarded* f = queue_.front();
+      queue_.pop_front();
+      hold.unlock();
+      try {
+        f->call(f->context);
+      } catch (...) {
+        f->error = std::current_exception();
+      }
+      hold.lock();
+      ++idle_;
+      f->done = true;
+#if defined(_WIN32)
+      if (f->finished) SetEvent(f->finished);
+#endif
+      done_cv_.notify_all();
+    }
+  }
+
+  // Waits for f's end. On Windows the caller's apartment stays responsive:
+  // CoWaitForMultipleHandles dispatches its messages and the COM calls made
+  // to it while it waits.
+  void wait(Forwarded& f) {
+#if defined(_WIN32)
+    if (f.finished) {
+      for (;;) {
+        DWORD index = 0;
+        const HRESULT hr = CoWaitForMultipleHandles(0, INFINITE, 1, &f.finished, &index);
+        std::lock_guard<std::mutex> hold(lock_);
+        if (f.done) return;
+        if (FAILED(hr) && hr != RPC_S_CALLPENDING) break;  // wait without dispatching
+      }
+    }
+#endif
+    std::unique_lock<std::mutex> hold(lock_);
+    done_cv_.wait(hold, [&f] { return f.done; });
+  }
+
+  std::once_flag started_;
+  std::mutex lock_;
+  std::condition_variable work_cv_;    // a call was queued
+  std::condition_variable done_cv_;    // a call has run
+  std::condition_variable joined_cv_;  // a thread is in the MTA
+  std::deque<Forwarded*> queue_;
+  int idle_ = 0;
+  int joined_ = 0;
+};
+
+MtaThreads& mta_threads() {
+  static auto* threads = new MtaThreads;  // never destroyed: its threads outlive static destructors
+  return *threads;
+}
+
+// Ends a call's own initialisation, where it made one.
+class Joined {
+ public:
+  explicit Joined(HRESULT hr) : joined_(SUCCEEDED(hr)) {}
+  Joined(const Joined&) = delete;
+  Joined& operator=(const Joined&) = delete;
+  ~Joined() {
+    if (joined_) CoUninitialize();
+  }
+
+ private:
+  bool joined_;
+};
+
+}  // namespace
+
+void run_in_mta(MtaCall call, void* context) {
+  MtaThreads& threads = mta_threads();
+  threads.ensure_started();
+  const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (hr == RPC_E_CHANGED_MODE) {
+    Forwarded f{call, context, nullptr};
+#if defined(_WIN32)
+    f.finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    struct CloseEvent {
+      HANDLE h;
+      ~CloseEvent() {
+        if (h) CloseHandle(h);
+      }
+    } close_event{f.finished};
+#endif
+    if (threads.run(f)) return;
+    // No thread to make the call: made here, COM answers as it does for a
+    // call from the wrong apartment.
+  }
+  const Joined joined(hr);
+  call(context);
+}
+
+}  // namespace ezjcom

@@ -1,0 +1,198 @@
+// The apartment of the runtime's COM calls: whatever apartment the calling
+// thread is in (none, the multithreaded one, or a single-threaded one that
+// someone else set up, as on a GUI thread), the object is called in the
+// multithreaded apartment, the calls give their results, and the thread is
+// left as it was found: the runtime undoes exactly the initialisation it made.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fakes.h"
+#include "runtime_api.h"
+
+extern "C" JNIEXPORT void JNICALL Java_ezjcom_JComObject__1_1JComRelease(JNIEnv*, jclass, jint);
+
+namespace {
+
+enum class Apartment { kNone, kMta, kSta };
+
+const char* name(Apartment a) {
+  switch (a) {
+    case Apartment::kNone: return "no apartment";
+    case Apartment::kMta: return "the multithreaded apartment";
+    case Apartment::kSta: return "a single-threaded apartment";
+  }
+  return "?";
+}
+
+// Whether the calling thread is in a single-threaded apartment, found out as
+// a component could, without changing anything.
+bool in_sta() {
+  const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (hr == RPC_E_CHANGED_MODE) return true;
+  if (SUCCEEDED(hr)) CoUninitialize();
+  return false;
+}
+
+// Checks that the calling thread still holds exactly the initialisation it
+// started with, and ends it: "" when so, else what differs.
+std::string end_as_started(Apartment start) {
+  if (start == Apartment::kNone) {
+    const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (SUCCEEDED(hr)) CoUninitialize();
+    return hr == S_OK ? "" : "the thread was left initialised";
+  }
+  const DWORD same = start == Apartment::kSta ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED;
+  const DWORD other = start == Apartment::kSta ? COINIT_MULTITHREADED : COINIT_APARTMENTTHREADED;
+  const HRESULT still = CoInitializeEx(nullptr, same);
+  if (SUCCEEDED(still)) CoUninitialize();
+  if (still != S_FALSE) return "the thread's own initialisation was undone";
+  CoUninitialize();  // the thread's own
+  const HRESULT empty = CoInitializeEx(nullptr, other);
+  if (SUCCEEDED(empty)) CoUninitialize();
+  return empty == S_OK ? "" : "the thread was left with an initialisation of the runtime's";
+}
+
+// A dispatch object that notes, for each of its calls, whether the thread it
+// came on was in a single-threaded apartment, and which thread that was.
+struct ApartmentProbe : rtest::FakeDispatch {
+  std::mutex lock;
+  std::vector<std::thread::id> threads;
+  int in_sta_calls = 0;
+  // Set: Invoke waits (up to 10 s) until `release_invoke` is set by another call.
+  std::condition_variable cv;
+  bool hold_invoke = false;
+  bool invoke_started = false;
+  bool release_invoke = false;
+
+  void note() {
+    const bool sta = in_sta();
+    std::lock_guard<std::mutex> hold(lock);
+    threads.push_back(std::this_thread::get_id());
+    if (sta) ++in_sta_calls;
+  }
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    note();
+    return FakeDispatch::QueryInterface(iid, out);
+  }
+  ULONG STDMETHODCALLTYPE Release() override {
+    note();
+    return FakeDispatch::Release();
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID locale, WORD f, DISPPARAMS* p,
+                                   VARIANT* r, EXCEPINFO* e, UINT* a) override {
+    note();
+    std::unique_lock<std::mutex> hold(lock);
+    invoke_started = true;
+    cv.notify_all();
+    if (hold_invoke && !cv.wait_for(hold, std::chrono::seconds(10), [&] { return release_invoke; }))
+      return E_ABORT;
+    hold.unlock();
+    return FakeDispatch::Invoke(id, iid, locale, f, p, r, e, a);
+  }
+};
+
+// The runtime's calls on one object, as the bridge makes them.
+struct Outcome {
+  HRESULT query = E_FAIL;
+  HRESULT invoke = E_FAIL;
+  VARIANT result{};
+  SCODE scode = 0;
+};
+
+Outcome use(ApartmentProbe* probe) {
+  Outcome o;
+  void* out = nullptr;
+  o.query = ezjcomQueryInterface(nullptr, rtest::as_field(probe), IID_IDispatch, &out);
+  if (out) Java_ezjcom_JComObject__1_1JComRelease(nullptr, nullptr, rtest::as_field(out));
+  probe->answer = DISP_E_EXCEPTION;
+  DISPPARAMS none{};
+  EXCEPINFO ei{};
+  UINT arg_err = 0;
+  VariantInit(&o.result);
+  o.invoke =
+      ezjcomInvokeHelper(nullptr, probe, 5, &none, DISPATCH_PROPERTYGET, &ei, &arg_err, &o.result);
+  o.scode = ei.scode;
+  return o;
+}
+
+TEST(Apartments, CallsAreMadeInTheMultithreadedApartmentAndLeaveTheThreadAsItWas) {
+  for (Apartment start : {Apartment::kNone, Apartment::kMta, Apartment::kSta}) {
+    SCOPED_TRACE(name(start));
+    auto* probe = rtest::make<ApartmentProbe>();
+    Outcome o;
+    std::string left;
+    std::thread::id caller;
+    std::thread([&] {
+      caller = std::this_thread::get_id();
+      if (start == Apartment::kMta) CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+      if (start == Apartment::kSta) CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+      o = use(probe);
+      left = end_as_started(start);
+    }).join();
+
+    EXPECT_EQ(left, "");
+    EXPECT_EQ(o.query, S_OK);
+    EXPECT_EQ(o.invoke, DISP_E_EXCEPTION);
+    EXPECT_EQ(o.scode, E_INVALIDARG) << "the exception information reaches the caller";
+    EXPECT_EQ(o.result.vt, VT_I4);
+    EXPECT_EQ(o.result.lVal, 7);
+    EXPECT_EQ(probe->refs.load(), 1) << "the query's reference was given back";
+    EXPECT_EQ(probe->in_sta_calls, 0) << "the object was called on a thread in an STA";
+    // Threads in no apartment or in the MTA make their own calls; a thread in
+    // an STA has them made by the runtime's MTA threads.
+    for (std::thread::id t : probe->threads) {
+      if (start == Apartment::kSta)
+        EXPECT_NE(t, caller);
+      else
+        EXPECT_EQ(t, caller);
+    }
+    EXPECT_EQ(probe->threads.size(), 3u);  // QueryInterface, Release, Invoke
+    rtest::destroy(probe);
+  }
+}
+
+TEST(Apartments, CallsFromSeveralSingleThreadedApartmentsAtOnceDoNotWaitForEachOther) {
+  // The first call waits inside the object until the second has reached it:
+  // the runtime must have a second MTA thread for it.
+  auto* probe = rtest::make<ApartmentProbe>();
+  probe->hold_invoke = true;
+  HRESULT first = E_FAIL, second = E_FAIL;
+  std::thread a([&] {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    DISPPARAMS none{};
+    first =
+        ezjcomInvokeHelper(nullptr, probe, 1, &none, DISPATCH_METHOD, nullptr, nullptr, nullptr);
+    CoUninitialize();
+  });
+  {
+    std::unique_lock<std::mutex> hold(probe->lock);
+    probe->cv.wait(hold, [&] { return probe->invoke_started; });
+  }
+  std::thread b([&] {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    void* out = nullptr;
+    second = ezjcomQueryInterface(nullptr, rtest::as_field(probe), IID_IUnknown, &out);
+    if (out) Java_ezjcom_JComObject__1_1JComRelease(nullptr, nullptr, rtest::as_field(out));
+    {
+      std::lock_guard<std::mutex> hold(probe->lock);
+      probe->release_invoke = true;
+    }
+    probe->cv.notify_all();
+    CoUninitialize();
+  });
+  b.join();
+  a.join();
+  EXPECT_EQ(second, S_OK);
+  EXPECT_EQ(first, S_OK) << "the second call waited for the first (E_ABORT: 10 s passed)";
+  EXPECT_EQ(probe->in_sta_calls, 0);
+  EXPECT_EQ(probe->refs.load(), 1);
+  rtest::destroy(probe);
+}
+
+}  // namespace

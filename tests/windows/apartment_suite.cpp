@@ -1,0 +1,594 @@
+// The checks of the simulated component registered as "Apartment", as ActiveX
+// controls are: COM hosts it in a single-threaded apartment of its own, and
+// every creation, query, call, event and release crosses apartments through
+// COM's marshaling (the standard marshaling of IDispatch, which the type
+// library marshaler of oleaut32 uses for the component's dispinterfaces). The
+// main thread is a Java thread that has joined the multithreaded apartment
+// itself; one check runs on a thread in no apartment, and one on a thread
+// that something else put in a single-threaded apartment first, as a GUI
+// thread is.
+//
+// The component is driven through SimControl (its test control as an object
+// of its own with a dispatch interface, ISimControlDispatch: ISimControl has
+// no proxy), which COM creates in the component's apartment and which also
+// tells which thread the component lives on, last ran a call on and last
+// fired an event on.
+#include <windows.h>
+#include <oaidl.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "host_classes.h"
+#include "host_support.h"
+#include "scanmontura_interface.h"
+
+namespace wh {
+namespace {
+
+const std::string kAdvise = "Java_ezjcom_JComObject__1_1JComAdvise";
+const std::string kUnadvise = "Java_ezjcom_JComObject__1_1JComUnadvise";
+const std::string kRelease = "Java_ezjcom_JComObject__1_1JComRelease";
+const std::string kCreate = "Java_puente_ScanMontura__1_1JComCreateObject__ZZ";
+const std::string kLoad = "Java_puente_IScanMontura__1_1JComLoad__Lezjcom_JComObject_2Z";
+const std::string kLoadEvents =
+    "Java_puente_IScanMonturaEvents__1_1JComLoad__Lezjcom_JComObject_2Z";
+const std::string kListenerInit = "Java_puente_IScanMonturaEvents__1_1JComEventListenerInit";
+constexpr LONG kWaitMs = 60000;
+
+std::wstring guid_text(const GUID& g) {
+  wchar_t text[40] = L"";
+  StringFromGUID2(g, text, 40);
+  return text;
+}
+
+std::wstring registry_text(const std::wstring& key, const wchar_t* value = nullptr) {
+  wchar_t text[MAX_PATH] = L"";
+  DWORD size = sizeof text;
+  if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), value, RRF_RT_REG_SZ, nullptr, text, &size) !=
+      ERROR_SUCCESS)
+    return std::wstring();
+  return text;
+}
+
+std::string narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
+
+// Waits (up to 10 s) until done() says so; what done() says last.
+template <class Done>
+bool eventually(Done done) {
+  for (int i = 0; i < 1000; ++i) {
+    if (done()) return true;
+    Sleep(10);
+  }
+  return done();
+}
+
+// A SimControl attached to a component, reached from the calling thread's
+// apartment (the component is passed to Attach as the caller holds it, and
+// arrives in its own apartment as itself).
+class Control {
+ public:
+  explicit Control(IUnknown* component) {
+    IDispatch* dispatch = nullptr;
+    if (!component ||
+        FAILED(component->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch))))
+      return;
+    if (SUCCEEDED(CoCreateInstance(scanmontura::kSimControl.clsid, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IDispatch, reinterpret_cast<void**>(&face_)))) {
+      VARIANT arg;
+      VariantInit(&arg);
+      arg.vt = VT_DISPATCH;
+      arg.pdispVal = dispatch;
+      attached_ = call("Attach", &arg);
+    }
+    dispatch->Release();
+  }
+  ~Control() {
+    if (face_) face_->Release();
+  }
+  Control(const Control&) = delete;
+  Control& operator=(const Control&) = delete;
+
+  bool ok() const { return face_ != nullptr && attached_ == S_OK; }
+  HRESULT attached() const { return attached_; }
+
+  HRESULT call(const char* name, VARIANT* arg = nullptr) {
+    return invoke(name, DISPATCH_METHOD, arg, nullptr);
+  }
+  HRESULT type_text(const wchar_t* text) {
+    VARIANT arg;
+    VariantInit(&arg);
+    arg.vt = VT_BSTR;
+    arg.bstrVal = SysAllocString(text);
+    const HRESULT hr = call("TypeText", &arg);
+    VariantClear(&arg);
+    return hr;
+  }
+  HRESULT wait_idle() {
+    VARIANT arg;
+    VariantInit(&arg);
+    arg.vt = VT_I4;
+    arg.lVal = kWaitMs;
+    return call("WaitIdle", &arg);
+  }
+  // A property of the control; -1 when it cannot be read.
+  LONG get(const char* name) {
+    VARIANT result;
+    VariantInit(&result);
+    const HRESULT hr = invoke(name, DISPATCH_PROPERTYGET, nullptr, &result);
+    const LONG value = SUCCEEDED(hr) && result.vt == VT_I4 ? result.lVal : -1;
+    VariantClear(&result);
+    return value;
+  }
+
+ private:
+  HRESULT invoke(const char* name, WORD flags, VARIANT* arg, VARIANT* result) {
+    if (!face_) return E_POINTER;
+    const scanmontura::Function* f = scanmontura::Find(scanmontura::kISimControlDispatch, name);
+    DISPPARAMS params{arg, nullptr, arg ? 1u : 0u, 0};
+    VARIANT ignored;
+    VariantInit(&ignored);
+    const HRESULT hr = face_->Invoke(f->dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
+                                     result ? result : &ignored, nullptr, nullptr);
+    VariantClear(&ignored);
+    return hr;
+  }
+
+  IDispatch* face_ = nullptr;
+  HRESULT attached_ = E_FAIL;
+};
+
+// The reference a wrapper's com-id field holds, given back through the
+// runtime (in its apartment) as ezjcom.JComObject's cleaner does.
+void release(jobject wrapper) {
+  Object* w = deref(wrapper);
+  if (!w || w->get_int("comId") == 0) return;
+  call_in<void>(g_runtime, kRelease, jclass{nullptr}, w->get_int("comId"));
+  w->set_int("comId", 0);
+}
+
+IUnknown* com_id(jobject wrapper) { return pointer<IUnknown>(deref(wrapper), "comId"); }
+
+std::vector<Delivery> take_deliveries() { return recorder().take(); }
+
+std::vector<std::string> what_of(const std::vector<Delivery>& ds) {
+  std::vector<std::string> out;
+  for (const Delivery& d : ds) out.push_back(d.what);
+  return out;
+}
+
+// A wrapper of a new component and an IScanMontura wrapper bound to it,
+// made through the natives on the calling thread.
+struct Pair {
+  jobject component = nullptr;
+  jobject device = nullptr;
+  bool created = false;
+  bool bound = false;
+  std::string exception;
+};
+
+Pair create_pair() {
+  Pair p;
+  p.component = ref(new_instance("puente/ScanMontura"));
+  p.created = native<jboolean>(kCreate, p.component, jboolean{0}, jboolean{0}) != 0;
+  p.exception = take_exception();
+  p.device = ref(new_instance("puente/IScanMontura"));
+  if (p.created) p.bound = native<jboolean>(kLoad, p.device, p.component, jboolean{0}) != 0;
+  p.exception += take_exception();
+  return p;
+}
+
+// ---- 1. the registration ----
+
+void registration() {
+  const std::wstring control_model =
+      registry_text(L"CLSID\\" + guid_text(scanmontura::kSimControl.clsid) + L"\\InprocServer32",
+                    L"ThreadingModel");
+  check(registered_threading_model() == L"Apartment" && control_model == L"Apartment",
+        "DllRegisterServer with SCANMONTURA_SIM_THREADING=Apartment: ThreadingModel Apartment "
+        "(ScanMontura, and SimControl with it)",
+        narrow(registered_threading_model()) + " " + narrow(control_model));
+
+  // What the type library marshaler looks up for each interface: its
+  // proxy/stub class (oleaut32's) and its type library.
+  const std::wstring libid = guid_text(scanmontura::kLibrary.libid);
+  const std::wstring psoa = L"{00020424-0000-0000-C000-000000000046}";
+  const std::wstring psdispatch = L"{00020420-0000-0000-C000-000000000046}";
+  std::string wrong;
+  for (const scanmontura::Interface* in : scanmontura::kLibrary.interfaces) {
+    const std::wstring key = L"Interface\\" + guid_text(in->iid);
+    const std::wstring ps = registry_text(key + L"\\ProxyStubClsid32");
+    const std::wstring lib = registry_text(key + L"\\TypeLib");
+    if ((lstrcmpiW(ps.c_str(), psoa.c_str()) != 0 &&
+         lstrcmpiW(ps.c_str(), psdispatch.c_str()) != 0) ||
+        lstrcmpiW(lib.c_str(), libid.c_str()) != 0)
+      wrong += std::string(in->name) + ": " + narrow(ps) + " " + narrow(lib) + "; ";
+  }
+  const std::wstring win32 = registry_text(L"TypeLib\\" + libid + L"\\1.0\\0\\win32");
+  const std::wstring server =
+      registry_text(L"CLSID\\{834FBEE5-D957-11D3-9C50-0060972F00DC}\\InprocServer32");
+  check(wrong.empty() && !win32.empty() && lstrcmpiW(win32.c_str(), server.c_str()) == 0,
+        "RegisterTypeLib: the type library (embedded in the module) and its three "
+        "dispinterfaces, with oleaut32's proxy/stub class",
+        wrong + narrow(win32));
+
+  // Loaded as the marshaler loads it; IDispatch resolves to the system's stdole2.
+  ITypeLib* lib = nullptr;
+  ITypeInfo* info = nullptr;
+  ITypeInfo* base = nullptr;
+  TYPEATTR* attr = nullptr;
+  TYPEATTR* base_attr = nullptr;
+  HREFTYPE href = 0;
+  bool ok =
+      SUCCEEDED(LoadRegTypeLib(scanmontura::kLibrary.libid, 1, 0, 0, &lib)) &&
+      SUCCEEDED(lib->GetTypeInfoOfGuid(kIidIScanMontura, &info)) &&
+      SUCCEEDED(info->GetTypeAttr(&attr)) && SUCCEEDED(info->GetRefTypeOfImplType(0, &href)) &&
+      SUCCEEDED(info->GetRefTypeInfo(href, &base)) && SUCCEEDED(base->GetTypeAttr(&base_attr));
+  ok = ok && attr->typekind == TKIND_DISPATCH && !(attr->wTypeFlags & TYPEFLAG_FDUAL) &&
+       attr->cFuncs == scanmontura::kIScanMontura.count &&
+       IsEqualGUID(base_attr->guid, IID_IDispatch);
+  if (base_attr) base->ReleaseTypeAttr(base_attr);
+  if (attr) info->ReleaseTypeAttr(attr);
+  for (IUnknown* u :
+       {static_cast<IUnknown*>(base), static_cast<IUnknown*>(info), static_cast<IUnknown*>(lib)})
+    if (u) u->Release();
+  check(ok,
+        "LoadRegTypeLib: IScanMontura is a dispinterface of 85 functions whose base is "
+        "stdole2's IDispatch");
+}
+
+// ---- 2. creation, binding, values and a failure across the apartments ----
+
+struct Wrappers {
+  Pair main;
+  jobject events = nullptr;  // puente.IScanMonturaEvents, bound to the IDispatch proxy
+};
+
+bool create_and_bind(Wrappers& w, Control*& control) {
+  w.main = create_pair();
+  control = new Control(com_id(w.main.component));
+  const DWORD me = GetCurrentThreadId();
+  const LONG home = control->get("HomeThread");
+  check(w.main.created && w.main.exception.empty() && control->ok() &&
+            control->get("Apartment") == 1 && home > 0 && static_cast<DWORD>(home) != me,
+        "__JComCreateObject from a thread in the MTA: COM hosts the component in a "
+        "single-threaded apartment on a thread of its own",
+        w.main.exception + " SimControl attached " +
+            hex(static_cast<unsigned long>(control->attached())) + ", home thread " +
+            std::to_string(home));
+  if (!control->ok()) return false;
+
+  // The bound IScanMontura is a proxy: a call runs on the component's thread.
+  const std::u16string text = chars(member<jstring>("getText", w.main.device));
+  const std::string exception = take_exception();
+  check(w.main.bound && exception.empty() && text.empty() && control->get("CallThread") == home,
+        "IScanMontura.__JComLoad binds a proxy of IScanMontura; its calls run on the "
+        "component's thread",
+        exception);
+
+  w.events = ref(new_instance("puente/IScanMonturaEvents"));
+  const jboolean strict = native<jboolean>(kLoadEvents, w.events, w.main.component, jboolean{0});
+  const std::string strict_exception = take_exception();
+  const jboolean fallback = native<jboolean>(kLoadEvents, w.events, w.main.component, jboolean{1});
+  check(!strict && strict_exception.empty() && fallback && com_id(w.events) != nullptr,
+        "IScanMonturaEvents.__JComLoad across the apartments: false without the IDispatch "
+        "fallback, bound with it",
+        strict_exception);
+  return true;
+}
+
+void round_trips(jobject dev, Control& control) {
+  Vm& vm = Vm::instance();
+  // Colours: the system colour "window" as the component keeps it, then an RGB one.
+  Object* white = deref(member<jobject>("getColor", dev));
+  member<void>("setColor__Ljava_awt_Color_2", dev, ref(new_color(0x12, 0x34, 0x56)));
+  Object* back = deref(member<jobject>("getColor", dev));
+  check(white && white->get_int("value") == static_cast<jint>(0xFFFFFFFF) && back &&
+            back->get_int("value") == static_cast<jint>(0xFF123456) && take_exception().empty(),
+        "colours both ways: 0x80000005 (COLOR_WINDOW) and 0x563412 as VT_I4");
+
+  const std::u16string text = u"Trazo \u00F1 \u20AC \U0001F600";
+  member<void>("setText__Ljava_lang_String_2", dev, jstr(text));
+  const std::u16string got = chars(member<jstring>("getText", dev));
+  member<void>("setText__Ljava_lang_String_2", dev, jstr(u""));
+  const std::u16string empty = chars(member<jstring>("getText", dev));
+  check(got == text && empty.empty() && take_exception().empty(),
+        "strings both ways as BSTRs: a surrogate pair, and the empty string",
+        vm.utf8(vm.new_string(got)));
+
+  bool same = true;
+  for (jboolean b : {jboolean{0}, jboolean{1}}) {
+    member<void>("setAutoSelect__Z", dev, b);
+    same = same && member<jboolean>("getAutoSelect", dev) == b;
+  }
+  for (int b : {-128, -1, 0, 127}) {
+    member<void>("setPasswordChar__B", dev, static_cast<jbyte>(b));
+    same = same && member<jbyte>("getPasswordChar", dev) == b;
+  }
+  for (int v : {-32768, -12, 32767}) {
+    member<void>("setCursor__S", dev, static_cast<jshort>(v));
+    same = same && member<jshort>("getCursor", dev) == v;
+  }
+  member<void>("setMaxLength__I", dev, jint{2147483647});
+  same = same && member<jint>("getMaxLength", dev) == 2147483647;
+  member<void>("setMaxLength__I", dev, jint{0});
+  member<void>("setPasswordChar__B", dev, jbyte{0});
+  member<void>("setCursor__S", dev, jshort{0});
+  // Machine ints (VT_INT) have no getter: a value the component takes, one it refuses.
+  member<void>("setVelocidad__I", dev, jint{10});
+  member<void>("setOjo__I", dev, jint{1});
+  same = same && take_exception().empty();
+  member<void>("setBorderStyle__Lpuente_TxFormBorderStyle_2", dev,
+               ref(enum_constant("puente/TxFormBorderStyle", 3)));
+  member<void>("setImeMode__Lpuente_TxImeMode_2", dev, ref(enum_constant("puente/TxImeMode", 11)));
+  same = same &&
+         deref(member<jobject>("getBorderStyle", dev)) ==
+             enum_constant("puente/TxFormBorderStyle", 3) &&
+         deref(member<jobject>("getImeMode", dev)) == enum_constant("puente/TxImeMode", 11) &&
+         take_exception().empty();
+  check(same, "booleans, bytes (-128..127), shorts, ints, machine ints and enumerations both ways");
+
+  // Floats: a scan of the simulated tracer, waited for on the component's thread.
+  member<void>("setPuertoComm__S", dev, jshort{1});
+  member<void>("Explora", dev);
+  const std::string scan_exception = take_exception();
+  const HRESULT waited = control.wait_idle();
+  const jint status = member<jint>("getStatus", dev);
+  const jfloat box_h = member<jfloat>("getBoxH", dev);
+  const jfloat perimeter = member<jfloat>("getPerimetro", dev);
+  const std::u16string deltas = chars(member<jstring>("getRadioDeltas", dev));
+  check(scan_exception.empty() && waited == S_OK && status == 200 && box_h > 0.0f &&
+            perimeter > box_h && deltas.rfind(u"400;", 0) == 0,
+        "a scan: status 200, floats (VT_R4) getBoxH and getPerimetro, 400 radius deltas",
+        scan_exception + " wait " + hex(static_cast<unsigned long>(waited)) + " status " +
+            std::to_string(status));
+}
+
+void failure(jobject dev) {
+  member<void>("setVelocidad__I", dev, jint{99});
+  Object* e = take_throwable();
+  check(e && e->cls->name == "ezjcom/JComException" &&
+            static_cast<unsigned long>(e->get_int("hResult")) == 0x80070057ul &&
+            Vm::instance().utf8(e->get_obj("description")) ==
+                "Velocidad: 99 is out of range (1 to 10)" &&
+            Vm::instance().utf8(e->get_obj("comSource")) == "ScanMontura",
+        "a refused call: the component's EXCEPINFO (E_INVALIDARG, source, description) crosses "
+        "the apartments into the Java exception",
+        e ? e->cls->name + " " + e->message : "no exception");
+}
+
+// ---- 3. events ----
+
+void events(const Wrappers& w, Control& control) {
+  Vm& vm = Vm::instance();
+  const DWORD me = GetCurrentThreadId();
+  const LONG home = control.get("HomeThread");
+  jobject listener = ref(new_instance(kListenerClass));
+  const jboolean made = native<jboolean>(kListenerInit, listener);
+  const jint cookie = call_in<jint>(g_runtime, kAdvise, w.main.component, listener);
+  const std::string advise_exception = take_exception();
+  check(made && cookie != 0 && advise_exception.empty() && control.get("ConnectionCount") == 1,
+        "__JComAdvise connects a listener's sink through the proxies of the connection point",
+        advise_exception);
+
+  // Fired on the component's own thread, received on a thread of the MTA.
+  const long attaches = vm.accounts().daemonAttaches;
+  bool clicked = true;
+  for (int i = 0; i < 6; ++i) clicked = clicked && control.call("Click") == S_OK;
+  const std::vector<Delivery> clicks = take_deliveries();
+  std::set<unsigned long> receivers;
+  bool elsewhere = true;
+  for (const Delivery& d : clicks) {
+    receivers.insert(d.threadId);
+    elsewhere = elsewhere && d.threadId != static_cast<unsigned long>(home) && d.threadId != me;
+  }
+  check(clicked && what_of(clicks) == std::vector<std::string>(6, "OnClick") &&
+            control.get("EventThread") == home && elsewhere,
+        "OnClick, fired on the component's thread, reaches the listener on another thread",
+        joined(what_of(clicks)));
+  const long attached = vm.accounts().daemonAttaches - attaches;
+  check(attached >= 1 && attached <= static_cast<long>(receivers.size()),
+        "the runtime attaches a receiving thread once, not once per event",
+        std::to_string(clicks.size()) + " events on " + std::to_string(receivers.size()) +
+            " threads, " + std::to_string(attached) + " attaches");
+
+  // OnKeyPress: the key by reference, changed by the listener, back to the component.
+  member<void>("setText__Ljava_lang_String_2", w.main.device, jstr(u""));
+  control.wait_idle();
+  take_deliveries();
+  const HRESULT typed_hr = control.type_text(L"ab#x");
+  const std::vector<std::string> typed = what_of(take_deliveries());
+  const std::vector<std::string> expected = {
+      "OnKeyPress 97", "OnChange",
+      "OnKeyPress 98", "OnChange",
+      "OnKeyPress 35", "JComOnEventException OnKeyPress java/lang/IllegalStateException",
+      "OnChange",      "OnKeyPress 120"};
+  const std::u16string text = chars(member<jstring>("getText", w.main.device));
+  check(typed_hr == S_OK && typed == expected && text == u"AB#",
+        "OnKeyPress: the VT_BYREF key changed or swallowed by the listener goes back across the "
+        "apartments to the component",
+        joined(typed) + " text " + vm.utf8(vm.new_string(text)));
+
+  // An event queued by a call, fired by the component's thread from its message loop.
+  member<void>("setText__Ljava_lang_String_2", w.main.device, jstr(u"queued"));
+  std::vector<std::string> queued;
+  eventually([&] {
+    for (const std::string& d : what_of(take_deliveries())) queued.push_back(d);
+    return !queued.empty();
+  });
+  check(queued == std::vector<std::string>{"OnChange"},
+        "OnChange queued by setText is fired from the component thread's message loop",
+        joined(queued));
+
+  // Server-side delivery.
+  Object* pair = deref(native<jobject>("Java_puente_ScanMontura__1_1RemoteEventAdd",
+                                       w.main.component, jstr(u"puente.IScanMonturaEvents")));
+  Object* remote = pair && pair->elements.size() == 2 ? pair->elements[0] : nullptr;
+  const jint remote_cookie = pair && pair->elements.size() == 2 && pair->elements[1]
+                                 ? pair->elements[1]->get_int("value")
+                                 : 0;
+  const std::string remote_exception = take_exception();
+  control.call("Click");
+  const std::vector<std::string> both = what_of(take_deliveries());
+  check(remote && remote_cookie != 0 && remote_exception.empty() &&
+            both == std::vector<std::string>{"OnClick",
+                                             "server-side puente.IScanMonturaEvents OnClick 0"},
+        "__RemoteEventAdd across the apartments: server-side delivery next to the direct one",
+        remote_exception + joined(both));
+
+  // Disconnecting: the component lets go of the sinks' proxies, and the
+  // sinks, released from the component's apartment, delete their global references.
+  call_in<void>(g_runtime, kUnadvise, w.main.component, listener, cookie);
+  const std::string first = take_exception();
+  call_in<void>(g_runtime, kUnadvise, w.main.component, ref(remote), remote_cookie);
+  const std::string second = take_exception();
+  const bool refs_back =
+      eventually([&] { return vm.accounts().globalsLive == runtime_held_global_refs(); });
+  check(first.empty() && second.empty() && control.get("ConnectionCount") == 0 &&
+            deref(listener)->get_int("eventId") == 0 && refs_back,
+        "__JComUnadvise of both: no connection left, the sinks' global references deleted",
+        first + second + " " + std::to_string(vm.accounts().globalsLive) + " live");
+}
+
+// ---- 4. callers in no apartment and in a single-threaded one ----
+
+// Whether the calling thread is left without any initialisation of COM.
+bool uninitialised() {
+  const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  if (SUCCEEDED(hr)) CoUninitialize();
+  return hr == S_OK;
+}
+
+void thread_in_no_apartment() {
+  Pair p;
+  std::u16string text;
+  std::string exception;
+  bool left_alone = false;
+  on_new_thread([&] {
+    AttachedThread attached;
+    p = create_pair();
+    member<void>("setText__Ljava_lang_String_2", p.device, jstr(u"no apartment"));
+    text = chars(member<jstring>("getText", p.device));
+    exception = take_exception();
+    release(p.device);
+    release(p.component);
+    left_alone = uninitialised();
+  });
+  check(p.created && p.bound && p.exception.empty() && exception.empty() &&
+            text == u"no apartment" && left_alone,
+        "a Java thread in no apartment creates, binds and calls the component, and is left "
+        "uninitialised",
+        p.exception + exception);
+}
+
+void thread_in_sta() {
+  Pair p;
+  HRESULT init = E_FAIL;
+  std::u16string text;
+  std::string refused, advise_exception, unadvise_exception;
+  std::vector<std::string> seen;
+  bool still_sta = false;
+  DWORD sta_thread = 0;
+  IUnknown* component = nullptr;
+  HANDLE created = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE inspected = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::function<void()> body = [&] {
+    sta_thread = GetCurrentThreadId();
+    init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+      AttachedThread attached;
+      p = create_pair();
+      component = p.created ? com_id(p.component) : nullptr;
+      SetEvent(created);
+      WaitForSingleObject(inspected, INFINITE);
+
+      member<void>("setText__Ljava_lang_String_2", p.device, jstr(u"single-threaded"));
+      text = chars(member<jstring>("getText", p.device));
+      member<void>("setVelocidad__I", p.device, jint{99});
+      Object* e = take_throwable();
+      refused = e ? Vm::instance().utf8(e->get_obj("description")) : "no exception";
+
+      jobject listener = ref(new_instance(kListenerClass));
+      native<jboolean>(kListenerInit, listener);
+      const jint cookie = call_in<jint>(g_runtime, kAdvise, p.component, listener);
+      advise_exception = take_exception();
+      member<void>("setText__Ljava_lang_String_2", p.device, jstr(u"changed"));
+      eventually([&] {
+        for (const std::string& d : what_of(take_deliveries())) seen.push_back(d);
+        return !seen.empty();
+      });
+      call_in<void>(g_runtime, kUnadvise, p.component, listener, cookie);
+      unadvise_exception = take_exception();
+      release(p.device);
+      release(p.component);
+    }
+    // Still in its own apartment, with exactly its own initialisation.
+    const HRESULT again = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (SUCCEEDED(again)) CoUninitialize();
+    if (SUCCEEDED(init)) CoUninitialize();
+    still_sta = again == S_FALSE && uninitialised();
+  };
+  HANDLE t = CreateThread(nullptr, 0, run_body, &body, 0, nullptr);
+  WaitForSingleObject(created, INFINITE);
+  LONG apartment = -1, home = -1;
+  if (component) {
+    // From the main thread, in the MTA: the pointer the STA thread got is one of the MTA.
+    Control control(component);
+    apartment = control.get("Apartment");
+    home = control.get("HomeThread");
+  }
+  SetEvent(inspected);
+  WaitForSingleObject(t, INFINITE);
+  CloseHandle(t);
+  CloseHandle(created);
+  CloseHandle(inspected);
+
+  check(init == S_OK && p.created && p.bound && p.exception.empty() && apartment == 1 && home > 0 &&
+            static_cast<DWORD>(home) != sta_thread,
+        "a thread already in a single-threaded apartment creates the component: no "
+        "RPC_E_CHANGED_MODE, and the component is one of the MTA, usable from other threads",
+        p.exception + " apartment " + std::to_string(apartment));
+  check(text == u"single-threaded" && refused == "Velocidad: 99 is out of range (1 to 10)" &&
+            advise_exception.empty() && unadvise_exception.empty() &&
+            seen == std::vector<std::string>{"OnChange"},
+        "from that thread: calls, a refused call's description, a listener and its event",
+        refused + " " + advise_exception + unadvise_exception + joined(seen));
+  check(still_sta, "the thread keeps its apartment and its own initialisation, no more");
+}
+
+// ---- 5. the end: every reference given back ----
+
+void release_all(Wrappers& w, Control*& control) {
+  delete control;
+  control = nullptr;
+  for (jobject o : {w.events, w.main.device, w.main.component})
+    if (o) release(o);
+  HMODULE sim = GetModuleHandleW(L"ScanMonturaSim.dll");
+  auto can_unload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+      reinterpret_cast<void*>(sim ? GetProcAddress(sim, "DllCanUnloadNow") : nullptr));
+  check(can_unload && eventually([&] { return can_unload() == S_OK; }),
+        "every reference given back: the component's module has no instance left "
+        "(DllCanUnloadNow)");
+}
+
+}  // namespace
+
+void apartment_suite() {
+  // The main thread: a Java thread that joined the MTA itself.
+  const HRESULT joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  registration();
+  Wrappers w;
+  Control* control = nullptr;
+  if (create_and_bind(w, control)) {
+    round_trips(w.main.device, *control);
+    failure(w.main.device);
+    events(w, *control);
+    thread_in_no_apartment();
+    thread_in_sta();
+  }
+  release_all(w, control);
+  if (SUCCEEDED(joined)) CoUninitialize();
+}
+
+}  // namespace wh
