@@ -65,6 +65,47 @@ struct TaskMemObject {
   static void operator delete(void* p, const std::nothrow_t&) noexcept { CoTaskMemFree(p); }
 };
 
+// The IUnknown of an object that has one interface I: it answers IUnknown and
+// the IIDs its Answers() accepts with I, counts its references and deletes
+// itself with the last one.
+//   class TypeInfo final : public OneInterfaceObject<ITypeInfo> {
+//     bool Answers(REFIID riid) const override { return IsEqualIID(riid, IID_ITypeInfo); }
+//     ...
+template <class I>
+class OneInterfaceObject : public I, public TaskMemObject {
+ public:
+  OneInterfaceObject(const OneInterfaceObject&) = delete;
+  OneInterfaceObject& operator=(const OneInterfaceObject&) = delete;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || Answers(riid)) {
+      *ppv = static_cast<I*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override {
+    return static_cast<ULONG>(InterlockedIncrement(&refs_));
+  }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG n = InterlockedDecrement(&refs_);
+    if (n == 0) delete this;
+    return static_cast<ULONG>(n);
+  }
+
+ protected:
+  OneInterfaceObject() = default;
+  virtual ~OneInterfaceObject() = default;
+  // Whether the object answers riid (other than IUnknown) with I.
+  virtual bool Answers(REFIID riid) const = 0;
+
+ private:
+  LONG refs_ = 1;
+};
+
 class UniqueVariant {
  public:
   UniqueVariant() { VariantInit(&v_); }

@@ -33,31 +33,10 @@ struct Value {
   }
 };
 
-class SimControl final : public IDispatch, public TaskMemObject {
+class SimControl final : public OneInterfaceObject<IDispatch> {
  public:
   SimControl() { ModuleObjectCreated(); }
-  SimControl(const SimControl&) = delete;
-  SimControl& operator=(const SimControl&) = delete;
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
-        IsEqualIID(riid, kControl.iid)) {
-      *ppv = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override {
-    return static_cast<ULONG>(InterlockedIncrement(&refs_));
-  }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG n = InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return static_cast<ULONG>(n);
-  }
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override {
     if (!pctinfo) return E_POINTER;
     *pctinfo = 0;  // described by the type library only
@@ -77,12 +56,14 @@ class SimControl final : public IDispatch, public TaskMemObject {
                                    VARIANT* result, EXCEPINFO*, UINT* argErr) override;
 
  private:
-  ~SimControl() {
+  bool Answers(REFIID riid) const override {
+    return IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, kControl.iid);
+  }
+  ~SimControl() override {
     if (component_) component_->Release();
     ModuleObjectDestroyed();
   }
 
-  LONG refs_ = 1;
   // The component attached, held; only ever called on the thread Invoke
   // runs on, which is the component's apartment's.
   ScanMontura* component_ = nullptr;

@@ -26,29 +26,11 @@ LONG g_locks = 0;
 
 // A class factory does not keep the module loaded (COM caches them): only
 // live components and LockServer do.
-class ClassFactory final : public IClassFactory, public TaskMemObject {
+class ClassFactory final : public OneInterfaceObject<IClassFactory> {
  public:
   using Create = HRESULT (*)(REFIID riid, void** ppv);
   explicit ClassFactory(Create create) : create_(create) {}
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-      *ppv = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override {
-    return static_cast<ULONG>(InterlockedIncrement(&refs_));
-  }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG n = InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return static_cast<ULONG>(n);
-  }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
@@ -64,9 +46,9 @@ class ClassFactory final : public IClassFactory, public TaskMemObject {
   }
 
  private:
-  ~ClassFactory() = default;
+  bool Answers(REFIID riid) const override { return IsEqualIID(riid, IID_IClassFactory); }
+  ~ClassFactory() override = default;
   Create create_;
-  LONG refs_ = 1;
 };
 
 }  // namespace

@@ -86,30 +86,9 @@ BSTR AllocAscii(const char* text) {
   return SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
 }
 
-class TypeInfo final : public ITypeInfo, public TaskMemObject {
+class TypeInfo final : public OneInterfaceObject<ITypeInfo> {
  public:
   explicit TypeInfo(const Described& d) : d_(d) { ModuleObjectCreated(); }
-  TypeInfo(const TypeInfo&) = delete;
-  TypeInfo& operator=(const TypeInfo&) = delete;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ITypeInfo)) {
-      *ppv = static_cast<ITypeInfo*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override {
-    return static_cast<ULONG>(InterlockedIncrement(&refs_));
-  }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG n = InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return static_cast<ULONG>(n);
-  }
 
   HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR** out) override {
     if (!out) return E_INVALIDARG;
@@ -231,10 +210,10 @@ class TypeInfo final : public ITypeInfo, public TaskMemObject {
   void STDMETHODCALLTYPE ReleaseVarDesc(VARDESC*) override {}
 
  private:
-  ~TypeInfo() { ModuleObjectDestroyed(); }
+  bool Answers(REFIID riid) const override { return IsEqualIID(riid, IID_ITypeInfo); }
+  ~TypeInfo() override { ModuleObjectDestroyed(); }
 
   const Described& d_;
-  LONG refs_ = 1;
 };
 
 }  // namespace
