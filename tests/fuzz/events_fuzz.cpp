@@ -24,8 +24,10 @@
 #include <vector>
 
 #include "fuzz_jvm.h"
+#include "fuzz_values.h"
 
 using jtz::fuzz::broken;
+using jtz::fuzz::referenced_size;
 
 namespace {
 
@@ -68,28 +70,6 @@ struct Call {
   }
 };
 
-size_t value_size(VARTYPE base) {
-  switch (base) {
-    case VT_I1:
-    case VT_UI1: return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL: return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR: return 4;
-    case VT_BSTR:
-    case VT_DISPATCH:
-    case VT_UNKNOWN: return sizeof(void*);
-    case VT_VARIANT: return sizeof(VARIANT);
-    case VT_DECIMAL: return sizeof(DECIMAL);
-    default: return 8;
-  }
-}
-
 BSTR fuzz_bstr(FuzzedDataProvider& in) {
   const size_t n = in.ConsumeIntegralInRange(0, 15) == 0
                        ? in.ConsumeIntegralInRange<size_t>(0, 70000)
@@ -128,7 +108,7 @@ void fuzz_argument(FuzzedDataProvider& in, Call& call, VARIANT* v, bool inner) {
       fuzz_argument(in, call, referenced, true);
       value.byref = referenced;
     } else {
-      value.byref = call.cell(value_size(base), in);
+      value.byref = call.cell(referenced_size(base), in);
       if (base == VT_BSTR || base == VT_DISPATCH || base == VT_UNKNOWN) {
         // A BSTR or a null object behind the reference: never an address to follow blindly.
         BSTR b = base == VT_BSTR && in.ConsumeBool() ? fuzz_bstr(in) : nullptr;
@@ -137,7 +117,7 @@ void fuzz_argument(FuzzedDataProvider& in, Call& call, VARIANT* v, bool inner) {
       } else if (in.ConsumeBool()) {
         // Keys mostly about the byte range.
         const long long key = in.ConsumeIntegralInRange<long long>(-300, 300);
-        std::memcpy(value.byref, &key, std::min(value_size(base), sizeof key));
+        std::memcpy(value.byref, &key, std::min(referenced_size(base), sizeof key));
       }
     }
   } else if (base == VT_BSTR && !(vt & ~VT_TYPEMASK)) {

@@ -27,8 +27,10 @@
 #include <vector>
 
 #include "fuzz_jvm.h"
+#include "fuzz_values.h"
 
 using jtz::fuzz::broken;
+using jtz::fuzz::referenced_size;
 
 namespace {
 
@@ -149,28 +151,6 @@ VARTYPE fuzz_vartype(FuzzedDataProvider& in) {
     case 1: return in.PickValueInArray(kTypes) | VT_BYREF;
     case 2: return in.PickValueInArray(kTypes) | VT_ARRAY;
     default: return in.PickValueInArray(kTypes);
-  }
-}
-
-size_t referenced_size(VARTYPE base) {
-  switch (base) {
-    case VT_I1:
-    case VT_UI1: return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL: return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR: return 4;
-    case VT_BSTR:
-    case VT_DISPATCH:
-    case VT_UNKNOWN: return sizeof(void*);
-    case VT_VARIANT: return sizeof(VARIANT);
-    case VT_DECIMAL: return sizeof(DECIMAL);
-    default: return 8;
   }
 }
 
