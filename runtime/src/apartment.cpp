@@ -2,6 +2,7 @@
 
 #include <objbase.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -33,10 +34,20 @@ class MtaThreads {
  public:
   // Starts the first thread once and waits until it is in the MTA.
   void ensure_started() {
-    std::call_once(started_, [this] {
-      std::unique_lock<std::mutex> hold(lock_);
-      if (start_locked()) joined_cv_.wait(hold, [this] { return joined_ > 0; });
-    });
+    // Every COM call of the runtime passes here: once started, one load.
+    if (started_.load(std::memory_order_acquire)) return;
+    std::unique_lock<std::mutex> hold(lock_);
+    if (started_.load(std::memory_order_relaxed)) return;
+    // The first caller starts the thread; callers meanwhile wait with it.
+    if (!first_started_) {
+      first_started_ = start_locked();
+      if (!first_started_) {
+        started_.store(true, std::memory_order_release);  // no thread: calls are made where asked
+        return;
+      }
+    }
+    joined_cv_.wait(hold, [this] { return joined_ > 0; });
+    started_.store(true, std::memory_order_release);
   }
 
   // Runs f on one of the threads; false when none could take it.
@@ -111,7 +122,8 @@ class MtaThreads {
     done_cv_.wait(hold, [&f] { return f.done; });
   }
 
-  std::once_flag started_;
+  std::atomic<bool> started_{false};  // the first thread is in the MTA, or could not start
+  bool first_started_ = false;        // under the lock
   std::mutex lock_;
   std::condition_variable work_cv_;    // a call was queued
   std::condition_variable done_cv_;    // a call has run
