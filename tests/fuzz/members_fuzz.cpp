@@ -28,6 +28,7 @@
 
 #include "fuzz_jvm.h"
 #include "fuzz_values.h"
+#include "member_kinds.h"
 
 using jtz::fuzz::broken;
 using jtz::fuzz::referenced_size;
@@ -46,24 +47,13 @@ struct Row {
   jmethodID method = nullptr;
 };
 
-std::string jni_type(const std::string& kind) {
-  if (kind == "Bool") return "Z";
-  if (kind == "Byte") return "B";
-  if (kind == "Short") return "S";
-  if (kind == "Int" || kind == "MachineInt") return "I";
-  if (kind == "Float") return "F";
-  if (kind == "String") return "Ljava/lang/String;";
-  if (kind == "Color") return "Ljava/awt/Color;";
-  if (kind == "None") return "V";
-  return "Lpuente/" + kind + ";";
-}
-
 std::vector<Row> rows() {
   std::vector<Row> out;
   auto add = [&out](const char* name, std::vector<std::string> args, std::string result) {
     std::string sig = "(";
-    for (const auto& a : args) sig += jni_type(a);
-    out.push_back({name, sig + ")" + jni_type(result), std::move(args), std::move(result)});
+    for (const auto& a : args) sig += jtz::test::jni_type(a);
+    out.push_back(
+        {name, sig + ")" + jtz::test::jni_type(result), std::move(args), std::move(result)});
   };
 #define GETTER(N, D, K) add("get" #N, {}, #K);
 #define SETTER(N, D, K) add("set" #N, {#K}, "None");

@@ -11,6 +11,7 @@
 #include "fixture.h"
 #include "jni_override.h"
 #include "jvm.h"
+#include "member_kinds.h"
 
 using namespace jtz::test;
 
@@ -26,20 +27,6 @@ struct Row {
   const char* result;             // kind
 };
 
-const char* jni_sig(const std::string& kind) {
-  if (kind == "Bool") return "Z";
-  if (kind == "Byte") return "B";
-  if (kind == "Short") return "S";
-  if (kind == "Int" || kind == "MachineInt") return "I";
-  if (kind == "Float") return "F";
-  if (kind == "String") return "Ljava/lang/String;";
-  if (kind == "Color") return "Ljava/awt/Color;";
-  if (kind == "None") return "V";
-  static std::vector<std::string> enums;
-  enums.push_back("Lpuente/" + kind + ";");
-  return enums.back().c_str();
-}
-
 VARTYPE sent_vt(const std::string& kind) {
   if (kind == "Bool") return VT_BOOL;
   if (kind == "Byte") return VT_UI1;
@@ -53,8 +40,8 @@ std::vector<Row> rows() {
   std::vector<Row> out;
   auto sig = [](std::vector<const char*> args, const char* result) {
     std::string s = "(";
-    for (const char* a : args) s += jni_sig(a);
-    return s + ")" + jni_sig(result);
+    for (const char* a : args) s += jtz::test::jni_type(a);
+    return s + ")" + jtz::test::jni_type(result);
   };
 #define GETTER(N, D, K) out.push_back({"get" #N, sig({}, #K), D, DISPATCH_PROPERTYGET, {}, #K});
 #define SETTER(N, D, K) \
