@@ -301,7 +301,9 @@ class Registration : public Events {
     refs_at_start = global_ref_count();  // the component's own reference counted in
   }
   void TearDown() override {
-    if (sim.get()) sim->WaitIdle(5000);
+    if (sim.get()) {
+      EXPECT_EQ(sim->WaitIdle(5000), S_OK);
+    }
   }
 
   jobject remote_add(const char* name) {
@@ -493,7 +495,7 @@ TEST_F(Registration, DirectListenersThroughTheComponent) {
   EXPECT_EQ(str(text), "b");
   e->DeleteLocalRef(text);
   e->DeleteLocalRef(dc);
-  sim->WaitIdle(5000);
+  ASSERT_EQ(sim->WaitIdle(5000), S_OK);
   const auto calls = recorded(listener);
   ASSERT_GE(calls.size(), 3u);
   EXPECT_EQ(calls[0], "OnClick");
@@ -536,7 +538,7 @@ TEST_F(Registration, TypedKeysAreNeverTruncated) {
   EXPECT_EQ(0, std::memcmp(got, expected, sizeof got));
   e->DeleteLocalRef(text);
   e->DeleteLocalRef(dc);
-  sim->WaitIdle(5000);
+  ASSERT_EQ(sim->WaitIdle(5000), S_OK);
   std::vector<std::string> keys;
   for (const std::string& line : recorded(listener))
     if (line.rfind("OnKeyPress", 0) == 0) keys.push_back(line);
@@ -639,7 +641,7 @@ TEST_F(Registration, CopiedEventIdAndRacingDisconnectsGiveTheSinkUpOnce) {
     EXPECT_TRUE(outcome[0].empty() != outcome[1].empty()) << outcome[0] << " / " << outcome[1];
     EXPECT_EQ(event_id(l), 0);
   }
-  sim->WaitIdle(5000);
+  ASSERT_EQ(sim->WaitIdle(5000), S_OK);
   EXPECT_EQ(global_ref_count_settling_at(refs), refs);
 }
 

@@ -68,7 +68,9 @@ class Members : public ::testing::Test {
   }
   void TearDown() override {
     EXPECT_EQ(take_exception(e), "") << "no exception left pending by the test";
-    if (sim.get()) sim->WaitIdle(5000);
+    if (sim.get()) {
+      EXPECT_EQ(sim->WaitIdle(5000), S_OK);
+    }
     EXPECT_EQ(jtzcom_live_bstrs(), bstrs_at_start) << "every BSTR released";
   }
 
@@ -220,7 +222,7 @@ TEST_F(Members, EveryNativeSendsItsDispidShapeAndArgumentTypes) {
     for (size_t i = 0; i < row.args.size(); ++i)  // rgvarg holds them last-first
       EXPECT_EQ(r.args[row.args.size() - 1 - i].vt, sent_vt(row.args[i])) << "argument " << i;
   }
-  sim->WaitIdle(5000);
+  ASSERT_EQ(sim->WaitIdle(5000), S_OK);
 }
 
 TEST_F(Members, UnboundWrapperRaisesForEveryNative) {

@@ -45,4 +45,18 @@ if ! SCANMONTURA_SIM_THREADING=$model "$wine" regsvr32 /s "$windows_dir\\ScanMon
   exit 1
 fi
 echo "ok   regsvr32 ScanMonturaSim.dll (ThreadingModel $model)"
-"$wine" "$dir/wine_host.exe" "$windows_dir" "$model" </dev/null | tr -d '\r'
+# Wine may exit 0 without running anything (a program it cannot start): the
+# suite passes only on the host's own last line, "N passed, 0 failed" with N > 0.
+out="$prefix/host.out"
+status=0
+"$wine" "$dir/wine_host.exe" "$windows_dir" "$model" </dev/null >"$out" || status=$?
+tr -d '\r' <"$out"
+last=$(tr -d '\r' <"$out" | sed '/^[[:space:]]*$/d' | tail -n 1)
+if [ "$status" -ne 0 ]; then
+  echo "FAIL wine_host.exe exited with status $status"
+  exit 1
+fi
+if ! [[ "$last" =~ ^([0-9]+)\ passed,\ 0\ failed$ ]] || [ "${BASH_REMATCH[1]}" -eq 0 ]; then
+  echo "FAIL wine_host.exe did not report its checks as passed (last line: \"${last:-none}\")"
+  exit 1
+fi

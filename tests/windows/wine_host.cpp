@@ -42,7 +42,12 @@ SimCallRecord last_call() {
   return r;
 }
 
-void wait_idle() { g_sim->WaitIdle(0xFFFFFFFF); }
+// Waits until the component has fired every queued event; a wait the
+// component refuses fails the suite (what follows would read a half state).
+void wait_idle() {
+  const HRESULT hr = g_sim->WaitIdle(0xFFFFFFFF);
+  if (hr != S_OK) check(false, "WaitIdle", hex(static_cast<unsigned long>(hr)));
+}
 
 void override_result(DISPID dispid, const VARIANT* v) { g_sim->OverrideResult(dispid, v, S_OK); }
 
