@@ -15,20 +15,20 @@ namespace {
 // The interfaces asked of a remotely created component, in this order.
 const IID* const kRemoteInterfaces[2] = {&IID_IUnknown, &kIidIScanMontura};
 
-// Stores an interface pointer in the wrapper's com-id field. A pointer that
-// does not fit the 32-bit field is refused rather than truncated: its
-// reference is given back and an IllegalStateException raised.
-bool store_binding(JNIEnv* env, jobject wrapper, void* p) {
-  if (!pointer_fits_field(p)) {
-    static_cast<IUnknown*>(p)->Release();
-    throw_new(env, kIllegalState, kPointerTooWide);
-    return false;
-  }
-  env->SetIntField(wrapper, ezjcomGetComId(), pointer_to_field(p));
-  return true;
-}
-
 constexpr char kAlreadyBound[] = "JComObject is already bound";
+
+// Binds the wrapper to p, whose reference the runtime takes over (and gives
+// back when the binding fails: the wrapper bound meanwhile by another thread,
+// or no room for another binding), with IllegalStateException raised then
+// where `raise` says so.
+bool store_binding(JNIEnv* env, jobject wrapper, void* p, bool raise = true) {
+  const HRESULT hr = ezjcomStoreComId(env, wrapper, static_cast<IUnknown*>(p));
+  if (SUCCEEDED(hr)) return true;
+  if (raise && !env->ExceptionCheck())
+    throw_new(env, kIllegalState,
+              hr == EZJCOM_E_BOUND ? kAlreadyBound : "No room for another COM binding");
+  return false;
+}
 
 // True, with IllegalStateException raised, when the wrapper is bound already:
 // binding it again would lose its pointer, and with it the reference it holds
@@ -40,17 +40,30 @@ bool refuse_rebind(JNIEnv* env, jobject wrapper) {
 }
 
 // Binds `wrapper` to interface `iid` of the object behind `source`, falling
-// back to IDispatch when allowed. `raise` selects whether an unavailable
-// interface (without the fallback) raises the runtime's exception.
+// back to IDispatch when allowed. `raise` selects whether a failure raises an
+// exception (a null source, a wrapper bound already, an unavailable interface
+// without the fallback) or is reported by false alone.
 jboolean load_interface(JNIEnv* env, jobject wrapper, jobject source, jboolean allowDispatch,
                         REFIID iid, bool raise) {
   ezjcomInitThread(env);
   if (!source) {
-    throw_new(env, kNullPointer, "Argument 1 is null");
+    if (raise) throw_new(env, kNullPointer, "Argument 1 is null");
     return JNI_FALSE;
   }
-  if (refuse_rebind(env, wrapper)) return JNI_FALSE;
-  const jint s = env->GetIntField(source, ezjcomGetComId());
+  if (env->GetIntField(wrapper, ezjcomGetComId()) != 0) {
+    // Binding it again would lose its reference, and whatever was connected through it.
+    if (raise) throw_new(env, kIllegalState, kAlreadyBound);
+    return JNI_FALSE;
+  }
+  // A use of the source's binding for the whole query: a close on another
+  // thread gives its reference back only once the query is over. An unbound
+  // source is queried as the value 0, which the runtime refuses (E_POINTER).
+  ComIdUse binding(env, source);
+  if (binding.status() == EZJCOM_USE_STALE) {
+    if (raise) throw_unusable(env, binding.status());
+    return JNI_FALSE;
+  }
+  const jint s = binding ? binding.value() : 0;
   void* q = nullptr;
   HRESULT hr = ezjcomQueryInterface(env, s, iid, &q);
   if (fatal_error(env)) return JNI_FALSE;
@@ -62,7 +75,7 @@ jboolean load_interface(JNIEnv* env, jobject wrapper, jobject source, jboolean a
     if (raise && !allowDispatch) ezjcomThrowComExceptionObject(env, hr, nullptr);
     return JNI_FALSE;
   }
-  return store_binding(env, wrapper, q) ? JNI_TRUE : JNI_FALSE;
+  return store_binding(env, wrapper, q, raise) ? JNI_TRUE : JNI_FALSE;
 }
 
 // True when a character of s is NUL (false with OutOfMemoryError pending

@@ -54,6 +54,46 @@ inline jint pointer_to_field(const void* p) {
 }
 inline constexpr char kPointerTooWide[] = "COM interface pointer does not fit a 32-bit int field";
 
+// A use of the COM object bound to a wrapper's com-id field
+// (ezjcomEnterComId): the object stays while the use lasts, whatever other
+// threads do to the wrapper meanwhile; ended at the end of the scope.
+//
+//   ComIdUse binding(env, self);
+//   if (!binding) { throw_unusable(env, binding.status()); return zero_value<R>(); }
+//   binding.get<IDispatch>()->...
+class ComIdUse {
+ public:
+  ComIdUse(JNIEnv* env, jobject wrapper) : status_(ezjcomEnterComId(env, wrapper, &use_)) {}
+  ComIdUse(const ComIdUse&) = delete;
+  ComIdUse& operator=(const ComIdUse&) = delete;
+  ~ComIdUse() { ezjcomLeaveComId(&use_); }
+  explicit operator bool() const { return status_ == EZJCOM_USE_OK; }
+  int status() const { return status_; }
+  jint value() const { return use_.value; }  // the field value the use was taken from
+  // The bound interface, which the wrapper's binding made: an IDispatch for
+  // the interface wrappers, the creation's interface for a component wrapper.
+  template <class T>
+  T* get() const {
+    return static_cast<T*>(use_.object);
+  }
+
+ private:
+  EzjcomComUse use_{};
+  int status_;
+};
+
+inline constexpr char kStaleComId[] =
+    "JComObject holds no live COM object (its comId was not bound by the runtime)";
+
+// What a use that could not be had means to Java: an unbound (or closed)
+// wrapper, or a field value the runtime has no binding for.
+inline void throw_unusable(JNIEnv* env, int status) {
+  if (status == EZJCOM_USE_STALE)
+    throw_new(env, kIllegalState, kStaleComId);
+  else
+    throw_new(env, kNullPointer, "Uninitialized JComObject");
+}
+
 // Owns a JNI local reference; deletes it at the end of the scope.
 template <class T>
 class LocalRef {

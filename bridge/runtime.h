@@ -70,6 +70,33 @@ EZJCOM_API int EZJCOM_CALL ezjcomEnumeratedObjectToInt(JNIEnv* env, jobject enum
 EZJCOM_API jobject EZJCOM_CALL ezjcomIntToEnumeratedObject(JNIEnv* env, int value,
                                                            const char* slashClassName);
 
+// The com-id field. It holds a value that stands for one COM reference (the
+// interface pointer in a 32-bit process, a handle in a 64-bit one); a pointer
+// is read from it only through a use, which keeps the object while it lasts:
+// a wrapper closed meanwhile gives its reference back when the last use ends.
+//
+//   EzjcomComUse use;
+//   if (ezjcomEnterComId(env, wrapper, &use) == EZJCOM_USE_OK) {
+//     ... use.object ...
+//     ezjcomLeaveComId(&use);
+//   }
+struct EzjcomComUse {
+  IUnknown* object;  // the bound interface, valid until ezjcomLeaveComId
+  void* slot;        // the runtime's
+  jint value;        // the field value the use was taken from
+};
+#define EZJCOM_USE_OK 0       // use->object may be used until ezjcomLeaveComId
+#define EZJCOM_USE_UNBOUND 1  // the field is 0, or its binding was closed meanwhile
+#define EZJCOM_USE_STALE 2    // the field holds a value the runtime never bound, or no longer does
+EZJCOM_API int EZJCOM_CALL ezjcomEnterComId(JNIEnv* env, jobject wrapper, EzjcomComUse* use);
+EZJCOM_API void EZJCOM_CALL ezjcomLeaveComId(EzjcomComUse* use);
+// Binds wrapper to object, taking over the one reference the caller holds:
+// S_OK, or (with the reference given back and the field left as it was)
+// EZJCOM_E_BOUND when the wrapper is bound already, E_OUTOFMEMORY when no
+// more bindings fit, E_INVALIDARG without a wrapper.
+#define EZJCOM_E_BOUND static_cast<HRESULT>(0x800704DFL)  // ERROR_ALREADY_INITIALIZED
+EZJCOM_API HRESULT EZJCOM_CALL ezjcomStoreComId(JNIEnv* env, jobject wrapper, IUnknown* object);
+
 // Low byte zero: server-side delivery is off and a server-side sink drops the event.
 EZJCOM_API int EZJCOM_CALL CheckServerSideEvents(JNIEnv* env);
 // Server-side delivery of one event. After the fixed arguments come three values

@@ -131,13 +131,23 @@ void call_back(JNIEnv* env, jobject target, const char* name, const char* signat
 }  // namespace
 
 // Delivers one event; the component always gets S_OK. Of the arguments only
-// the DISPID and the DISPPARAMS are used.
+// the DISPID and the DISPPARAMS are used. The delivery holds a reference of
+// its own: a release on another thread cannot end the sink (and delete its
+// global references) under it, and a sink whose last reference is gone (a
+// component calling it after releasing it) calls no Java.
 HRESULT STDMETHODCALLTYPE ScanMonturaEventSink::Invoke(DISPID dispid, REFIID, LCID, WORD,
                                                        DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                                                        UINT*) {
+  if (AddRef() == 0) return S_OK;  // dead
+  Deliver(dispid, params);
+  Release();
+  return S_OK;
+}
+
+void ScanMonturaEventSink::Deliver(DISPID dispid, DISPPARAMS* params) {
   JNIEnv* env = ezjcomGetJniEnv();
   ezjcomInitEventThread(env);
-  if (serverSide_ && (CheckServerSideEvents(env) & 0xFF) == 0) return S_OK;
+  if (serverSide_ && (CheckServerSideEvents(env) & 0xFF) == 0) return;
 
   const char* error = nullptr;
   const char* eventName = nullptr;
@@ -180,7 +190,6 @@ HRESULT STDMETHODCALLTYPE ScanMonturaEventSink::Invoke(DISPID dispid, REFIID, LC
                 thrown.get());
   }
   if (env->ExceptionCheck()) env->ExceptionClear();
-  return S_OK;
 }
 
 }  // namespace jtz

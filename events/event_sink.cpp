@@ -5,36 +5,11 @@
 #include "guids.h"
 #include "runtime.h"
 
-#include <mutex>
 #include <new>
 
 namespace jtz {
 
-namespace {
-
-// Dead sinks, for reuse.
-struct Pool {
-  std::mutex lock;
-  ScanMonturaEventSink* dead = nullptr;
-};
-
-Pool& pool() {
-  static Pool* p = new Pool;  // never destroyed: sinks may be released during exit
-  return *p;
-}
-
-}  // namespace
-
 ScanMonturaEventSink* ScanMonturaEventSink::Allocate() {
-  {
-    Pool& p = pool();
-    std::lock_guard<std::mutex> guard(p.lock);
-    if (ScanMonturaEventSink* reused = p.dead) {
-      p.dead = reused->nextDead_;
-      reused->nextDead_ = nullptr;
-      return reused;
-    }
-  }
   // COM objects come from CoTaskMemAlloc, which on 64-bit hosts keeps their
   // addresses within the 32-bit event-id field.
   void* memory = CoTaskMemAlloc(sizeof(ScanMonturaEventSink));
@@ -112,11 +87,7 @@ ULONG STDMETHODCALLTYPE ScanMonturaEventSink::Release() {
   javaObject_ = nullptr;
   serverSideValue_ = nullptr;
   serverSide_ = 0;
-  Pool& p = pool();
-  std::lock_guard<std::mutex> guard(p.lock);
-  nextDead_ = p.dead;
-  p.dead = this;
-  return 0;
+  return 0;  // dead for good: the memory stays, never reused (see the header)
 }
 
 HRESULT STDMETHODCALLTYPE ScanMonturaEventSink::GetTypeInfoCount(UINT*) { return E_NOTIMPL; }

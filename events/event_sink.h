@@ -6,11 +6,13 @@
 // with its address into an event-id field; the last Release deletes the
 // global references, on whatever thread it runs.
 //
-// Sinks are never freed: one whose last reference went stays, dead, until
-// the next sink reuses it. An address that once held a sink thus always holds
-// one, and a reference given up twice (through a stale copy of an event-id
-// field, say) reaches a dead sink, whose AddRef, Release and QueryInterface
-// do nothing, rather than freed memory.
+// Sinks are never freed nor reused: one whose last reference went stays,
+// dead, for the rest of the process (a few words each). An address that once
+// held a sink thus always holds that sink, and whatever reaches it late (a
+// reference given up twice through a stale copy of an event-id field, a
+// component that calls a sink after releasing it) reaches a dead sink, whose
+// AddRef, Release and QueryInterface do nothing and whose Invoke calls no
+// Java, never freed memory or another listener's sink.
 //
 //   ScanMonturaEventSink* sink = ScanMonturaEventSink::Create(listener);
 //   if (!sink) ...;  // none could be allocated
@@ -54,18 +56,19 @@ class ScanMonturaEventSink final : public IDispatch {
 
  private:
   ScanMonturaEventSink() = default;
-  ~ScanMonturaEventSink() = default;  // never run: a sink's memory is reused, not freed
+  ~ScanMonturaEventSink() = default;  // never run: a sink's memory is never freed
 
-  // A sink from the pool of dead ones, or newly allocated; dead.
+  // A new sink, not yet alive.
   static ScanMonturaEventSink* Allocate();
-  // Brings a dead sink to life with one reference.
+  // Brings a new sink to life with one reference.
   void Start(jobject javaObject, unsigned char serverSide, jobject serverSideValue);
+  // Invoke's delivery, while Invoke holds a reference.
+  void Deliver(DISPID dispid, DISPPARAMS* params);
 
-  jobject javaObject_ = nullptr;              // global reference, owned
-  unsigned char serverSide_ = 0;              // 1: server-side delivery, 0: direct
-  jobject serverSideValue_ = nullptr;         // global reference to the interface name, owned
-  std::atomic<LONG> refCount_{0};             // 0: dead
-  ScanMonturaEventSink* nextDead_ = nullptr;  // in the pool
+  jobject javaObject_ = nullptr;       // global reference, owned
+  unsigned char serverSide_ = 0;       // 1: server-side delivery, 0: direct
+  jobject serverSideValue_ = nullptr;  // global reference to the interface name, owned
+  std::atomic<LONG> refCount_{0};      // 0: dead
 };
 
 // Index in rgvarg of the argument at `position` of an event declared with

@@ -195,12 +195,14 @@ bool refused_null(typename Kind::jtype value) {
 template <Shape S, class R, class... Args>
 java_t<R> call(JNIEnv* env, jobject self, DISPID dispid, typename Args::jtype... values) {
   using Ret = java_t<R>;
-  // 1-2. The binding.
-  auto* dispatch = pointer_from_field<IDispatch>(env->GetIntField(self, ezjcomGetComId()));
-  if (!dispatch) {
-    throw_new(env, kNullPointer, "Uninitialized JComObject");
+  // 1-2. The binding, held for the whole call: a close on another thread
+  // gives the reference back only once the call is over.
+  ComIdUse binding(env, self);
+  if (!binding) {
+    throw_unusable(env, binding.status());
     return zero_value<Ret>();
   }
+  auto* dispatch = binding.get<IDispatch>();
   // 3. Parameters, and the named argument of a put.
   DISPPARAMS params{};
   ExcepInfo excep;

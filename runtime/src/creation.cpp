@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "apartment.h"
+#include "bindings.h"
 #include "com_ptr.h"
 #include "contract.h"
 #include "hooks.h"
@@ -323,7 +324,10 @@ EZJCOM_API HRESULT EZJCOM_CALL ezjcomQueryInterface(JNIEnv*, jint comId, REFIID 
   }
   if (!out) return E_POINTER;
   *out = nullptr;
-  IUnknown* object = pointer_from_field<IUnknown>(comId);
+  // A use of the binding, so that a wrapper closed meanwhile keeps the object
+  // until the query is over (the caller usually holds a use of its own).
+  const Use use = enter_value(comId);
+  IUnknown* object = use.object();
   if (!object) return E_POINTER;
   return in_mta([&] { return object->QueryInterface(iid, out); });
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "apartment.h"
+#include "bindings.h"
 #include "com_ptr.h"
 #include "contract.h"
 #include "hooks.h"
@@ -35,12 +36,11 @@ namespace {
 const IID kEventIidQuery = {
     0xB14F3C49, 0x0C7B, 0x4439, {0xA2, 0x48, 0x62, 0x29, 0xFE, 0x6D, 0x96, 0x05}};
 
-// The component behind a wrapper, or null when it is unbound.
+// The object a wrapper is bound to now, or null: what a connection remembers
+// of the component it was made on, only to compare (never called).
 IUnknown* component_of(JNIEnv* env, jobject wrapper) {
-  if (!wrapper) return nullptr;
-  jfieldID field = com_id_field(env);
-  if (!field) return nullptr;
-  return pointer_from_field<IUnknown>(env->GetIntField(wrapper, field));
+  const Use use = enter_wrapper(env, wrapper);
+  return use.object();
 }
 
 // The component's connection point for the event interface the sink serves.
@@ -189,14 +189,13 @@ jstring new_event_name(JNIEnv* env, const char* name) {
 }
 
 constexpr char kNoSink[] = "Listener has no event sink";
-constexpr char kUnbound[] = "Uninitialized JComObject";
 constexpr char kNotTheHolder[] = "The event sink belongs to another listener";
 constexpr char kBusy[] = "The listener is being connected or disconnected on another thread";
 constexpr char kIllegalStateException[] = "java/lang/IllegalStateException";
 constexpr char kOutOfMemoryError[] = "java/lang/OutOfMemoryError";
 
 // A connection the runtime made for a sink: the component it was made on (the
-// wrapper's pointer then, only compared) and the point that took it, held so
+// wrapper's object then, only compared) and the point that took it, held so
 // that the component is there to end it.
 struct Connection {
   DWORD cookie;
@@ -472,16 +471,19 @@ extern "C" JNIEXPORT jint JNICALL Java_ezjcom_JComObject__1_1JComAdvise(JNIEnv* 
   if constexpr (kTestHooks) {
     if (h & kForced) forced = take_forced("__JComAdvise", &hr);
   }
-  IUnknown* component = component_of(env, wrapper);
+  // A use of the wrapper's binding for the whole advise: a close on another
+  // thread gives the reference back only once the advise is over.
+  Use use = enter_wrapper(env, wrapper);
   if (!env->ExceptionCheck()) {
     if (SinkClaim claim(env, listener, Claim::kConnect); claim) {
-      if (!component) {
-        throw_new(env, kNullPointerException, kUnbound);
+      if (!use) {
+        throw_unusable(env, use.status());
       } else {
         if (!forced) {
           // In the multithreaded apartment: the point is kept for the
           // disconnect, which may come from any thread, and the component
           // gets the sink as an object of that apartment.
+          IUnknown* component = use.object();
           hr = in_mta([&] {
             ComPtr<IConnectionPoint> cp;
             HRESULT made = connection_point(component, claim.sink(), cp);

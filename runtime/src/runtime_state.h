@@ -32,6 +32,18 @@ inline constexpr char kNullPointerException[] = "java/lang/NullPointerException"
 jfieldID com_id_field(JNIEnv* env);
 jfieldID event_id_field(JNIEnv* env);
 
+// ---- the com-id field (com_id.cpp; the table itself is bindings.h) ----
+class Use;
+enum class UseStatus;
+// A use of the binding in wrapper's com-id field.
+Use enter_wrapper(JNIEnv* env, jobject wrapper);
+// Raises what a use that could not be had means: NullPointerException
+// "Uninitialized JComObject" for an unbound or closed wrapper,
+// IllegalStateException for a value the runtime has no binding for.
+void throw_unusable(JNIEnv* env, UseStatus status);
+// ezjcomStoreComId.
+HRESULT store_com_id(JNIEnv* env, jobject wrapper, IUnknown* object);
+
 // ---- helpers ----
 // Text form of a GUID: {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX} (creation.cpp).
 std::string guid_text(const GUID& g);

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "bindings.h"
 #include "hooks.h"
 #include "hooks_admin.h"
 #include "jvm.h"
@@ -55,6 +56,10 @@ EZJCOM_TEST_API long ezjcomTestAttachedThreads() {
 EZJCOM_TEST_API long ezjcomTestAttachedThreadsTotal() {
   return g_attached_total.load(std::memory_order_relaxed);
 }
+
+EZJCOM_TEST_API jint ezjcomTestBind(IUnknown* object) { return bind(object); }
+
+EZJCOM_TEST_API long ezjcomTestOpenBindings() { return open_bindings(); }
 
 EZJCOM_TEST_API const char* ezjcomTestIidMapClass(const IID* iid) {
   return iid ? iid_map_class(*iid) : nullptr;

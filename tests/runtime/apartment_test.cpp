@@ -15,8 +15,6 @@
 #include "fakes.h"
 #include "runtime_api.h"
 
-extern "C" JNIEXPORT void JNICALL Java_ezjcom_JComObject__1_1JComRelease(JNIEnv*, jclass, jint);
-
 namespace {
 
 enum class Apartment { kNone, kMta, kSta };
@@ -108,8 +106,8 @@ struct Outcome {
 Outcome use(ApartmentProbe* probe) {
   Outcome o;
   void* out = nullptr;
-  o.query = ezjcomQueryInterface(nullptr, rtest::as_field(probe), IID_IDispatch, &out);
-  if (out) Java_ezjcom_JComObject__1_1JComRelease(nullptr, nullptr, rtest::as_field(out));
+  o.query = ezjcomQueryInterface(nullptr, rtest::Bound(probe).value(), IID_IDispatch, &out);
+  rtest::Bound(static_cast<IUnknown*>(out), rtest::kAdopt);  // given back as a wrapper's close does
   probe->answer = DISP_E_EXCEPTION;
   DISPPARAMS none{};
   EXCEPINFO ei{};
@@ -152,7 +150,8 @@ TEST(Apartments, CallsAreMadeInTheMultithreadedApartmentAndLeaveTheThreadAsItWas
       else
         EXPECT_EQ(t, caller);
     }
-    EXPECT_EQ(probe->threads.size(), 3u);  // QueryInterface, Release, Invoke
+    // QueryInterface, Release of its answer and of the test's binding, Invoke.
+    EXPECT_EQ(probe->threads.size(), 4u);
     rtest::destroy(probe);
   }
 }
@@ -177,8 +176,8 @@ TEST(Apartments, CallsFromSeveralSingleThreadedApartmentsAtOnceDoNotWaitForEachO
   std::thread b([&] {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     void* out = nullptr;
-    second = ezjcomQueryInterface(nullptr, rtest::as_field(probe), IID_IUnknown, &out);
-    if (out) Java_ezjcom_JComObject__1_1JComRelease(nullptr, nullptr, rtest::as_field(out));
+    second = ezjcomQueryInterface(nullptr, rtest::Bound(probe).value(), IID_IUnknown, &out);
+    rtest::Bound(static_cast<IUnknown*>(out), rtest::kAdopt);
     {
       std::lock_guard<std::mutex> hold(probe->lock);
       probe->release_invoke = true;

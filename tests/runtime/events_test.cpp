@@ -281,7 +281,7 @@ class Advise : public Events {
     listener = rtest::new_object(env, "ezjcom/JComEventListener");
     ASSERT_NE(wrapper, nullptr);
     ASSERT_NE(listener, nullptr);
-    rtest::set_int_field(env, wrapper, "comId", rtest::as_field(component));
+    rtest::bind_com_id(env, wrapper, component);
     rtest::set_int_field(env, listener, "eventId", rtest::as_field(sink));
     jclass cls = env->FindClass("ezjcom/JComObject");
     advise_method = env->GetMethodID(cls, "__JComAdvise", "(Lezjcom/JComEventListener;)I");
@@ -289,6 +289,7 @@ class Advise : public Events {
     env->DeleteLocalRef(cls);
   }
   void TearDown() override {
+    rtest::unbind_com_id(env, wrapper);
     env->DeleteLocalRef(wrapper);
     env->DeleteLocalRef(listener);
     EXPECT_EQ(component->refs.load(), 1) << "a reference to the component was kept";
@@ -347,7 +348,7 @@ TEST_F(Advise, ListenerWithoutSinkOrUnboundWrapperIsRefused) {
   EXPECT_EQ(advise(wrapper, nullptr), 0);
   EXPECT_EQ(exception(), "java.lang.NullPointerException: Listener has no event sink");
   rtest::set_int_field(env, listener, "eventId", rtest::as_field(sink));
-  rtest::set_int_field(env, wrapper, "comId", 0);
+  rtest::unbind_com_id(env, wrapper);
   EXPECT_EQ(advise(wrapper, listener), 0);
   EXPECT_EQ(exception(), "java.lang.NullPointerException: Uninitialized JComObject");
   EXPECT_TRUE(component->asked.empty());
@@ -445,7 +446,7 @@ TEST_F(Advise, ForcedUnadviseRaisesAndKeepsTheSink) {
 TEST_F(Advise, DisconnectReachesTheComponentTheConnectionWasMadeOn) {
   FakeComponent* other = rtest::make<FakeComponent>();  // its cookies start at 41 too
   jobject second = rtest::new_object(env, "ezjcom/JComObject");
-  rtest::set_int_field(env, second, "comId", rtest::as_field(other));
+  rtest::bind_com_id(env, second, other);
   ASSERT_EQ(advise(wrapper, listener), 41);
   ASSERT_EQ(advise(second, listener), 41);
   ASSERT_EQ(exception(), "");
@@ -460,7 +461,8 @@ TEST_F(Advise, DisconnectReachesTheComponentTheConnectionWasMadeOn) {
 
   // The second wrapper now bound to the first component, as a released and
   // re-bound wrapper would be: its connection still ends on the other one.
-  rtest::set_int_field(env, second, "comId", rtest::as_field(component));
+  rtest::unbind_com_id(env, second);
+  rtest::bind_com_id(env, second, component);
   unadvise(second, listener, 41);
   EXPECT_EQ(exception(), "");
   EXPECT_EQ(component->unadvised.size() + other->unadvised.size(), 1u);
@@ -473,6 +475,7 @@ TEST_F(Advise, DisconnectReachesTheComponentTheConnectionWasMadeOn) {
   EXPECT_TRUE(sink->destroyed) << "with its last connection";
   EXPECT_EQ(rtest::int_field(env, listener, "eventId"), 0);
 
+  rtest::unbind_com_id(env, second);
   for (jobject o : {second, unbound}) env->DeleteLocalRef(o);
   EXPECT_EQ(other->refs.load(), 1);
   EXPECT_EQ(other->point_refs.load(), 0);

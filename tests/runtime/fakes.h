@@ -16,6 +16,10 @@
 #include <utility>
 #include <vector>
 
+#include "runtime_api.h"
+
+extern "C" JNIEXPORT void JNICALL Java_ezjcom_JComObject__1_1JComRelease(JNIEnv*, jclass, jint);
+
 namespace rtest {
 
 // The event interface our fake sinks serve.
@@ -39,6 +43,45 @@ void destroy(T* p) {
 
 inline jint as_field(const void* p) {
   return static_cast<jint>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)));
+}
+
+// A com-id value bound to p (the runtime's operations that take one take only
+// values it bound), with a reference of its own: one added here, or with
+// kAdopt the one the caller holds. Given back with __JComRelease at the end
+// of the scope.
+enum BindHow { kAddRef, kAdopt };
+class Bound {
+ public:
+  explicit Bound(IUnknown* p, BindHow how = kAddRef) {
+    if (!p) return;
+    if (how == kAddRef) p->AddRef();
+    value_ = ezjcomTestBind(p);
+  }
+  Bound(const Bound&) = delete;
+  Bound& operator=(const Bound&) = delete;
+  ~Bound() {
+    if (value_) Java_ezjcom_JComObject__1_1JComRelease(nullptr, nullptr, value_);
+  }
+  jint value() const { return value_; }
+
+ private:
+  jint value_ = 0;
+};
+
+// Binds wrapper's com-id field to p with a reference of its own.
+inline void bind_com_id(JNIEnv* env, jobject wrapper, IUnknown* p) {
+  p->AddRef();
+  ezjcomStoreComId(env, wrapper, p);
+}
+
+// Gives back the binding of wrapper's com-id field, as JComObject.close does.
+inline void unbind_com_id(JNIEnv* env, jobject wrapper) {
+  jclass cls = env->GetObjectClass(wrapper);
+  jfieldID field = env->GetFieldID(cls, "comId", "I");
+  env->DeleteLocalRef(cls);
+  const jint value = env->GetIntField(wrapper, field);
+  env->SetIntField(wrapper, field, 0);
+  if (value) Java_ezjcom_JComObject__1_1JComRelease(nullptr, nullptr, value);
 }
 
 // An event sink. Its last Release marks it destroyed (the memory stays for

@@ -58,7 +58,8 @@ TEST_F(Hooks, JournalWritesEachCallWithItsArguments) {
   ezjcomCreateInstanceRemote(env, kClsidA, host, nullptr, nullptr, nullptr, 2, 7, iids);
   ezjcomCreateInstanceRemote(env, kClsidA, host, user, nullptr, host, 0, 0, nullptr);
   ezjcomSetAccessType(2);
-  ezjcomQueryInterface(env, rtest::as_field(d), IID_IDispatch, &out);
+  const rtest::Bound bound(d);
+  ezjcomQueryInterface(env, bound.value(), IID_IDispatch, &out);
   ezjcomInvokeHelper(env, d, 51, &none, DISPATCH_PROPERTYGET, &ei, &arg_err, &result);
   ezjcomCheckFatalError(env);
   ezjcomThrowComExceptionObject(env, DISP_E_EXCEPTION, &ei);
@@ -191,13 +192,16 @@ TEST_F(Hooks, ForcedHresultSkipsTheWorkForTheGivenNumberOfCalls) {
   ezjcomTestForceHresult("ezjcomQueryInterface", E_NOINTERFACE, 2);
   ezjcomTestForceHresult("ezjcomInvokeHelper", DISP_E_MEMBERNOTFOUND, 1);
   void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(ezjcomQueryInterface(env, rtest::as_field(d), IID_IDispatch, &out), E_NOINTERFACE);
-  EXPECT_EQ(out, nullptr);
-  out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(ezjcomQueryInterface(env, rtest::as_field(d), IID_IDispatch, &out), E_NOINTERFACE);
-  EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(d->queries, 0);
-  EXPECT_EQ(ezjcomQueryInterface(env, rtest::as_field(d), IID_IDispatch, &out), S_OK);
+  {
+    const rtest::Bound bound(d);
+    EXPECT_EQ(ezjcomQueryInterface(env, bound.value(), IID_IDispatch, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+    out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(ezjcomQueryInterface(env, bound.value(), IID_IDispatch, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(d->queries, 0);
+    EXPECT_EQ(ezjcomQueryInterface(env, bound.value(), IID_IDispatch, &out), S_OK);
+  }
   EXPECT_EQ(out, static_cast<IDispatch*>(d));
   EXPECT_EQ(d->queries, 1);
   d->Release();

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdint>
 
+#include "bridge/runtime.h"
+
 namespace jtz::test {
 
 Global::Global(jobject local) {
@@ -53,8 +55,11 @@ void set_com_id(jobject wrapper, jint value) {
 }
 
 IUnknown* com_object(jobject wrapper) {
-  return reinterpret_cast<IUnknown*>(
-      static_cast<uintptr_t>(static_cast<uint32_t>(com_id(wrapper))));
+  EzjcomComUse use{};
+  if (ezjcomEnterComId(env(), wrapper, &use) != EZJCOM_USE_OK) return nullptr;
+  IUnknown* object = use.object;  // the wrapper's own reference keeps it
+  ezjcomLeaveComId(&use);
+  return object;
 }
 
 Global new_component() {

@@ -4,13 +4,12 @@ import java.lang.invoke.MethodHandles;
 import java.lang.invoke.VarHandle;
 import java.lang.ref.Cleaner;
 import java.lang.ref.Reference;
-import java.util.concurrent.atomic.AtomicInteger;
 
 /**
  * The Java side of a COM object: the base class of every wrapper.
  *
- * <p>A wrapper is bound while {@link #comId} holds the COM interface pointer of its object (as a
- * 32-bit value; 0 means unbound). The native bridge writes the field when it creates or binds the
+ * <p>A wrapper is bound while {@link #comId} holds the value that stands for its object's COM
+ * reference (0 means unbound). The native bridge writes the field when it creates or binds the
  * object, and with it hands over one COM reference, which the wrapper owns: {@link #close()} gives
  * it back and leaves the wrapper unbound, so that its members throw
  * {@link NullPointerException} "Uninitialized JComObject" from then on. A wrapper bound through
@@ -24,8 +23,10 @@ import java.util.concurrent.atomic.AtomicInteger;
  * }   // both references given back, the component goes
  * }</pre>
  *
- * <p>Closing is idempotent and may happen on any thread; closing a wrapper while another thread
- * is inside one of its member calls is a mistake, as with any resource.
+ * <p>Closing is idempotent and may happen on any thread, also while other threads call the
+ * wrapper's members, connect listeners through it or close its registrations: a call under way
+ * keeps the object until it returns, and the reference goes once the last such call is over.
+ * Registrations made through a wrapper end with it ({@link Lifetime}).
  *
  * <p>Events: a {@link JComEventListener} whose {@code eventId} holds an event sink is connected to
  * this object's event source with {@link #__JComAdvise(JComEventListener)} and disconnected with
@@ -41,13 +42,16 @@ public class JComObject implements AutoCloseable {
     // not in that library's dependencies: the runtime's own natives need this. The class's
     // initialisation stays this small (every thread that first touches a wrapper waits for it).
     private static final NativeLibrary RUNTIME = NativeLibrary.load("EZJcomLib18");
-    private static final Object REGISTRATION = new Object();
 
-    /** The COM interface pointer of the bound object, or 0. Written by the native bridge. */
+    /**
+     * The value that stands for the COM reference of the bound object, or 0. Written by the native
+     * bridge and the runtime; not for applications.
+     */
     public int comId;
 
-    // The reference of the current binding, for the cleaner; null when none is registered.
-    private volatile Cleanup cleanup;
+    // Made at first need (a wrapper made by __JComNewObj has had no constructor run); it never
+    // refers to this wrapper.
+    private volatile Lifetime lifetime;
 
     /**
      * Makes an unbound wrapper.
@@ -59,7 +63,7 @@ public class JComObject implements AutoCloseable {
     }
 
     /**
-     * Returns true when this wrapper holds a COM interface pointer.
+     * Returns true when this wrapper holds a COM reference.
      *
      * @return whether the wrapper is bound
      */
@@ -68,71 +72,100 @@ public class JComObject implements AutoCloseable {
     }
 
     /**
-     * Gives back the COM reference this wrapper holds and leaves it unbound. Idempotent and
-     * thread-safe: of any number of calls, on any threads, exactly one gives the reference back;
-     * an unbound wrapper is left as it is. Subclasses that hold more (connections, registrations)
-     * give that back first.
+     * Returns true once {@link #close()} has run (or the cleaner, for a wrapper that became
+     * unreachable).
+     *
+     * @return whether the wrapper is closed
      */
-    @Override
-    public void close() {
-        int pointer = (int) ComId.HANDLE.getAndSet(this, 0);
-        Cleanup registered = cleanup;
-        if (registered != null && registered.disown(pointer)) {
-            cleanup = null;
-            registered.cleanable.clean();  // its reference is given back below: nothing left to do
-        }
-        if (pointer != 0) {
-            __JComRelease(pointer);
-        }
-        Reference.reachabilityFence(this);
+    public final boolean isClosed() {
+        Lifetime l = lifetime;
+        return l != null && l.isClosed();
     }
 
     /**
-     * Makes the current binding one that is given back when this wrapper becomes unreachable
-     * without having been closed. The friendly factories of the subclasses call it on the wrappers
-     * they bind; a wrapper bound by calling the binding natives directly is given back only by
-     * {@link #close()}. Does nothing for an unbound wrapper or one already registered.
+     * Closes the objects whose life ends with this wrapper's (its registrations, see
+     * {@link #lifetime()}), then gives back the COM reference this wrapper holds and leaves it
+     * unbound. Idempotent and thread-safe: of any number of calls, on any threads, exactly one
+     * does the work. A member call on another thread that is under way when the wrapper is closed
+     * completes, and the reference goes when it is over; later calls find the wrapper unbound.
+     *
+     * @throws RuntimeException the first failure of closing a registration (the others are closed
+     *     and the reference given back all the same)
      */
-    protected final void releaseWhenUnreachable() {
-        Cleanup registered;
-        synchronized (REGISTRATION) {
-            int pointer = comId;
-            if (pointer == 0 || cleanup != null) {
-                return;
-            }
-            registered = new Cleanup(pointer);
-            registered.cleanable = Releaser.CLEANER.register(this, registered);
-            cleanup = registered;
+    @Override
+    public void close() {
+        Lifetime l = lifetime();
+        RuntimeException failure = l.endChildren();
+        int value = (int) ComId.HANDLE.getAndSet(this, 0);
+        l.disownBinding(value);
+        if (value != 0) {
+            __JComRelease(value);
         }
-        // A close() that took the pointer meanwhile may not have seen the registration.
-        int pointer = registered.pointer.get();
-        if (comId != pointer && registered.disown(pointer)) {
-            cleanup = null;
-            registered.cleanable.clean();
+        l.forgetCleaner();
+        Reference.reachabilityFence(this);
+        if (failure != null) {
+            throw failure;
         }
     }
 
-    /** The reference of one binding, given back by the cleaner unless the wrapper disowned it. */
-    private static final class Cleanup implements Runnable {
-        private final AtomicInteger pointer;
-        Cleaner.Cleanable cleanable;
-
-        Cleanup(int pointer) {
-            this.pointer = new AtomicInteger(pointer);
-        }
-
-        /** The wrapper gives {@code released} back itself: true when that is this binding's. */
-        boolean disown(int released) {
-            return released != 0 && pointer.compareAndSet(released, 0);
-        }
-
-        @Override
-        public void run() {
-            int left = pointer.getAndSet(0);
-            if (left != 0) {
-                __JComRelease(left);
+    /**
+     * Returns the lifetime of this wrapper's binding, with which registrations and other objects
+     * that end with the wrapper are adopted. Not for applications.
+     *
+     * @return the lifetime, made at the first call
+     */
+    public final Lifetime lifetime() {
+        Lifetime l = lifetime;
+        if (l == null) {
+            synchronized (this) {
+                l = lifetime;
+                if (l == null) {
+                    l = new Lifetime();
+                    lifetime = l;
+                }
             }
         }
+        return l;
+    }
+
+    /**
+     * Throws {@link IllegalStateException} "{@code name} is closed" once this wrapper is closed.
+     *
+     * @param name what the message calls the wrapper
+     * @throws IllegalStateException when the wrapper is closed
+     */
+    protected final void requireOpen(String name) {
+        if (isClosed()) {
+            throw new IllegalStateException(name + " is closed");
+        }
+    }
+
+    /**
+     * Makes the current binding one that is given back, together with the wrapper's children, when
+     * this wrapper becomes unreachable without having been closed. The friendly factories of the
+     * subclasses call it on the wrappers they bind; a wrapper bound by calling the binding natives
+     * directly is given back only by {@link #close()}. Does nothing for an unbound or closed
+     * wrapper or one already registered.
+     */
+    protected final void releaseWhenUnreachable() {
+        lifetime().releaseWhenUnreachable(this, comId, Releaser.CLEANER);
+    }
+
+    /**
+     * Binds this unbound wrapper to the object behind {@code source}, with a COM reference of its
+     * own. Not for applications.
+     *
+     * @param source a bound wrapper
+     * @throws NullPointerException "Uninitialized JComObject" when {@code source} is unbound
+     * @throws IllegalStateException when this wrapper is bound already
+     */
+    protected final void shareBinding(JComObject source) {
+        __JComShare(source);
+    }
+
+    // Gives one binding back (the cleaner's way).
+    static void release(int comId) {
+        __JComRelease(comId);
     }
 
     // The com-id field, for its atomic swap; looked up at the first close.
@@ -152,6 +185,9 @@ public class JComObject implements AutoCloseable {
     private static final class Releaser {
         static final Cleaner CLEANER = Cleaner.create();
     }
+
+    // Binds this wrapper to the object behind source, with a reference of its own.
+    private native boolean __JComShare(JComObject source);
 
     // Releases one COM reference, given as the value of a com-id field.
     private static native void __JComRelease(int comId);

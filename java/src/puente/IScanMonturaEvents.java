@@ -2,7 +2,9 @@ package puente;
 
 import ezjcom.JComEventListener;
 import ezjcom.JComObject;
+import ezjcom.Lifetime;
 import ezjcom.NativeLibrary;
+import java.lang.ref.WeakReference;
 import java.lang.reflect.Method;
 import java.lang.reflect.Modifier;
 import java.util.ArrayList;
@@ -71,7 +73,10 @@ public class IScanMonturaEvents extends JComEventListener {
 
     // Guards the connection state; held only for moments, never while the component is called.
     private final Object connection = new Object();
-    private ScanMontura connectedTo;
+    // The component connected to, held weakly (the sink holds this listener, and must not keep the
+    // component's wrapper reachable), and this connection's place among the wrapper's children.
+    private WeakReference<ScanMontura> connectedTo;
+    private Connection child;
     private volatile int cookie;
     private boolean changing;  // a thread is connecting or disconnecting outside the lock
     private volatile EventErrorHandler errorHandler;
@@ -110,6 +115,18 @@ public class IScanMonturaEvents extends JComEventListener {
         }
         releaseWhenUnreachable();
         return true;
+    }
+
+    // Disconnects `cookie` of this listener's sink (0: every connection, or none) and, with its
+    // last connection, gives the sink up; through any wrapper, since the runtime remembers the
+    // component each connection was made on.
+    void giveUp(int cookie) {
+        Unadviser.ANY.unadvise(this, cookie);
+    }
+
+    // An unbound wrapper to disconnect through when the component's wrapper is gone.
+    private static final class Unadviser {
+        static final ScanMontura ANY = new ScanMontura();
     }
 
     /**
@@ -156,16 +173,20 @@ public class IScanMonturaEvents extends JComEventListener {
 
     /**
      * Connects this listener to the events of {@code component}, making it a listener first where
-     * {@link #listen()} has not run yet.
+     * {@link #listen()} has not run yet. The connection ends with the component's wrapper: closing
+     * that wrapper disconnects this listener too.
      *
      * @param component the bound component whose events to receive
      * @return the connection's cookie
-     * @throws IllegalStateException when the listener is connected already, or another thread is
-     *     connecting or disconnecting it
+     * @throws IllegalStateException when the listener is connected already, another thread is
+     *     connecting or disconnecting it, or the component's wrapper is closed (or closed while
+     *     connecting: the connection is undone)
      * @throws ezjcom.JComException when the component refuses the connection
      */
     public int connect(ScanMontura component) {
         Objects.requireNonNull(component, "component");
+        component.checkOpen();
+        Connection made = new Connection(component.lifetime());
         synchronized (lock()) {
             if (connectedTo != null || changing) {
                 throw new IllegalStateException(changing
@@ -176,18 +197,51 @@ public class IScanMonturaEvents extends JComEventListener {
             changing = true;
         }
         int newCookie = 0;
+        RuntimeException failure = null;
         try {
+            if (!made.parent.adopt(made)) {
+                throw component.closedMeanwhile(null);
+            }
             newCookie = component.advise(this);
+        } catch (RuntimeException e) {
+            made.parent.disown(made);
+            failure = component.isClosed() && !(e instanceof IllegalStateException)
+                    ? component.closedMeanwhile(e) : e;
         } finally {
             synchronized (lock()) {
                 changing = false;
                 if (newCookie != 0) {
-                    connectedTo = component;
+                    connectedTo = new WeakReference<>(component);
+                    child = made;
                     cookie = newCookie;
                 }
             }
         }
+        if (failure != null) {
+            throw failure;
+        }
+        if (made.ended) {
+            // The wrapper was closed while this connection was being made: it goes again.
+            disconnect();
+            throw component.closedMeanwhile(null);
+        }
         return newCookie;
+    }
+
+    // This listener's connection as a child of the component wrapper's lifetime.
+    private final class Connection implements Lifetime.Child {
+        final Lifetime parent;
+        volatile boolean ended;
+
+        Connection(Lifetime parent) {
+            this.parent = parent;
+        }
+
+        @Override
+        public void endWithWrapper() {
+            ended = true;
+            disconnect();  // does nothing while connect() is under way; connect() sees `ended`
+        }
     }
 
     /**
@@ -220,12 +274,14 @@ public class IScanMonturaEvents extends JComEventListener {
      */
     public void disconnect() {
         ScanMontura component;
+        Connection ending;
         int oldCookie;
         synchronized (lock()) {
             if (changing || (connectedTo == null && eventId == 0)) {
                 return;
             }
-            component = connectedTo;
+            component = connectedTo == null ? null : connectedTo.get();
+            ending = child;
             oldCookie = cookie;
             changing = true;
         }
@@ -233,16 +289,23 @@ public class IScanMonturaEvents extends JComEventListener {
             if (component != null) {
                 component.unadvise(this, oldCookie);
             } else {
-                // Never advised: only the sink's creation reference is given up, through any wrapper.
-                new ScanMontura().unadvise(this, 0);
+                // Never advised (only the sink's creation reference is given up), or the
+                // component's wrapper is gone: through any wrapper.
+                giveUp(oldCookie);
             }
         } finally {
             synchronized (lock()) {
                 changing = false;
                 if (eventId == 0) {  // the sink is gone, and with it the connection
                     connectedTo = null;
+                    child = null;
                     cookie = 0;
+                } else {
+                    ending = null;  // still connected: it still ends with the wrapper
                 }
+            }
+            if (ending != null) {
+                ending.parent.disown(ending);
             }
         }
     }

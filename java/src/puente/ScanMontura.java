@@ -3,14 +3,11 @@ package puente;
 import ezjcom.JComEventListener;
 import ezjcom.JComObject;
 import ezjcom.NativeLibrary;
-import java.util.ArrayList;
-import java.util.LinkedHashSet;
+import java.lang.ref.WeakReference;
 import java.util.List;
 import java.util.Objects;
-import java.util.Set;
 import java.util.concurrent.CompletableFuture;
 import java.util.concurrent.CompletionException;
-import java.util.concurrent.CopyOnWriteArrayList;
 import java.util.function.Consumer;
 
 /**
@@ -52,19 +49,18 @@ import java.util.function.Consumer;
  */
 public class ScanMontura extends JComObject {
     private static final NativeLibrary BRIDGE = NativeLibrary.load("JTrazelo");
+    static final String NAME = "ScanMontura";
 
     /** The event interface name that {@link #__RemoteEventAdd(String)} accepts. */
     public static final String EVENT_INTERFACE = "puente.IScanMonturaEvents";
 
-    // Not final and created on first use: a wrapper made by __JComNewObj has had no constructor run.
-    private volatile List<ServerSideListener> serverSideListeners;
-    private volatile EventErrorHandler errorHandler;
+    // What the registrations share with this wrapper; made on first use (a wrapper made by
+    // __JComNewObj has had no constructor run).
+    private volatile ComponentEvents shared;
 
-    // Registrations, guarded by lock(); the lock is never held while the component is called.
-    private Set<TypedRegistration> typed;
-    private ServerSideRegistration serverSide;
-    private CompletableFuture<ServerSideRegistration> serverSidePending;
-    private boolean closing;
+    // On a relay (see enableServerSideEvents): the wrapper whose events it forwards, held weakly so
+    // that the relay's server-side sink does not keep that wrapper reachable. Null otherwise.
+    private volatile WeakReference<ScanMontura> relayFor;
 
     /**
      * Makes an unbound wrapper; bind it with {@link #__JComCreateObject(boolean, boolean)}.
@@ -73,7 +69,6 @@ public class ScanMontura extends JComObject {
      */
     public ScanMontura() {
         BRIDGE.require();
-        serverSideListeners = new CopyOnWriteArrayList<>();
     }
 
     /**
@@ -205,6 +200,7 @@ public class ScanMontura extends JComObject {
      * a reference of its own, to close when done.
      *
      * @return the bound wrapper
+     * @throws IllegalStateException when this wrapper is closed
      * @throws ezjcom.JComException when the component does not offer it
      */
     public IScanMontura dispatch() {
@@ -218,11 +214,13 @@ public class ScanMontura extends JComObject {
      * reference of its own; it is no listener (to listen, see the class description).
      *
      * @return the bound wrapper
-     * @throws IllegalStateException when neither can be bound
+     * @throws IllegalStateException when this wrapper is closed, or neither can be bound
      */
     public IScanMonturaEvents events() {
+        requireOpen(NAME);
         IScanMonturaEvents events = new IScanMonturaEvents();
         if (!events.bindTo(this)) {
+            requireOpen(NAME);
             throw new IllegalStateException("ScanMontura: could not bind IScanMonturaEvents");
         }
         return events;
@@ -234,34 +232,16 @@ public class ScanMontura extends JComObject {
      * Registers a typed listener for this component's events.
      *
      * @param listener the listener
-     * @return the registration; closing it disconnects exactly this listener
-     * @throws IllegalStateException when this wrapper is being closed
-     * @throws NullPointerException "Uninitialized JComObject" when this wrapper is unbound
+     * @return the registration; closing it disconnects exactly this listener, and closing this
+     *     wrapper closes it too
+     * @throws IllegalStateException when this wrapper is closed (or closed meanwhile)
+     * @throws NullPointerException "Uninitialized JComObject" when this wrapper was never bound
      * @throws ezjcom.JComException when the component refuses the connection
      */
     public Registration addListener(ScanMonturaListener listener) {
         Objects.requireNonNull(listener, "listener");
-        TypedRegistration registration = new TypedRegistration(this, listener);
-        synchronized (lock()) {
-            if (closing) {
-                throw new IllegalStateException("ScanMontura: the wrapper is being closed");
-            }
-            if (typed == null) {
-                typed = new LinkedHashSet<>();
-            }
-            typed.add(registration);
-        }
-        try {
-            registration.connect();
-        } catch (RuntimeException | Error e) {
-            try {
-                registration.close();
-            } catch (RuntimeException cleanup) {
-                e.addSuppressed(cleanup);
-            }
-            throw e;
-        }
-        return registration;
+        requireOpen(NAME);
+        return TypedRegistration.open(this, listener);
     }
 
     /**
@@ -334,7 +314,7 @@ public class ScanMontura extends JComObject {
      * @param handler the handler, or null for {@link EventErrorHandler#LOG}
      */
     public void setEventErrorHandler(EventErrorHandler handler) {
-        errorHandler = handler;
+        shared().errorHandler = handler;
     }
 
     /**
@@ -343,8 +323,7 @@ public class ScanMontura extends JComObject {
      * @return the handler set, or {@link EventErrorHandler#LOG}
      */
     public EventErrorHandler eventErrorHandler() {
-        EventErrorHandler handler = errorHandler;
-        return handler == null ? EventErrorHandler.LOG : handler;
+        return shared().errorHandler();
     }
 
     // ---- Server-side delivery ----
@@ -363,21 +342,20 @@ public class ScanMontura extends JComObject {
      * @throws ezjcom.JComException when the component refuses the connection
      */
     public ServerSideRegistration enableServerSideEvents() {
+        requireOpen(NAME);
+        ComponentEvents events = shared();
         CompletableFuture<ServerSideRegistration> mine;
         CompletableFuture<ServerSideRegistration> theirs = null;
-        synchronized (lock()) {
-            if (closing) {
-                throw new IllegalStateException("ScanMontura: the wrapper is being closed");
+        synchronized (events) {
+            if (events.serverSide != null) {
+                return events.serverSide;
             }
-            if (serverSide != null) {
-                return serverSide;
-            }
-            if (serverSidePending != null) {
-                theirs = serverSidePending;
+            if (events.serverSidePending != null) {
+                theirs = events.serverSidePending;
                 mine = null;
             } else {
                 mine = new CompletableFuture<>();
-                serverSidePending = mine;
+                events.serverSidePending = mine;
             }
         }
         if (theirs != null) {
@@ -392,19 +370,14 @@ public class ScanMontura extends JComObject {
         }
         ServerSideRegistration registration = null;
         try {
-            if (!isBound()) {
-                throw new NullPointerException("Uninitialized JComObject");
-            }
-            Object[] made = __RemoteEventAdd(EVENT_INTERFACE);
-            if (made == null) {
-                throw new IllegalStateException("ScanMontura: server-side events could not be registered");
-            }
-            registration = new ServerSideRegistration(this, (JComEventListener) made[0], (Integer) made[1]);
+            registration = registerServerSide(events);
             return registration;
         } finally {
-            synchronized (lock()) {
-                serverSidePending = null;
-                serverSide = registration;
+            synchronized (events) {
+                events.serverSidePending = null;
+                if (registration != null && registration.isOpen()) {
+                    events.serverSide = registration;
+                }
             }
             if (registration != null) {
                 mine.complete(registration);
@@ -415,13 +388,47 @@ public class ScanMontura extends JComObject {
         }
     }
 
+    // One server-side registration, made on a relay: a wrapper of its own, bound to the same
+    // component, on which __RemoteEventAdd runs, so that the sink's reference to the wrapper it
+    // delivers to holds the relay and never this wrapper. The relay forwards each event here.
+    private ServerSideRegistration registerServerSide(ComponentEvents events) {
+        if (!isBound() && !isClosed()) {
+            throw new NullPointerException("Uninitialized JComObject");
+        }
+        ScanMontura relay = new ScanMontura();
+        relay.relayFor = new WeakReference<>(this);
+        relay.shared = events;
+        ServerSideRegistration registration = null;
+        try {
+            relay.shareBinding(this);
+            Object[] made = relay.__RemoteEventAdd(EVENT_INTERFACE);
+            if (made == null) {
+                throw new IllegalStateException("ScanMontura: server-side events could not be registered");
+            }
+            registration = new ServerSideRegistration(events, relay, (JComEventListener) made[0],
+                    (Integer) made[1], lifetime());
+        } catch (RuntimeException | Error e) {
+            relay.close();
+            if (isClosed()) {
+                throw closedMeanwhile(e);
+            }
+            throw e;
+        }
+        if (!lifetime().adopt(registration)) {
+            registration.close();  // this wrapper was closed meanwhile: the registration goes too
+            throw closedMeanwhile(null);
+        }
+        return registration;
+    }
+
     /**
      * Registers this component for server-side events, unless it is registered already; see
      * {@link #enableServerSideEvents()}, which gives the registration a handle to close.
      *
      * @return {@code {JComEventListener listener, Integer cookie}} of the open registration, as
      *     {@link #__RemoteEventAdd(String)} gave it
-     * @throws IllegalStateException when the bridge refuses the registration
+     * @throws IllegalStateException when the bridge refuses the registration, or this wrapper is
+     *     closed
      */
     public Object[] registerServerSideEvents() {
         return enableServerSideEvents().asArray();
@@ -447,102 +454,77 @@ public class ScanMontura extends JComObject {
 
     /**
      * Delivers one server-side event to every registered {@link ServerSideListener}, in the order
-     * they were added. Runs on the thread the component fires from. An exception thrown by a
-     * listener goes to this component's {@link EventErrorHandler}, and the event still reaches the
-     * listeners after it.
+     * they were added. Runs on the thread the component fires from. Whatever a listener throws
+     * (an {@link Error} too) goes to this component's {@link EventErrorHandler}, and the event
+     * still reaches the listeners after it.
      */
     @Override
     protected void __JComServerSideEvent(String interfaceName, String eventName, Object[] args) {
+        WeakReference<ScanMontura> forwarding = relayFor;
+        if (forwarding != null) {
+            ScanMontura target = forwarding.get();
+            if (target != null) {  // else that wrapper is gone, and its cleaner ends the registration
+                target.__JComServerSideEvent(interfaceName, eventName, args);
+            }
+            return;
+        }
         Object[] arguments = args == null ? new Object[0] : args;
-        for (ServerSideListener listener : listeners()) {
+        ComponentEvents events = shared();
+        for (ServerSideListener listener : events.serverSideListeners) {
             try {
                 listener.onEvent(eventName, arguments);
-            } catch (RuntimeException e) {
-                EventErrors.report(errorHandler, eventName, e);
+            } catch (Throwable e) {
+                events.report(eventName, e);
             }
         }
     }
 
-    // The bridge hands here what escapes __JComServerSideEvent (an Error, say): the server-side
-    // sink reports to the callbacks of the wrapper it delivers to.
+    // The bridge hands here what escapes __JComServerSideEvent (an override's exception, say): the
+    // server-side sink reports to the callbacks of the wrapper it delivers to.
     void JComOnEventException(String eventName, Throwable exception) {
-        EventErrors.report(errorHandler, eventName, exception);
+        shared().report(eventName, exception);
     }
 
     /**
-     * Closes every registration made through this wrapper (typed listeners and server-side
-     * delivery), then gives back the wrapper's reference ({@link JComObject#close()}). Idempotent
-     * and thread-safe.
+     * Closes every registration made through this wrapper (typed listeners, name-matched listeners
+     * connected to it and server-side delivery), then gives back the wrapper's reference
+     * ({@link JComObject#close()}). Idempotent and thread-safe; a registration being made on
+     * another thread meanwhile is undone, and its maker gets an {@link IllegalStateException}.
      *
      * @throws ezjcom.JComException when the component refuses to disconnect a registration (the
      *     others are closed and the reference given back all the same)
      */
     @Override
     public void close() {
-        List<Registration> open = new ArrayList<>();
-        synchronized (lock()) {
-            closing = true;
-            if (typed != null) {
-                open.addAll(typed);
-            }
-            if (serverSide != null) {
-                open.add(serverSide);
-            }
-        }
-        RuntimeException failure = null;
-        for (Registration registration : open) {
-            try {
-                registration.close();
-            } catch (RuntimeException e) {
-                if (failure == null) {
-                    failure = e;
-                } else {
-                    failure.addSuppressed(e);
-                }
-            }
-        }
         super.close();
-        synchronized (lock()) {
-            closing = false;  // unbound now: a later registration fails as on any unbound wrapper
-        }
-        if (failure != null) {
-            throw failure;
-        }
-    }
-
-    void forget(TypedRegistration registration) {
-        synchronized (lock()) {
-            if (typed != null) {
-                typed.remove(registration);
-            }
-        }
-    }
-
-    void forget(ServerSideRegistration registration) {
-        synchronized (lock()) {
-            if (serverSide == registration) {
-                serverSide = null;
-            }
-        }
     }
 
     private List<ServerSideListener> listeners() {
-        List<ServerSideListener> list = serverSideListeners;
-        if (list == null) {
-            synchronized (lock()) {
-                list = serverSideListeners;
-                if (list == null) {
-                    list = new CopyOnWriteArrayList<>();
-                    serverSideListeners = list;
+        return shared().serverSideListeners;
+    }
+
+    ComponentEvents shared() {
+        ComponentEvents events = shared;
+        if (events == null) {
+            synchronized (this) {
+                events = shared;
+                if (events == null) {
+                    events = new ComponentEvents();
+                    shared = events;
                 }
             }
         }
-        return list;
+        return events;
     }
 
-    // The registrations' lock: this wrapper itself, so that one made by __JComNewObj has it too.
-    private Object lock() {
-        return this;
+    // IllegalStateException once this wrapper is closed, for the other wrappers of the package.
+    void checkOpen() {
+        requireOpen(NAME);
+    }
+
+    // The exception of a registration that this wrapper's close undid while it was being made.
+    IllegalStateException closedMeanwhile(Throwable cause) {
+        return new IllegalStateException(NAME + " is closed", cause);
     }
 
     // The runtime's advise and unadvise are members of JComObject; the event wrappers reach them

@@ -1,24 +1,30 @@
 package puente;
 
 import ezjcom.JComEventListener;
+import ezjcom.Lifetime;
 import java.util.concurrent.atomic.AtomicBoolean;
 
 /**
  * A component's registration for server-side delivery of its events (see
  * {@link ScanMontura#enableServerSideEvents()}): the listener object that holds the server-side
- * sink, and the connection's cookie. {@link #close()} disconnects it; a component has at most one
- * open registration at a time.
+ * sink, and the connection's cookie. {@link #close()} disconnects it, and so does closing the
+ * component's wrapper; a component has at most one open registration at a time.
  */
-public final class ServerSideRegistration implements Registration {
-    private final ScanMontura component;
+public final class ServerSideRegistration implements Registration, Lifetime.Child {
+    private final ComponentEvents events;
+    private final ScanMontura relay;  // the wrapper the sink delivers to, bound to the component
     private final JComEventListener listener;
     private final int cookie;
+    private final Lifetime parent;
     private final AtomicBoolean open = new AtomicBoolean(true);
 
-    ServerSideRegistration(ScanMontura component, JComEventListener listener, int cookie) {
-        this.component = component;
+    ServerSideRegistration(ComponentEvents events, ScanMontura relay, JComEventListener listener,
+            int cookie, Lifetime parent) {
+        this.events = events;
+        this.relay = relay;
         this.listener = listener;
         this.cookie = cookie;
+        this.parent = parent;
     }
 
     /**
@@ -45,7 +51,8 @@ public final class ServerSideRegistration implements Registration {
     }
 
     /**
-     * Disconnects server-side delivery and gives up the sink. Idempotent; afterwards
+     * Disconnects server-side delivery and gives up the sink. Idempotent, in any order with
+     * closing the component's wrapper (which closes this registration too); afterwards
      * {@link ScanMontura#enableServerSideEvents()} may register anew.
      *
      * @throws ezjcom.JComException when the component refuses to disconnect
@@ -55,11 +62,19 @@ public final class ServerSideRegistration implements Registration {
         if (!open.compareAndSet(true, false)) {
             return;
         }
+        parent.disown(this);
+        events.forget(this);
         try {
-            component.unadvise(listener, cookie);
+            relay.unadvise(listener, cookie);
         } finally {
-            component.forget(this);
+            relay.close();
         }
+    }
+
+    /** Not for applications: the component's wrapper is being closed. */
+    @Override
+    public void endWithWrapper() {
+        close();
     }
 
     @Override

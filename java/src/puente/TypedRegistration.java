@@ -1,83 +1,128 @@
 package puente;
 
-import java.util.concurrent.atomic.AtomicBoolean;
+import ezjcom.Lifetime;
+import java.util.concurrent.atomic.AtomicInteger;
 
 /**
  * One typed listener registered on a component: a name-matched listener of its own, connected to
- * the component, that hands each event to the typed listener while the registration is open.
+ * the component, that hands each event to the typed listener while the registration is open. It is
+ * a child of the component wrapper's {@link Lifetime}: closing the wrapper closes it, and it refers
+ * to the wrapper only while connecting, so that its sink never keeps the wrapper reachable.
  */
-final class TypedRegistration implements Registration {
-    private final ScanMontura component;
-    private final ScanMonturaListener listener;
-    private final Sink sink = new Sink();
-    private final AtomicBoolean open = new AtomicBoolean(true);
+final class TypedRegistration implements Registration, Lifetime.Child {
+    private static final int CONNECTING = 0;
+    private static final int OPEN = 1;
+    private static final int CLOSED = 2;
 
-    TypedRegistration(ScanMontura component, ScanMonturaListener listener) {
-        this.component = component;
+    private final ComponentEvents events;
+    private final ScanMonturaListener listener;
+    private final Lifetime parent;
+    private final Sink sink = new Sink();
+    private final AtomicInteger state = new AtomicInteger(CONNECTING);
+    private volatile int cookie;
+
+    private TypedRegistration(ComponentEvents events, ScanMonturaListener listener, Lifetime parent) {
+        this.events = events;
         this.listener = listener;
+        this.parent = parent;
     }
 
-    void connect() {
-        sink.connect(component);
+    /**
+     * Registers {@code listener} on {@code component}. A close of the component's wrapper that
+     * comes while the connection is being made undoes it, and this call then throws.
+     */
+    static TypedRegistration open(ScanMontura component, ScanMonturaListener listener) {
+        TypedRegistration registration =
+                new TypedRegistration(component.shared(), listener, component.lifetime());
+        if (!registration.parent.adopt(registration)) {
+            throw component.closedMeanwhile(null);
+        }
+        try {
+            registration.sink.listen();
+            registration.cookie = component.advise(registration.sink);
+        } catch (RuntimeException | Error e) {
+            registration.state.set(CLOSED);
+            registration.parent.disown(registration);
+            try {
+                registration.sink.giveUp(0);  // the sink's own reference; nothing was connected
+            } catch (RuntimeException cleanup) {
+                e.addSuppressed(cleanup);
+            }
+            if (component.isClosed()) {
+                throw component.closedMeanwhile(e);
+            }
+            throw e;
+        }
+        if (!registration.state.compareAndSet(CONNECTING, OPEN)) {
+            // The wrapper was closed while connecting: the connection made since goes again.
+            registration.sink.giveUp(registration.cookie);
+            throw component.closedMeanwhile(null);
+        }
+        return registration;
     }
 
     @Override
     public void close() {
-        if (!open.compareAndSet(true, false)) {
+        int was = state.getAndSet(CLOSED);
+        if (was == CLOSED) {
             return;
         }
-        try {
-            sink.disconnect();
-        } finally {
-            component.forget(this);
+        parent.disown(this);
+        if (was == OPEN) {
+            sink.giveUp(cookie);
         }
+        // CONNECTING: the thread making the connection undoes it when it sees CLOSED.
+    }
+
+    @Override
+    public void endWithWrapper() {
+        close();
     }
 
     @Override
     public boolean isOpen() {
-        return open.get();
+        return state.get() == OPEN;
     }
 
     @Override
     public String toString() {
-        return "Registration[" + listener + (open.get() ? ", open]" : ", closed]");
+        return "Registration[" + listener + (isOpen() ? ", open]" : ", closed]");
     }
 
     // The name-matched side; what the typed listener throws reaches the component's handler.
     private final class Sink extends IScanMonturaEvents {
         public void OnChange() {
-            if (open.get()) {
+            if (state.get() == OPEN) {
                 listener.onChange();
             }
         }
 
         public void OnClick() {
-            if (open.get()) {
+            if (state.get() == OPEN) {
                 listener.onClick();
             }
         }
 
         public void OnDblClick() {
-            if (open.get()) {
+            if (state.get() == OPEN) {
                 listener.onDblClick();
             }
         }
 
         public void OnKeyPress(byte[] key) {
-            if (open.get()) {
+            if (state.get() == OPEN) {
                 listener.onKeyPress(new KeyPress(key));
             }
         }
 
         @Override
         public void JComOnEventError(String eventName, String message) {
-            EventErrors.report(component.eventErrorHandler(), eventName,
-                    new EventDeliveryException(eventName, eventName + ": " + message));
+            events.report(eventName, new EventDeliveryException(eventName, eventName + ": " + message));
         }
 
         @Override
         public void JComOnEventException(String eventName, Throwable exception) {
-            EventErrors.report(component.eventErrorHandler(), eventName, exception);
+            events.report(eventName, exception);
         }
     }
 }

@@ -107,6 +107,14 @@ EZJCOM_TEST_API long ezjcomTestHeldWeakRefs();
 EZJCOM_TEST_API long ezjcomTestAttachedThreads();
 EZJCOM_TEST_API long ezjcomTestAttachedThreadsTotal();
 
+// Binds object (taking over the reference the caller holds) without a
+// wrapper: the com-id value that now stands for it, for the runtime's
+// operations that take one, or 0 when no more bindings fit. __JComRelease of
+// the value gives the reference back.
+EZJCOM_TEST_API jint ezjcomTestBind(IUnknown* object);
+// How many bindings are open: com-id values whose reference is not yet given back.
+EZJCOM_TEST_API long ezjcomTestOpenBindings();
+
 // The Java class the interface map gives for iid, or null.
 EZJCOM_TEST_API const char* ezjcomTestIidMapClass(const IID* iid);
 

@@ -229,7 +229,7 @@ class TypedListenerTest {
         assertFalse(typed.isOpen());
         assertFalse(serverSide.isOpen());
         assertFalse(component.isBound());
-        NullPointerException e = assertThrows(NullPointerException.class, () -> component.onClick(() -> {}));
-        assertEquals("Uninitialized JComObject", e.getMessage());
+        IllegalStateException e = assertThrows(IllegalStateException.class, () -> component.onClick(() -> {}));
+        assertEquals("ScanMontura is closed", e.getMessage());
     }
 }
