@@ -376,6 +376,14 @@ class SinkClaim {
 
 }  // namespace
 
+long open_connections() {
+  SinkTable& t = sink_table();
+  std::lock_guard<std::mutex> guard(t.lock);
+  long n = 0;
+  for (const auto& sink : t.sinks) n += static_cast<long>(sink.second.connections.size());
+  return n;
+}
+
 }  // namespace ezjcom
 
 using namespace ezjcom;

@@ -22,6 +22,8 @@ extern std::atomic<long> g_held_global_refs;
 // Weak global references it keeps for the life of the process (the classes of
 // the server-side handlers it remembers).
 extern std::atomic<long> g_held_weak_refs;
+// The connections the runtime made for sinks and has not ended (tests).
+long open_connections();
 
 // ---- Java classes and fields (lifecycle.cpp) ----
 inline constexpr char kJComObject[] = "ezjcom/JComObject";

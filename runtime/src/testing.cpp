@@ -61,6 +61,8 @@ EZJCOM_TEST_API jint ezjcomTestBind(IUnknown* object) { return bind(object); }
 
 EZJCOM_TEST_API long ezjcomTestOpenBindings() { return open_bindings(); }
 
+EZJCOM_TEST_API long ezjcomTestOpenConnections() { return open_connections(); }
+
 EZJCOM_TEST_API const char* ezjcomTestIidMapClass(const IID* iid) {
   return iid ? iid_map_class(*iid) : nullptr;
 }
@@ -104,6 +106,14 @@ JNIEXPORT void JNICALL Java_ezjcom_RuntimeTesting_forceHresult(JNIEnv* env, jcla
 JNIEXPORT void JNICALL Java_ezjcom_RuntimeTesting_fatalAfter(JNIEnv* env, jclass, jstring op,
                                                              jint nth) {
   ezjcomTestFatalAfter(utf(env, op).c_str(), nth);
+}
+
+JNIEXPORT jlong JNICALL Java_ezjcom_RuntimeTesting_openBindings(JNIEnv*, jclass) {
+  return ezjcomTestOpenBindings();
+}
+
+JNIEXPORT jlong JNICALL Java_ezjcom_RuntimeTesting_openConnections(JNIEnv*, jclass) {
+  return ezjcomTestOpenConnections();
 }
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 #include <ezjcom/testing.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -117,6 +118,43 @@ TEST_F(Events, ConcurrentAddRefRelease) {
   EXPECT_EQ(sink->AddRef(), 2u);
   EXPECT_EQ(sink->Release(), 1u);
   EXPECT_EQ(sink->Release(), 0u);
+}
+
+// A component that calls a sink after releasing it misbehaves; the sink, dead,
+// answers S_OK without calling Java, and its address is never another sink's,
+// so that a stale pointer cannot reach another listener. A release racing a
+// delivery leaves the delivery its sink until it is over.
+TEST_F(Events, LateCallsReachNoListener) {
+  Global first = new_object("jtztest/FullListener");
+  IDispatch* dead = listen(first);
+  ASSERT_EQ(dead->Release(), 0u);
+  std::vector<Global> later;
+  for (int i = 0; i < 64; ++i) {
+    later.push_back(new_object("jtztest/FullListener"));
+    EXPECT_NE(listen(later.back()), dead) << "a dead sink's address was given to another";
+  }
+  for (DISPID id : {1, 2, 3}) EXPECT_EQ(fire(dead, id), S_OK);
+  EXPECT_EQ(dead->AddRef(), 0u);
+  EXPECT_EQ(take_exception(e), "");
+  for (const Global& l : later) {
+    EXPECT_TRUE(recorded(l).empty());
+    reinterpret_cast<IDispatch*>(static_cast<uintptr_t>(static_cast<uint32_t>(event_id(l))))
+        ->Release();
+  }
+  EXPECT_TRUE(recorded(first).empty());
+
+  Global racing = new_object("jtztest/FullListener");
+  IDispatch* sink = listen(racing);
+  std::thread firing([this, sink] {
+    for (int i = 0; i < 2000; ++i) fire(sink, 1);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  sink->Release();  // the last reference, while events arrive
+  firing.join();
+  EXPECT_LE(recorded(racing).size(), 2000u);
+  // No sink holds its listener any more: what is left are the test's own references.
+  const long own = refs_at_start + static_cast<long>(later.size()) + 2;
+  EXPECT_EQ(global_ref_count_settling_at(own), own);
 }
 
 TEST_F(Events, DirectDeliveryReachesExactlyItsMethod) {

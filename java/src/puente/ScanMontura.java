@@ -59,8 +59,10 @@ public class ScanMontura extends JComObject {
     private volatile ComponentEvents shared;
 
     // On a relay (see enableServerSideEvents): the wrapper whose events it forwards, held weakly so
-    // that the relay's server-side sink does not keep that wrapper reachable. Null otherwise.
+    // that the relay's server-side sink does not keep that wrapper reachable, and the deliveries of
+    // its registration. Null otherwise.
     private volatile WeakReference<ScanMontura> relayFor;
+    private volatile DeliveryGate relayDeliveries;
 
     /**
      * Makes an unbound wrapper; bind it with {@link #__JComCreateObject(boolean, boolean)}.
@@ -252,12 +254,7 @@ public class ScanMontura extends JComObject {
      */
     public Registration onChange(Runnable action) {
         Objects.requireNonNull(action, "action");
-        return addListener(new ScanMonturaListener() {
-            @Override
-            public void onChange() {
-                action.run();
-            }
-        });
+        return addListener(Listeners.onChange(action));
     }
 
     /**
@@ -268,12 +265,7 @@ public class ScanMontura extends JComObject {
      */
     public Registration onClick(Runnable action) {
         Objects.requireNonNull(action, "action");
-        return addListener(new ScanMonturaListener() {
-            @Override
-            public void onClick() {
-                action.run();
-            }
-        });
+        return addListener(Listeners.onClick(action));
     }
 
     /**
@@ -284,12 +276,7 @@ public class ScanMontura extends JComObject {
      */
     public Registration onDblClick(Runnable action) {
         Objects.requireNonNull(action, "action");
-        return addListener(new ScanMonturaListener() {
-            @Override
-            public void onDblClick() {
-                action.run();
-            }
-        });
+        return addListener(Listeners.onDblClick(action));
     }
 
     /**
@@ -300,12 +287,7 @@ public class ScanMontura extends JComObject {
      */
     public Registration onKeyPress(Consumer<KeyPress> action) {
         Objects.requireNonNull(action, "action");
-        return addListener(new ScanMonturaListener() {
-            @Override
-            public void onKeyPress(KeyPress key) {
-                action.accept(key);
-            }
-        });
+        return addListener(Listeners.onKeyPress(action));
     }
 
     /**
@@ -396,7 +378,9 @@ public class ScanMontura extends JComObject {
             throw new NullPointerException("Uninitialized JComObject");
         }
         ScanMontura relay = new ScanMontura();
+        DeliveryGate deliveries = new DeliveryGate();
         relay.relayFor = new WeakReference<>(this);
+        relay.relayDeliveries = deliveries;
         relay.shared = events;
         ServerSideRegistration registration = null;
         try {
@@ -405,8 +389,8 @@ public class ScanMontura extends JComObject {
             if (made == null) {
                 throw new IllegalStateException("ScanMontura: server-side events could not be registered");
             }
-            registration = new ServerSideRegistration(events, relay, (JComEventListener) made[0],
-                    (Integer) made[1], lifetime());
+            registration = new ServerSideRegistration(events, relay, deliveries,
+                    (JComEventListener) made[0], (Integer) made[1], lifetime());
         } catch (RuntimeException | Error e) {
             relay.close();
             if (isClosed()) {
@@ -462,9 +446,17 @@ public class ScanMontura extends JComObject {
     protected void __JComServerSideEvent(String interfaceName, String eventName, Object[] args) {
         WeakReference<ScanMontura> forwarding = relayFor;
         if (forwarding != null) {
-            ScanMontura target = forwarding.get();
-            if (target != null) {  // else that wrapper is gone, and its cleaner ends the registration
-                target.__JComServerSideEvent(interfaceName, eventName, args);
+            DeliveryGate deliveries = relayDeliveries;
+            if (!deliveries.enter()) {
+                return;  // the registration is closed
+            }
+            try {
+                ScanMontura target = forwarding.get();
+                if (target != null) {  // else that wrapper is gone, and its cleaner ends the registration
+                    target.__JComServerSideEvent(interfaceName, eventName, args);
+                }
+            } finally {
+                deliveries.exit();
             }
             return;
         }
@@ -525,6 +517,47 @@ public class ScanMontura extends JComObject {
     // The exception of a registration that this wrapper's close undid while it was being made.
     IllegalStateException closedMeanwhile(Throwable cause) {
         return new IllegalStateException(NAME + " is closed", cause);
+    }
+
+    // Typed listeners of one event each, made where no wrapper is in scope (an anonymous class
+    // made in an instance method would refer to its wrapper, and the registration's sink would then
+    // keep the wrapper reachable).
+    private static final class Listeners {
+        static ScanMonturaListener onChange(Runnable action) {
+            return new ScanMonturaListener() {
+                @Override
+                public void onChange() {
+                    action.run();
+                }
+            };
+        }
+
+        static ScanMonturaListener onClick(Runnable action) {
+            return new ScanMonturaListener() {
+                @Override
+                public void onClick() {
+                    action.run();
+                }
+            };
+        }
+
+        static ScanMonturaListener onDblClick(Runnable action) {
+            return new ScanMonturaListener() {
+                @Override
+                public void onDblClick() {
+                    action.run();
+                }
+            };
+        }
+
+        static ScanMonturaListener onKeyPress(Consumer<KeyPress> action) {
+            return new ScanMonturaListener() {
+                @Override
+                public void onKeyPress(KeyPress key) {
+                    action.accept(key);
+                }
+            };
+        }
     }
 
     // The runtime's advise and unadvise are members of JComObject; the event wrappers reach them

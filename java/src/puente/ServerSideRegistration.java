@@ -17,10 +17,12 @@ public final class ServerSideRegistration implements Registration, Lifetime.Chil
     private final int cookie;
     private final Lifetime parent;
     private final AtomicBoolean open = new AtomicBoolean(true);
+    private final DeliveryGate deliveries;
 
-    ServerSideRegistration(ComponentEvents events, ScanMontura relay, JComEventListener listener,
-            int cookie, Lifetime parent) {
+    ServerSideRegistration(ComponentEvents events, ScanMontura relay, DeliveryGate deliveries,
+            JComEventListener listener, int cookie, Lifetime parent) {
         this.events = events;
+        this.deliveries = deliveries;
         this.relay = relay;
         this.listener = listener;
         this.cookie = cookie;
@@ -62,14 +64,17 @@ public final class ServerSideRegistration implements Registration, Lifetime.Chil
         if (!open.compareAndSet(true, false)) {
             return;
         }
+        deliveries.close();
         parent.disown(this);
         events.forget(this);
         try {
             relay.unadvise(listener, cookie);
         } finally {
             relay.close();
+            deliveries.awaitDeliveries();
         }
     }
+
 
     /** Not for applications: the component's wrapper is being closed. */
     @Override

@@ -19,6 +19,7 @@ final class TypedRegistration implements Registration, Lifetime.Child {
     private final Lifetime parent;
     private final Sink sink = new Sink();
     private final AtomicInteger state = new AtomicInteger(CONNECTING);
+    private final DeliveryGate deliveries = new DeliveryGate();
     private volatile int cookie;
 
     private TypedRegistration(ComponentEvents events, ScanMonturaListener listener, Lifetime parent) {
@@ -67,11 +68,16 @@ final class TypedRegistration implements Registration, Lifetime.Child {
         if (was == CLOSED) {
             return;
         }
+        deliveries.close();
         parent.disown(this);
-        if (was == OPEN) {
-            sink.giveUp(cookie);
+        try {
+            if (was == OPEN) {
+                sink.giveUp(cookie);
+            }
+            // CONNECTING: the thread making the connection undoes it when it sees CLOSED.
+        } finally {
+            deliveries.awaitDeliveries();
         }
-        // CONNECTING: the thread making the connection undoes it when it sees CLOSED.
     }
 
     @Override
@@ -92,27 +98,48 @@ final class TypedRegistration implements Registration, Lifetime.Child {
     // The name-matched side; what the typed listener throws reaches the component's handler.
     private final class Sink extends IScanMonturaEvents {
         public void OnChange() {
-            if (state.get() == OPEN) {
-                listener.onChange();
+            if (open()) {
+                try {
+                    listener.onChange();
+                } finally {
+                    deliveries.exit();
+                }
             }
         }
 
         public void OnClick() {
-            if (state.get() == OPEN) {
-                listener.onClick();
+            if (open()) {
+                try {
+                    listener.onClick();
+                } finally {
+                    deliveries.exit();
+                }
             }
         }
 
         public void OnDblClick() {
-            if (state.get() == OPEN) {
-                listener.onDblClick();
+            if (open()) {
+                try {
+                    listener.onDblClick();
+                } finally {
+                    deliveries.exit();
+                }
             }
         }
 
         public void OnKeyPress(byte[] key) {
-            if (state.get() == OPEN) {
-                listener.onKeyPress(new KeyPress(key));
+            if (open()) {
+                try {
+                    listener.onKeyPress(new KeyPress(key));
+                } finally {
+                    deliveries.exit();
+                }
             }
+        }
+
+        // Starts a delivery while the registration is open.
+        private boolean open() {
+            return state.get() == OPEN && deliveries.enter();
         }
 
         @Override

@@ -114,6 +114,8 @@ EZJCOM_TEST_API long ezjcomTestAttachedThreadsTotal();
 EZJCOM_TEST_API jint ezjcomTestBind(IUnknown* object);
 // How many bindings are open: com-id values whose reference is not yet given back.
 EZJCOM_TEST_API long ezjcomTestOpenBindings();
+// How many connections the runtime made for sinks (__JComAdvise) and has not ended.
+EZJCOM_TEST_API long ezjcomTestOpenConnections();
 
 // The Java class the interface map gives for iid, or null.
 EZJCOM_TEST_API const char* ezjcomTestIidMapClass(const IID* iid);

@@ -35,4 +35,10 @@ public final class RuntimeTesting {
      * operation {@code op} (1 = the next one), after that call.
      */
     public static native void fatalAfter(String op, int nth);
+
+    /** Returns how many com-id bindings are open: references held for Java fields, not yet given back. */
+    public static native long openBindings();
+
+    /** Returns how many connections the runtime made for event sinks and has not ended. */
+    public static native long openConnections();
 }
