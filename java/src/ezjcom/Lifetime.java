@@ -32,10 +32,24 @@ public final class Lifetime {
          *     close reports it after closing everything else)
          */
         void endWithWrapper();
+
+        /**
+         * Returns true while the calling thread is delivering an event to this child. A close of
+         * the wrapper made from there does not wait for another thread's close of it, which may be
+         * waiting for that very delivery to end.
+         *
+         * @return whether the calling thread is inside a delivery to this child
+         */
+        default boolean deliveringOnThisThread() {
+            return false;
+        }
     }
 
     private final Object lock = new Object();
     private boolean closed;
+    private boolean ended;          // every child ended
+    private List<Child> ending;     // the children being ended, until `ended`
+    private Thread endingThread;    // the thread ending them
     private Set<Child> children;
     // The com-id value the cleaner gives back, 0 when none is registered or it was disowned.
     private final AtomicInteger cleanerOwns = new AtomicInteger();
@@ -87,17 +101,50 @@ public final class Lifetime {
     }
 
     // Marks the wrapper closed and ends every child once: the first failure, with the others
-    // suppressed in it, or null.
+    // suppressed in it, or null. A call while another thread ends the children returns once they
+    // are ended, unless it comes from inside a delivery to one of them.
     RuntimeException endChildren() {
-        List<Child> ending;
+        List<Child> mine;
         synchronized (lock) {
             if (closed) {
+                awaitEnded();
                 return null;
             }
             closed = true;
-            ending = children == null ? List.of() : new ArrayList<>(children);
+            mine = children == null ? List.of() : new ArrayList<>(children);
+            ending = mine;
+            endingThread = Thread.currentThread();
             children = null;
         }
+        try {
+            return end(mine);
+        } finally {
+            synchronized (lock) {
+                ended = true;
+                ending = null;
+                endingThread = null;
+                lock.notifyAll();
+            }
+        }
+    }
+
+    // Waits (holding the lock) until another thread has ended the children.
+    private void awaitEnded() {
+        boolean interrupted = false;
+        while (!ended && ending != null && endingThread != Thread.currentThread()
+                && ending.stream().noneMatch(Child::deliveringOnThisThread)) {
+            try {
+                lock.wait();
+            } catch (InterruptedException e) {
+                interrupted = true;  // kept for the caller: closing is not to be cut short
+            }
+        }
+        if (interrupted) {
+            Thread.currentThread().interrupt();
+        }
+    }
+
+    private static RuntimeException end(List<Child> ending) {
         RuntimeException failure = null;
         for (Child child : ending) {
             try {

@@ -35,6 +35,13 @@ final class DeliveryGate {
         }
     }
 
+    /** Returns true while the calling thread is inside a delivery through this gate. */
+    boolean deliveringOnThisThread() {
+        synchronized (lock) {
+            return delivering.contains(Thread.currentThread());
+        }
+    }
+
     /** Closes the gate; true for the call that closed it. */
     boolean close() {
         synchronized (lock) {

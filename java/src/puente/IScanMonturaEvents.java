@@ -78,7 +78,8 @@ public class IScanMonturaEvents extends JComEventListener {
     private WeakReference<ScanMontura> connectedTo;
     private Connection child;
     private volatile int cookie;
-    private boolean changing;  // a thread is connecting or disconnecting outside the lock
+    private boolean connecting;     // a thread is connecting outside the lock
+    private Thread disconnecting;   // the thread disconnecting outside the lock
     private volatile EventErrorHandler errorHandler;
 
     /**
@@ -187,14 +188,16 @@ public class IScanMonturaEvents extends JComEventListener {
         Objects.requireNonNull(component, "component");
         component.checkOpen();
         Connection made = new Connection(component.lifetime());
+        boolean madeSink;
         synchronized (lock()) {
-            if (connectedTo != null || changing) {
-                throw new IllegalStateException(changing
+            if (connectedTo != null || connecting || disconnecting != null) {
+                throw new IllegalStateException(connectedTo == null
                         ? "IScanMonturaEvents: another thread is connecting or disconnecting the listener"
                         : "IScanMonturaEvents: the listener is connected already");
             }
+            madeSink = eventId == 0;
             makeSink();
-            changing = true;
+            connecting = true;
         }
         int newCookie = 0;
         RuntimeException failure = null;
@@ -207,9 +210,16 @@ public class IScanMonturaEvents extends JComEventListener {
             made.parent.disown(made);
             failure = component.isClosed() && !(e instanceof IllegalStateException)
                     ? component.closedMeanwhile(e) : e;
+            if (madeSink) {
+                try {
+                    giveUp(0);  // a failed connect leaves the listener as it found it
+                } catch (RuntimeException cleanup) {
+                    failure.addSuppressed(cleanup);
+                }
+            }
         } finally {
             synchronized (lock()) {
-                changing = false;
+                connecting = false;
                 if (newCookie != 0) {
                     connectedTo = new WeakReference<>(component);
                     child = made;
@@ -265,9 +275,10 @@ public class IScanMonturaEvents extends JComEventListener {
     /**
      * Disconnects this listener from the component and gives up its event sink, so that the
      * listener can be collected. Does nothing for a listener that is neither connected nor
-     * listening, or that another thread is disconnecting; a listener that only listened gives up
-     * its sink. While the component is being called no lock is held: an event under way may still
-     * call the listener and read its state.
+     * listening, or that another thread is connecting (that connect ends it again if the
+     * component's wrapper is closed meanwhile); while another thread disconnects it, waits until
+     * that is done. A listener that only listened gives up its sink. While the component is being
+     * called no lock is held: an event under way may still call the listener and read its state.
      *
      * @throws ezjcom.JComException when the component refuses to disconnect (where the runtime
      *     keeps the sink then, the listener stays connected and may try again)
@@ -276,14 +287,26 @@ public class IScanMonturaEvents extends JComEventListener {
         ScanMontura component;
         Connection ending;
         int oldCookie;
+        Thread me = Thread.currentThread();
         synchronized (lock()) {
-            if (changing || (connectedTo == null && eventId == 0)) {
+            boolean interrupted = false;
+            while (disconnecting != null && disconnecting != me) {
+                try {
+                    lock().wait();
+                } catch (InterruptedException e) {
+                    interrupted = true;  // kept for the caller; disconnecting is short
+                }
+            }
+            if (interrupted) {
+                me.interrupt();
+            }
+            if (connecting || disconnecting == me || (connectedTo == null && eventId == 0)) {
                 return;
             }
             component = connectedTo == null ? null : connectedTo.get();
             ending = child;
             oldCookie = cookie;
-            changing = true;
+            disconnecting = me;
         }
         try {
             if (component != null) {
@@ -295,7 +318,7 @@ public class IScanMonturaEvents extends JComEventListener {
             }
         } finally {
             synchronized (lock()) {
-                changing = false;
+                disconnecting = null;
                 if (eventId == 0) {  // the sink is gone, and with it the connection
                     connectedTo = null;
                     child = null;
@@ -303,6 +326,7 @@ public class IScanMonturaEvents extends JComEventListener {
                 } else {
                     ending = null;  // still connected: it still ends with the wrapper
                 }
+                lock().notifyAll();
             }
             if (ending != null) {
                 ending.parent.disown(ending);

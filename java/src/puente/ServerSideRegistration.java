@@ -82,6 +82,12 @@ public final class ServerSideRegistration implements Registration, Lifetime.Chil
         close();
     }
 
+    /** Not for applications: whether the calling thread is delivering an event of this registration. */
+    @Override
+    public boolean deliveringOnThisThread() {
+        return deliveries.deliveringOnThisThread();
+    }
+
     @Override
     public boolean isOpen() {
         return open.get();

@@ -86,6 +86,11 @@ final class TypedRegistration implements Registration, Lifetime.Child {
     }
 
     @Override
+    public boolean deliveringOnThisThread() {
+        return deliveries.deliveringOnThisThread();
+    }
+
+    @Override
     public boolean isOpen() {
         return state.get() == OPEN;
     }

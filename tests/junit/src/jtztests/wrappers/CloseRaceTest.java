@@ -30,7 +30,8 @@ import puente.ServerSideListener;
  * says the wrapper is closed, what a use made ends with the wrapper, and nothing is kept.
  */
 class CloseRaceTest {
-    private static final int ROUNDS = 300;
+    // -Djtz.race.rounds=3000 for a long run.
+    private static final int ROUNDS = Integer.getInteger("jtz.race.rounds", 300);
 
     /** What a second thread does with the component while it is closed. */
     enum Use {
