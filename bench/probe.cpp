@@ -59,12 +59,24 @@ jlong now() {
 
 jlong since(jlong start) { return now() - start; }
 
-// The interface pointer of a wrapper's com-id value (through uint32_t: on
-// 32-bit x86 addresses above 2^31 are negative ints).
-template <class T>
-T* from_com_id(jint comId) {
-  return reinterpret_cast<T*>(static_cast<uintptr_t>(static_cast<uint32_t>(comId)));
-}
+// The object bound to a wrapper, through a use of its binding held for the
+// whole measurement (the runtime's, as the bridge takes it).
+class Bound {
+ public:
+  Bound(JNIEnv* env, jobject wrapper)
+      : ok_(ezjcomEnterComId(env, wrapper, &use_) == EZJCOM_USE_OK) {}
+  Bound(const Bound&) = delete;
+  Bound& operator=(const Bound&) = delete;
+  ~Bound() { ezjcomLeaveComId(&use_); }
+  template <class T>
+  T* get() const {
+    return ok_ ? static_cast<T*>(use_.object) : nullptr;
+  }
+
+ private:
+  EzjcomComUse use_{};
+  bool ok_;
+};
 
 // One Invoke as ezjcomInvokeHelper makes it for a member call: the DISPPARAMS
 // and EXCEPINFO zero-filled, the result set up with VariantInit.
@@ -144,6 +156,14 @@ JNIEXPORT jfloat JNICALL Java_jtzbench_Probe_readComId(JNIEnv* env, jobject, job
   return env->GetIntField(wrapper, ezjcomGetComId()) != 0 ? 1.0f : 0.0f;
 }
 
+// A use of the binding, taken and ended, as every member native takes one.
+JNIEXPORT jfloat JNICALL Java_jtzbench_Probe_useComId(JNIEnv* env, jobject, jobject wrapper) {
+  EzjcomComUse use;
+  const int status = ezjcomEnterComId(env, wrapper, &use);
+  ezjcomLeaveComId(&use);
+  return status == EZJCOM_USE_OK ? 1.0f : 0.0f;
+}
+
 JNIEXPORT void JNICALL Java_jtzbench_Probe_setClock(JNIEnv*, jclass, jint clock) {
   g_clock.store(clock, std::memory_order_relaxed);
 }
@@ -152,9 +172,10 @@ JNIEXPORT jlong JNICALL Java_jtzbench_Probe_now(JNIEnv*, jclass) { return now();
 
 // n property gets (flags DISPATCH_PROPERTYGET). clearResult: the result holds
 // a BSTR that the caller frees, as the bridge does for a string result.
-JNIEXPORT jlong JNICALL Java_jtzbench_Probe_invokeGet(JNIEnv*, jclass, jint comId, jint dispid,
-                                                      jboolean clearResult, jint n) {
-  IDispatch* d = from_com_id<IDispatch>(comId);
+JNIEXPORT jlong JNICALL Java_jtzbench_Probe_invokeGet(JNIEnv* env, jclass, jobject wrapper,
+                                                      jint dispid, jboolean clearResult, jint n) {
+  const Bound bound(env, wrapper);
+  IDispatch* d = bound.get<IDispatch>();
   if (!d) return -1;
   const jlong start = now();
   for (jint i = 0; i < n; ++i) {
@@ -195,9 +216,10 @@ JNIEXPORT jlong JNICALL Java_jtzbench_Probe_bridgeGetBoxH(JNIEnv* env, jclass, j
 
 // n property puts of one BSTR made beforehand (its making and freeing is what
 // toBstr measures): one argument and the named argument DISPID_PROPERTYPUT.
-JNIEXPORT jlong JNICALL Java_jtzbench_Probe_invokePutString(JNIEnv* env, jclass, jint comId,
+JNIEXPORT jlong JNICALL Java_jtzbench_Probe_invokePutString(JNIEnv* env, jclass, jobject wrapper,
                                                             jint dispid, jstring value, jint n) {
-  IDispatch* d = from_com_id<IDispatch>(comId);
+  const Bound bound(env, wrapper);
+  IDispatch* d = bound.get<IDispatch>();
   Bstr text = bstr_of(env, value);
   if (!d || !text) return -1;
   const jlong start = now();
@@ -217,9 +239,10 @@ JNIEXPORT jlong JNICALL Java_jtzbench_Probe_invokePutString(JNIEnv* env, jclass,
 
 // n property gets through the runtime's helper, each followed by the fatal
 // error check the bridge makes.
-JNIEXPORT jlong JNICALL Java_jtzbench_Probe_helperGet(JNIEnv* env, jclass, jint comId, jint dispid,
-                                                      jboolean clearResult, jint n) {
-  IDispatch* d = from_com_id<IDispatch>(comId);
+JNIEXPORT jlong JNICALL Java_jtzbench_Probe_helperGet(JNIEnv* env, jclass, jobject wrapper,
+                                                      jint dispid, jboolean clearResult, jint n) {
+  const Bound bound(env, wrapper);
+  IDispatch* d = bound.get<IDispatch>();
   if (!d) return -1;
   const jlong start = now();
   for (jint i = 0; i < n; ++i) {
@@ -330,10 +353,11 @@ JNIEXPORT jlong JNICALL Java_jtzbench_Probe_rawUpcall(JNIEnv* env, jclass, jobje
 
 // ISimControl::FireBurst(dispid, 1 thread, n events): every connected sink
 // gets n events on one new component thread. -1 unless n were delivered.
-JNIEXPORT jlong JNICALL Java_jtzbench_Probe_fireBurst(JNIEnv*, jclass, jint comId, jint dispid,
-                                                      jint n) {
+JNIEXPORT jlong JNICALL Java_jtzbench_Probe_fireBurst(JNIEnv* env, jclass, jobject wrapper,
+                                                      jint dispid, jint n) {
   ComPtr<ISimControl> sim;
-  IUnknown* component = from_com_id<IUnknown>(comId);
+  const Bound bound(env, wrapper);
+  IUnknown* component = bound.get<IUnknown>();
   if (!component || FAILED(component->QueryInterface(IID_ISimControl, sim.put()))) return -1;
   ULONG delivered = 0;
   const jlong start = now();
@@ -344,9 +368,10 @@ JNIEXPORT jlong JNICALL Java_jtzbench_Probe_fireBurst(JNIEnv*, jclass, jint comI
 
 // The same burst to a native sink that only counts, advised for the burst
 // alone; the component must have no other sink.
-JNIEXPORT jlong JNICALL Java_jtzbench_Probe_fireNoopSink(JNIEnv*, jclass, jint comId, jint dispid,
-                                                         jint n) {
-  IUnknown* component = from_com_id<IUnknown>(comId);
+JNIEXPORT jlong JNICALL Java_jtzbench_Probe_fireNoopSink(JNIEnv* env, jclass, jobject wrapper,
+                                                         jint dispid, jint n) {
+  const Bound bound(env, wrapper);
+  IUnknown* component = bound.get<IUnknown>();
   ComPtr<ISimControl> sim;
   ComPtr<IConnectionPointContainer> container;
   ComPtr<IConnectionPoint> point;

@@ -10,6 +10,9 @@
 # Usage: bench/run.sh [harness options]      e.g. --forks 5 --iterations 7 --clock wall
 #   (options of jtzbench.Bench: --forks --iterations --warmup-ms --target-ms --suite --clock)
 # JTZ_BENCH_PRESET=x86 runs the 32-bit build on the 32-bit JVM instead of the host preset.
+# JTZ_BENCH_BASELINE=<folder> (with --suite baseline): compares this build's member calls with
+#   another build's, the folder holding that build's jtrazelo.jar and lib/ (copied from its build
+#   tree), in forks that alternate between the two.
 # JTZ_BUILD_DIR=<dir> uses an already configured build tree of that preset's kind instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -40,6 +43,7 @@ start=$(date +%s)
 unset SCANMONTURA_SIM_FRAME
 "$jdk/bin/java" -Djava.library.path="$build/lib" \
   -Djtzbench.testLibraryPath="$build/testlib:$build/lib" \
+  ${JTZ_BENCH_BASELINE:+-Djtzbench.baseline="$JTZ_BENCH_BASELINE"} \
   -cp "$build/bench/jtrazelo_bench.jar:$build/jtrazelo.jar" \
   jtzbench.Bench --forks 5 "$@"
 "$build/bench/jtz_bench_alloc" 20000

@@ -38,22 +38,6 @@ constexpr void zero_value<void>() {}
 // A pending fatal error of the runtime: the low byte of its answer counts.
 inline bool fatal_error(JNIEnv* env) { return (ezjcomCheckFatalError(env) & 0xFF) != 0; }
 
-// Interface pointers live in 32-bit Java int fields. A field value converts
-// back through uint32_t, so that addresses above 2^31 in a 32-bit process
-// (negative ints) are not sign-extended.
-template <class T>
-T* pointer_from_field(jint value) {
-  // NOLINTNEXTLINE(performance-no-int-to-ptr): the field holds the pointer itself.
-  return reinterpret_cast<T*>(static_cast<uintptr_t>(static_cast<uint32_t>(value)));
-}
-inline bool pointer_fits_field(const void* p) {
-  return reinterpret_cast<uintptr_t>(p) <= UINT32_MAX;
-}
-inline jint pointer_to_field(const void* p) {
-  return static_cast<jint>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)));
-}
-inline constexpr char kPointerTooWide[] = "COM interface pointer does not fit a 32-bit int field";
-
 // A use of the COM object bound to a wrapper's com-id field
 // (ezjcomEnterComId): the object stays while the use lasts, whatever other
 // threads do to the wrapper meanwhile; ended at the end of the scope.

@@ -97,6 +97,15 @@ EZJCOM_API void EZJCOM_CALL ezjcomLeaveComId(EzjcomComUse* use);
 #define EZJCOM_E_BOUND static_cast<HRESULT>(0x800704DFL)  // ERROR_ALREADY_INITIALIZED
 EZJCOM_API HRESULT EZJCOM_CALL ezjcomStoreComId(JNIEnv* env, jobject wrapper, IUnknown* object);
 
+// The event-id field holds a listener's sink the same way: a value that
+// stands for the sink's creation reference (its address in a 32-bit process).
+// ezjcomStoreEventId stores the sink's value in holder's field, taking over
+// that reference (given back, with the field set to 0, when no more bindings
+// fit: E_OUTOFMEMORY); ezjcomDropEventId sets the field to 0 and gives the
+// reference of the value it held back.
+EZJCOM_API HRESULT EZJCOM_CALL ezjcomStoreEventId(JNIEnv* env, jobject holder, IUnknown* sink);
+EZJCOM_API void EZJCOM_CALL ezjcomDropEventId(JNIEnv* env, jobject holder);
+
 // Low byte zero: server-side delivery is off and a server-side sink drops the event.
 EZJCOM_API int EZJCOM_CALL CheckServerSideEvents(JNIEnv* env);
 // Server-side delivery of one event. After the fixed arguments come three values

@@ -13,28 +13,27 @@ namespace {
 
 constexpr char kEventInterfaceName[] = "puente.IScanMonturaEvents";
 
-// Puts a sink's address, with its creation reference, in an event-id field.
-// An address the 32-bit field cannot hold is refused: the sink is released
-// and the field left at 0.
+// Puts a sink, with its creation reference, in an event-id field (through the
+// runtime, whose binding the field then holds). When no more bindings fit,
+// the sink is released, the field left at 0 and IllegalStateException raised.
 bool store_sink(JNIEnv* env, jobject holder, ScanMonturaEventSink* sink) {
-  if (sink && !pointer_fits_field(sink)) {
-    sink->Release();
-    env->SetIntField(holder, ezjcomGetEventId(), 0);
-    throw_new(env, kIllegalState, kPointerTooWide);
-    return false;
-  }
-  env->SetIntField(holder, ezjcomGetEventId(), pointer_to_field(sink));
-  return true;
+  const HRESULT hr = ezjcomStoreEventId(env, holder, sink);
+  if (SUCCEEDED(hr) || !sink) return true;  // no sink: the field is 0, as it says
+  throw_new(env, kIllegalState, "No room for another COM binding");
+  return false;
 }
 
-// Gives up the creation reference held in a listener's event-id field after a
-// later step of the registration failed.
+// Gives up the creation reference held in a listener's event-id field (or,
+// without a holder, the sink's own) after a later step of the registration
+// failed.
 void drop_sink(JNIEnv* env, jobject holder, ScanMonturaEventSink* sink) {
   // The field write and the release must not run with an exception pending.
   LocalRef<jthrowable> pending(env, env->ExceptionOccurred());
   if (pending) env->ExceptionClear();
-  if (holder) env->SetIntField(holder, ezjcomGetEventId(), 0);
-  sink->Release();
+  if (holder)
+    ezjcomDropEventId(env, holder);
+  else
+    sink->Release();
   if (pending) env->Throw(pending.get());
 }
 

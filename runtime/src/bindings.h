@@ -44,7 +44,15 @@ class Use {
       : slot_(slot), value_(value), status_(status) {}
   Use(Use&& o) noexcept
       : slot_(std::exchange(o.slot_, nullptr)), value_(o.value_), status_(o.status_) {}
-  Use& operator=(Use&&) = delete;
+  Use& operator=(Use&& o) noexcept {
+    if (this != &o) {
+      end();
+      slot_ = std::exchange(o.slot_, nullptr);
+      value_ = o.value_;
+      status_ = o.status_;
+    }
+    return *this;
+  }
   Use(const Use&) = delete;
   Use& operator=(const Use&) = delete;
   ~Use() { end(); }

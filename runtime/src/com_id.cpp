@@ -1,9 +1,9 @@
-// The com-id field: binding a COM reference to a wrapper, uses of it, and
-// giving it back. The field holds a value of the table of bindings
-// (bindings.h); everything that reads a pointer from a com-id field goes
-// through a use of it, and everything that gives one back through
-// close_value, so that a close racing a call, a query or an advise never
-// frees what they are using.
+// The com-id and event-id fields: binding a COM reference to a wrapper (or a
+// sink's creation reference to its listener), uses of it, and giving it back.
+// The fields hold values of the table of bindings (bindings.h); everything
+// that reads a pointer from such a field goes through a use of it, and
+// everything that gives one back through close_value, so that a close racing
+// a call, a query or an advise never frees what they are using.
 #include <objbase.h>
 
 #include <mutex>
@@ -92,6 +92,23 @@ EZJCOM_API void EZJCOM_CALL ezjcomLeaveComId(EzjcomComUse* use) {
 
 EZJCOM_API HRESULT EZJCOM_CALL ezjcomStoreComId(JNIEnv* env, jobject wrapper, IUnknown* object) {
   return store_com_id(env, wrapper, object);
+}
+
+EZJCOM_API HRESULT EZJCOM_CALL ezjcomStoreEventId(JNIEnv* env, jobject holder, IUnknown* sink) {
+  jfieldID field = holder ? event_id_field(env) : nullptr;
+  const jint value = field && sink ? bind(sink) : 0;
+  if (field) env->SetIntField(holder, field, value);
+  if (value) return S_OK;
+  if (sink) sink->Release();
+  return field ? E_OUTOFMEMORY : E_INVALIDARG;
+}
+
+EZJCOM_API void EZJCOM_CALL ezjcomDropEventId(JNIEnv* env, jobject holder) {
+  jfieldID field = holder ? event_id_field(env) : nullptr;
+  if (!field) return;
+  const jint value = env->GetIntField(holder, field);
+  env->SetIntField(holder, field, 0);
+  close_value(value);
 }
 
 // Gives back the reference of one binding, given as the value a com-id field

@@ -243,8 +243,17 @@ class SinkClaim {
     if (listener && !field) return;  // the runtime's field lookup failed; its exception is pending
     SinkTable& t = sink_table();
     std::lock_guard<std::mutex> guard(t.lock);
-    sink_ = field ? pointer_from_field<IUnknown>(env->GetIntField(listener, field)) : nullptr;
+    // The field's binding holds the creation reference; a use of it keeps the
+    // sink for the claim.
+    value_ = field ? env->GetIntField(listener, field) : 0;
+    use_ = enter_value(value_);
+    sink_ = use_.object();
     if (!sink_) {
+      if (value_ != 0 && kind == Claim::kDisconnect) {
+        // A copy of a field whose sink is gone: nothing is left to give up.
+        env->SetIntField(listener, field, 0);
+        return;
+      }
       throw_new(env, kNullPointerException, kNoSink);
       return;
     }
@@ -330,7 +339,7 @@ class SinkClaim {
   // creation reference is given up: exactly once, by the claim's holder.
   void disconnected(std::vector<Ending>& ending) {
     SinkTable& t = sink_table();
-    IUnknown* release = nullptr;
+    bool release = false;
     {
       std::lock_guard<std::mutex> guard(t.lock);
       std::vector<Connection>& list = record_->connections;
@@ -348,16 +357,16 @@ class SinkClaim {
         }
       }
       if (list.empty()) {
-        if (pointer_from_field<IUnknown>(env_->GetIntField(listener_, field_)) == sink_)
-          env_->SetIntField(listener_, field_, 0);
+        if (env_->GetIntField(listener_, field_) == value_) env_->SetIntField(listener_, field_, 0);
         env_->DeleteWeakGlobalRef(record_->holder);
         t.sinks.erase(sink_);
         record_ = nullptr;
-        release = sink_;
+        release = true;
       }
     }
-    // Without the lock: the last release may free the sink and its hold on the listener.
-    if (release) release->Release();
+    // The binding closes; its reference goes when this claim's use ends, after
+    // the lock: the last release may free the sink and its hold on the listener.
+    if (release) close_value(value_);
   }
 
  private:
@@ -367,6 +376,8 @@ class SinkClaim {
   }
 
   JNIEnv* env_;
+  jint value_ = 0;  // the event-id field's value, the binding of the sink's creation reference
+  Use use_;         // declared before the rest: ends last, after the destructor's lock
   IUnknown* sink_ = nullptr;
   SinkRecord* record_ = nullptr;
   bool fresh_ = false;  // the record was made for this claim

@@ -50,15 +50,6 @@ HRESULT store_com_id(JNIEnv* env, jobject wrapper, IUnknown* object);
 // Text form of a GUID: {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX} (creation.cpp).
 std::string guid_text(const GUID& g);
 
-// A 32-bit Java int field back to the pointer it holds: through uint32_t, so
-// that an address above 2^31 in a 32-bit process (a negative int) is not
-// sign-extended.
-template <class T>
-T* pointer_from_field(jint value) {
-  // NOLINTNEXTLINE(performance-no-int-to-ptr): the field holds the pointer itself.
-  return reinterpret_cast<T*>(static_cast<uintptr_t>(static_cast<uint32_t>(value)));
-}
-
 // Raises a new exception of the named class with message (no-op while
 // another exception is pending: that one is reported).
 void throw_new(JNIEnv* env, const char* slashClass, const char* message);

@@ -61,6 +61,8 @@ EZJCOM_TEST_API jint ezjcomTestBind(IUnknown* object) { return bind(object); }
 
 EZJCOM_TEST_API long ezjcomTestOpenBindings() { return open_bindings(); }
 
+EZJCOM_TEST_API IUnknown* ezjcomTestObjectOf(jint value) { return enter_value(value).object(); }
+
 EZJCOM_TEST_API long ezjcomTestOpenConnections() { return open_connections(); }
 
 EZJCOM_TEST_API const char* ezjcomTestIidMapClass(const IID* iid) {

@@ -46,8 +46,7 @@ class Events : public ::testing::Test {
     EXPECT_EQ(take_exception(e), "");
     e->DeleteLocalRef(c);
     EXPECT_TRUE(ok);
-    return reinterpret_cast<IDispatch*>(
-        static_cast<uintptr_t>(static_cast<uint32_t>(event_id(listener))));
+    return static_cast<IDispatch*>(ezjcomTestObjectOf(event_id(listener)));
   }
 
   static const ScanMonturaEventSink* fields(IDispatch* sink) {
@@ -138,8 +137,7 @@ TEST_F(Events, LateCallsReachNoListener) {
   EXPECT_EQ(take_exception(e), "");
   for (const Global& l : later) {
     EXPECT_TRUE(recorded(l).empty());
-    reinterpret_cast<IDispatch*>(static_cast<uintptr_t>(static_cast<uint32_t>(event_id(l))))
-        ->Release();
+    ezjcomTestObjectOf(event_id(l))->Release();
   }
   EXPECT_TRUE(recorded(first).empty());
 
@@ -392,8 +390,7 @@ TEST_F(Registration, RemoteEventAddAndServerSideDelivery) {
   EXPECT_EQ(ezjcom_journal_of("__JComAdvise"),
             std::vector<std::string>{"__JComAdvise " + std::to_string(cookie)});
 
-  auto* sink = reinterpret_cast<IDispatch*>(
-      static_cast<uintptr_t>(static_cast<uint32_t>(event_id(listener))));
+  auto* sink = static_cast<IDispatch*>(ezjcomTestObjectOf(event_id(listener)));
   EXPECT_TRUE(fields(sink)->serverSide());
   EXPECT_TRUE(e->IsSameObject(fields(sink)->javaObject(), component));
 

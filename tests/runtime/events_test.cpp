@@ -282,13 +282,14 @@ class Advise : public Events {
     ASSERT_NE(wrapper, nullptr);
     ASSERT_NE(listener, nullptr);
     rtest::bind_com_id(env, wrapper, component);
-    rtest::set_int_field(env, listener, "eventId", rtest::as_field(sink));
+    sink_value = rtest::bind_event_id(env, listener, sink);
     jclass cls = env->FindClass("ezjcom/JComObject");
     advise_method = env->GetMethodID(cls, "__JComAdvise", "(Lezjcom/JComEventListener;)I");
     unadvise_method = env->GetMethodID(cls, "__JComUnadvise", "(Lezjcom/JComEventListener;I)V");
     env->DeleteLocalRef(cls);
   }
   void TearDown() override {
+    if (rtest::int_field(env, listener, "eventId") != 0) ezjcomDropEventId(env, listener);
     rtest::unbind_com_id(env, wrapper);
     env->DeleteLocalRef(wrapper);
     env->DeleteLocalRef(listener);
@@ -312,6 +313,7 @@ class Advise : public Events {
 
   FakeComponent* component = nullptr;
   FakeSink* sink = nullptr;
+  jint sink_value = 0;  // the event-id field's value for sink
   jobject wrapper = nullptr;
   jobject listener = nullptr;
   jmethodID advise_method = nullptr;
@@ -329,7 +331,7 @@ TEST_F(Advise, ConnectsTheSinkToThePointOfItsEventInterface) {
   EXPECT_EQ(component->sinks[0], sink);
   EXPECT_EQ(sink->refs.load(), 2) << "the creation reference and the component's";
   EXPECT_EQ(ezjcom_journal_of("__JComAdvise"), std::vector<std::string>{"__JComAdvise 41"});
-  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), rtest::as_field(sink));
+  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), sink_value);
 
   // Unadvise: the connection ends, then the creation reference.
   unadvise(wrapper, listener, cookie);
@@ -347,7 +349,7 @@ TEST_F(Advise, ListenerWithoutSinkOrUnboundWrapperIsRefused) {
   EXPECT_EQ(exception(), "java.lang.NullPointerException: Listener has no event sink");
   EXPECT_EQ(advise(wrapper, nullptr), 0);
   EXPECT_EQ(exception(), "java.lang.NullPointerException: Listener has no event sink");
-  rtest::set_int_field(env, listener, "eventId", rtest::as_field(sink));
+  rtest::set_int_field(env, listener, "eventId", sink_value);
   rtest::unbind_com_id(env, wrapper);
   EXPECT_EQ(advise(wrapper, listener), 0);
   EXPECT_EQ(exception(), "java.lang.NullPointerException: Uninitialized JComObject");
@@ -403,7 +405,7 @@ TEST_F(Advise, FailedUnadviseKeepsTheConnectionTheReferenceAndTheField) {
   EXPECT_EQ(component->unadvised, std::vector<DWORD>{41});
   EXPECT_EQ(sink->releases.load(), 0);
   EXPECT_EQ(sink->refs.load(), 2) << "the creation reference and the component's";
-  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), rtest::as_field(sink));
+  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), sink_value);
 
   component->unadvise_result = S_OK;
   unadvise(wrapper, listener, cookie);
@@ -418,7 +420,7 @@ TEST_F(Advise, UnadviseOfACookieNeverAdvisedRaisesAndKeepsTheSink) {
   unadvise(unbound, listener, 41);
   EXPECT_EQ(exception(), "ezjcom.JComException: COM error 0x80040200");
   EXPECT_FALSE(sink->destroyed);
-  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), rtest::as_field(sink));
+  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), sink_value);
   unadvise(unbound, listener, 0);
   EXPECT_EQ(exception(), "");
   EXPECT_TRUE(sink->destroyed);
@@ -434,7 +436,7 @@ TEST_F(Advise, ForcedUnadviseRaisesAndKeepsTheSink) {
   EXPECT_EQ(exception(), "ezjcom.JComException: COM error 0x8000FFFF");
   EXPECT_TRUE(component->unadvised.empty()) << "a forced outcome does no work";
   EXPECT_EQ(sink->releases.load(), 0);
-  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), rtest::as_field(sink));
+  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), sink_value);
   unadvise(wrapper, listener, cookie);
   EXPECT_EQ(exception(), "");
   EXPECT_TRUE(sink->destroyed);
@@ -467,7 +469,7 @@ TEST_F(Advise, DisconnectReachesTheComponentTheConnectionWasMadeOn) {
   EXPECT_EQ(exception(), "");
   EXPECT_EQ(component->unadvised.size() + other->unadvised.size(), 1u);
   EXPECT_EQ(sink->releases.load(), 1) << "a connection is left: the reference is kept";
-  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), rtest::as_field(sink));
+  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), sink_value);
   unadvise(unbound, listener, 41);
   EXPECT_EQ(exception(), "");
   EXPECT_EQ(component->unadvised, std::vector<DWORD>{41});
@@ -491,7 +493,7 @@ TEST_F(Advise, ReferenceGoesWithTheLastConnection) {
   unadvise(wrapper, listener, first);
   EXPECT_EQ(exception(), "");
   EXPECT_EQ(sink->releases.load(), 1) << "the component's reference of the first connection";
-  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), rtest::as_field(sink));
+  EXPECT_EQ(rtest::int_field(env, listener, "eventId"), sink_value);
   unadvise(wrapper, listener, 0);
   EXPECT_EQ(exception(), "");
   EXPECT_EQ(component->unadvised,
@@ -506,7 +508,7 @@ TEST_F(Advise, CopyOfTheFieldGivesUpNothing) {
   const jint cookie = advise(wrapper, listener);
   ASSERT_EQ(exception(), "");
   jobject copy = rtest::new_object(env, "ezjcom/JComEventListener");
-  rtest::set_int_field(env, copy, "eventId", rtest::as_field(sink));
+  rtest::set_int_field(env, copy, "eventId", sink_value);
   for (jint c : {cookie, 0}) {
     unadvise(wrapper, copy, c);
     EXPECT_EQ(exception(),
@@ -533,7 +535,7 @@ TEST_F(Advise, RacingUnadvisesGiveTheReferenceUpOnce) {
   for (int round = 0; round < 300; ++round) {
     SCOPED_TRACE(round);
     FakeSink* s = rtest::make<FakeSink>();
-    rtest::set_int_field(env, listener, "eventId", rtest::as_field(s));
+    rtest::bind_event_id(env, listener, s);
     const jint cookie = round % 2 ? advise(wrapper, listener) : 0;  // connected, or not
     ASSERT_EQ(exception(), "");
     std::atomic<int> ready{0};
@@ -563,7 +565,7 @@ TEST_F(Advise, RacingUnadvisesGiveTheReferenceUpOnce) {
     rtest::destroy(s);
   }
   EXPECT_EQ(lost, 300) << "one loser a round";
-  rtest::set_int_field(env, listener, "eventId", rtest::as_field(sink));
+  rtest::set_int_field(env, listener, "eventId", sink_value);
   env->DeleteGlobalRef(shared_wrapper);
   env->DeleteGlobalRef(shared_listener);
 }

@@ -3,7 +3,7 @@
 // CoTaskMemAlloc memory, whose addresses fit a 32-bit Java int field.
 //
 //   auto* sink = make<FakeSink>();
-//   env->SetIntField(listener, ezjcomGetEventId(), as_field(sink));
+//   const jint value = bind_event_id(env, listener, sink);
 #pragma once
 
 #include <jni.h>
@@ -72,6 +72,16 @@ class Bound {
 inline void bind_com_id(JNIEnv* env, jobject wrapper, IUnknown* p) {
   p->AddRef();
   ezjcomStoreComId(env, wrapper, p);
+}
+
+// Puts sink (its creation reference) in listener's event-id field, as the
+// bridge does: the value the field then holds.
+inline jint bind_event_id(JNIEnv* env, jobject listener, IUnknown* sink) {
+  ezjcomStoreEventId(env, listener, sink);
+  jclass cls = env->GetObjectClass(listener);
+  const jint value = env->GetIntField(listener, env->GetFieldID(cls, "eventId", "I"));
+  env->DeleteLocalRef(cls);
+  return value;
 }
 
 // Gives back the binding of wrapper's com-id field, as JComObject.close does.

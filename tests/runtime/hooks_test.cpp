@@ -2,6 +2,7 @@
 // fatal errors (per thread), the reset, and their Java access.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,8 +59,8 @@ TEST_F(Hooks, JournalWritesEachCallWithItsArguments) {
   ezjcomCreateInstanceRemote(env, kClsidA, host, nullptr, nullptr, nullptr, 2, 7, iids);
   ezjcomCreateInstanceRemote(env, kClsidA, host, user, nullptr, host, 0, 0, nullptr);
   ezjcomSetAccessType(2);
-  const rtest::Bound bound(d);
-  ezjcomQueryInterface(env, bound.value(), IID_IDispatch, &out);
+  auto bound = std::make_unique<rtest::Bound>(d);  // given back after the journal is read
+  ezjcomQueryInterface(env, bound->value(), IID_IDispatch, &out);
   ezjcomInvokeHelper(env, d, 51, &none, DISPATCH_PROPERTYGET, &ei, &arg_err, &result);
   ezjcomCheckFatalError(env);
   ezjcomThrowComExceptionObject(env, DISP_E_EXCEPTION, &ei);
@@ -109,6 +110,7 @@ TEST_F(Hooks, JournalWritesEachCallWithItsArguments) {
   EXPECT_EQ(ezjcom_journal(), want);
   ASSERT_EQ(out, static_cast<IDispatch*>(d)) << "the real query went through";
   EXPECT_EQ(d->invokes, 1);
+  bound.reset();
   d->Release();
   rtest::destroy(d);
 }

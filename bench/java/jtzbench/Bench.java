@@ -33,12 +33,13 @@ import java.util.Map;
  * java -Djava.library.path=build/host/lib -Djtzbench.testLibraryPath=build/host/testlib:build/host/lib \
  *     -cp build/host/bench/jtrazelo_bench.jar:build/host/jtrazelo.jar \
  *     jtzbench.Bench [--forks 3] [--iterations 12] [--warmup-ms 300] [--target-ms 20] \
- *     [--suite all|members|events|dcs|runtimes] [--clock cpu|wall]
+ *     [--suite all|members|events|dcs|runtimes|baseline] [--clock cpu|wall]
  * </pre>
  */
 public final class Bench {
     private static final String CHILD = "--child";
     private static final String RUNTIMES = "runtimes";
+    private static final String BASELINE = "baseline";
     private static final long MS = 1_000_000L;
 
     private Bench() {}
@@ -53,6 +54,8 @@ public final class Bench {
         for (String suite : o.suites) {
             if (suite.equals(RUNTIMES)) {
                 compareRuntimes(o);
+            } else if (suite.equals(BASELINE)) {
+                compareWithBaseline(o);
             } else {
                 parent(suite, o);
             }
@@ -199,13 +202,40 @@ public final class Bench {
         if (testPath == null) {
             throw new IllegalArgumentException("the runtimes suite needs -Djtzbench.testLibraryPath");
         }
+        String classPath = System.getProperty("java.class.path");
+        compareForks(o, "runtime library: shipped (" + shippedPath + ") against the test variant ("
+                + testPath + ")", "shipped", shippedPath, classPath, "test variant", testPath, classPath);
+    }
+
+    // The build under test against another build of the same sources' history (an earlier
+    // commit's jtrazelo.jar and lib/, in the folder -Djtzbench.baseline names): the same member
+    // calls in forks that alternate between the two, and per case the ratio now / baseline.
+    private static void compareWithBaseline(Options o) throws IOException, InterruptedException {
+        String baseline = System.getProperty("jtzbench.baseline");
+        if (baseline == null) {
+            throw new IllegalArgumentException("the baseline suite needs -Djtzbench.baseline=<folder>");
+        }
+        String classPath = System.getProperty("java.class.path");
+        String benchJar = Arrays.stream(classPath.split(File.pathSeparator))
+                .filter(e -> e.endsWith("jtrazelo_bench.jar")).findFirst()
+                .orElseThrow(() -> new IllegalStateException("jtrazelo_bench.jar is not on the class path"));
+        String baselineClassPath = benchJar + File.pathSeparator + baseline + File.separator + "jtrazelo.jar";
+        String baselineLibrary = baseline + File.separator + "lib";
+        compareForks(o, "this build against the baseline in " + baseline, "baseline", baselineLibrary,
+                baselineClassPath, "this build", System.getProperty("java.library.path"), classPath);
+    }
+
+    // Forks in turn on the two (library path, class path) pairs, RuntimeSuite's cases in each; per
+    // case the median ns/call of each and, per pair of forks run one after the other, the ratio b/a.
+    private static void compareForks(Options o, String title, String labelA, String pathA, String cpA,
+            String labelB, String pathB, String cpB) throws IOException, InterruptedException {
         Map<String, List<Double>> shipped = new LinkedHashMap<>();
         Map<String, List<Double>> testing = new LinkedHashMap<>();
         Map<String, List<Double>> ratios = new LinkedHashMap<>();
         Map<String, Integer> counts = new LinkedHashMap<>();
         for (int f = 0; f < o.forks; f++) {
-            Map<String, List<Double>> a = runFork(RUNTIMES, o, counts, shippedPath);
-            Map<String, List<Double>> b = runFork(RUNTIMES, o, counts, testPath);
+            Map<String, List<Double>> a = runFork(RUNTIMES, o, counts, pathA, cpA);
+            Map<String, List<Double>> b = runFork(RUNTIMES, o, counts, pathB, cpB);
             a.forEach((name, samples) -> {
                 double ma = median(samples);
                 double mb = median(b.get(name));
@@ -215,16 +245,16 @@ public final class Bench {
             });
         }
         String clock = o.clock.equals("cpu") ? "CPU time of the calling thread" : "wall clock";
-        System.out.printf(Locale.ROOT, "%n== runtime library: shipped (%s) against the test variant (%s),%n"
+        System.out.printf(Locale.ROOT, "%n== %s,%n"
                 + "   %d forks each, %d iterations, ns per call (%s); median and range of fork medians%n",
-                shippedPath, testPath, o.forks, o.iterations, clock);
-        System.out.printf(Locale.ROOT, "%-10s %10s %17s %14s %17s %14s %17s%n", "case", "shipped", "fork medians",
-                "test variant", "fork medians", "test/shipped", "fork pairs");
+                title, o.forks, o.iterations, clock);
+        System.out.printf(Locale.ROOT, "%-10s %14s %17s %14s %17s %14s %17s%n", "case", labelA, "fork medians",
+                labelB, "fork medians", "ratio b/a", "fork pairs");
         for (String name : shipped.keySet()) {
             List<Double> a = shipped.get(name);
             List<Double> b = testing.get(name);
             List<Double> r = ratios.get(name);
-            System.out.printf(Locale.ROOT, "%-10s %10.1f %17s %14.1f %17s %14.2f %17s%n", name, median(a),
+            System.out.printf(Locale.ROOT, "%-10s %14.1f %17s %14.1f %17s %14.2f %17s%n", name, median(a),
                     range(min(a), max(a)), median(b), range(min(b), max(b)), median(r),
                     String.format(Locale.ROOT, "%.2f .. %.2f", min(r), max(r)));
         }
@@ -232,10 +262,15 @@ public final class Bench {
 
     private static Map<String, List<Double>> runFork(String suite, Options o, Map<String, Integer> counts,
             String libraryPath) throws IOException, InterruptedException {
+        return runFork(suite, o, counts, libraryPath, System.getProperty("java.class.path"));
+    }
+
+    private static Map<String, List<Double>> runFork(String suite, Options o, Map<String, Integer> counts,
+            String libraryPath, String classPath) throws IOException, InterruptedException {
         String java = System.getProperty("java.home") + File.separator + "bin" + File.separator + "java";
         List<String> command = new ArrayList<>(List.of(java, "-Xms256m", "-Xmx256m", "-Djava.awt.headless=true",
                 "-Djava.library.path=" + libraryPath,
-                "-cp", System.getProperty("java.class.path"), Bench.class.getName(), CHILD, suite,
+                "-cp", classPath, Bench.class.getName(), CHILD, suite,
                 Integer.toString(o.iterations), Long.toString(o.warmupMs), Long.toString(o.targetMs), o.clock));
         ProcessBuilder pb = new ProcessBuilder(command);
         pb.redirectError(ProcessBuilder.Redirect.INHERIT);

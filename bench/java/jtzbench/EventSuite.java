@@ -39,10 +39,10 @@ final class EventSuite {
                 new Case(RAW_LOOKUP, n -> counted(n, () -> listener.changes,
                         () -> Probe.rawUpcall(listener, n, true))),
                 new Case(DIRECT, n -> counted(n, () -> listener.changes,
-                        () -> Probe.fireBurst(direct.comId, ON_CHANGE, n))),
+                        () -> Probe.fireBurst(direct, ON_CHANGE, n))),
                 new Case(SERVER_SIDE, n -> counted(n, () -> serverSideEvents,
-                        () -> Probe.fireBurst(serverSide.comId, ON_CHANGE, n))),
-                new Case(COMPONENT, n -> Probe.fireNoopSink(bare.comId, ON_CHANGE, n)));
+                        () -> Probe.fireBurst(serverSide, ON_CHANGE, n))),
+                new Case(COMPONENT, n -> Probe.fireNoopSink(bare, ON_CHANGE, n)));
     }
 
     static List<Ratio> ratios() {

@@ -11,6 +11,7 @@ import puente.ScanMontura;
 final class MemberSuite {
     static final String EMPTY = "empty native";
     static final String READ_COM_ID = "native reading the com-id";
+    static final String USE_COM_ID = "native taking a use of the com-id";
     static final String BOX_H = "getBoxH";
     static final String STATUS = "getStatus";
     static final String SET_TEXT = "setText";
@@ -34,7 +35,6 @@ final class MemberSuite {
     private static final int SYSTEM_WINDOW = 0x80000005;
 
     private final IScanMontura device;
-    private final int comId;
     private final Probe probe = Probe.instance();
     // Results go here so that no loop is without an effect.
     private float floats;
@@ -44,8 +44,7 @@ final class MemberSuite {
     MemberSuite() {
         device = ScanMontura.create().dispatch();
         device.setText(TEXT);
-        comId = device.comId;
-        if (device.getColor() == null || Probe.invokeGet(comId, DISPID_COLOR, false, 1) < 0) {
+        if (device.getColor() == null || Probe.invokeGet(device, DISPID_COLOR, false, 1) < 0) {
             throw new IllegalStateException("the component's colour cannot be read");
         }
     }
@@ -73,6 +72,16 @@ final class MemberSuite {
                     floats += sum;
                     return elapsed;
                 }),
+                new Case(USE_COM_ID, n -> {
+                    long start = Probe.now();
+                    float sum = 0;
+                    for (int i = 0; i < n; i++) {
+                        sum += probe.useComId(device);
+                    }
+                    long elapsed = Probe.now() - start;
+                    floats += sum;
+                    return elapsed;
+                }),
                 new Case(BOX_H, n -> {
                     long start = Probe.now();
                     float sum = 0;
@@ -83,8 +92,8 @@ final class MemberSuite {
                     floats += sum;
                     return elapsed;
                 }),
-                new Case(INVOKE + BOX_H, n -> Probe.invokeGet(comId, DISPID_BOX_H, false, n)),
-                new Case(HELPER, n -> Probe.helperGet(comId, DISPID_BOX_H, false, n)),
+                new Case(INVOKE + BOX_H, n -> Probe.invokeGet(device, DISPID_BOX_H, false, n)),
+                new Case(HELPER, n -> Probe.helperGet(device, DISPID_BOX_H, false, n)),
                 new Case(C_LOOP, n -> Probe.bridgeGetBoxH(device, n)),
                 new Case(STATUS, n -> {
                     long start = Probe.now();
@@ -96,7 +105,7 @@ final class MemberSuite {
                     longs += sum;
                     return elapsed;
                 }),
-                new Case(INVOKE + STATUS, n -> Probe.invokeGet(comId, DISPID_STATUS, false, n)),
+                new Case(INVOKE + STATUS, n -> Probe.invokeGet(device, DISPID_STATUS, false, n)),
                 new Case(SET_TEXT, n -> {
                     long start = Probe.now();
                     for (int i = 0; i < n; i++) {
@@ -104,7 +113,7 @@ final class MemberSuite {
                     }
                     return Probe.now() - start;
                 }),
-                new Case(INVOKE + SET_TEXT, n -> Probe.invokePutString(comId, DISPID_TEXT, TEXT, n)),
+                new Case(INVOKE + SET_TEXT, n -> Probe.invokePutString(device, DISPID_TEXT, TEXT, n)),
                 new Case(TO_BSTR, n -> Probe.toBstr(TEXT, n)),
                 new Case(GET_TEXT, n -> {
                     long start = Probe.now();
@@ -116,7 +125,7 @@ final class MemberSuite {
                     longs += sum;
                     return elapsed;
                 }),
-                new Case(INVOKE + GET_TEXT, n -> Probe.invokeGet(comId, DISPID_TEXT, true, n)),
+                new Case(INVOKE + GET_TEXT, n -> Probe.invokeGet(device, DISPID_TEXT, true, n)),
                 new Case(FROM_BSTR, n -> Probe.fromBstr(TEXT, n)),
                 new Case(COLOR, n -> {
                     long start = Probe.now();
@@ -128,7 +137,7 @@ final class MemberSuite {
                     objects = last;
                     return elapsed;
                 }),
-                new Case(INVOKE + COLOR, n -> Probe.invokeGet(comId, DISPID_COLOR, false, n)),
+                new Case(INVOKE + COLOR, n -> Probe.invokeGet(device, DISPID_COLOR, false, n)),
                 new Case(TO_COLOR, n -> Probe.toColor(SYSTEM_WINDOW, n)));
     }
 
@@ -146,7 +155,9 @@ final class MemberSuite {
                 new Ratio(C_LOOP + " / Invoke getBoxH", Double.NaN,
                         m -> m.get(C_LOOP) / m.get(INVOKE + BOX_H)),
                 new Ratio(BOX_H + ": bridge / (com-id read + helper)", Double.NaN,
-                        m -> m.get(BOX_H) / (m.get(READ_COM_ID) + m.get(HELPER))));
+                        m -> m.get(BOX_H) / (m.get(READ_COM_ID) + m.get(HELPER))),
+                new Ratio("use of the binding - com-id read, ns", Double.NaN,
+                        m -> m.get(USE_COM_ID) - m.get(READ_COM_ID)));
     }
 
     private static Ratio numeric(String member) {

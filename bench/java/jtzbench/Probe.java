@@ -34,17 +34,20 @@ final class Probe {
     /** The binding read of a member native (com-id field ID and field) and nothing else. */
     native float readComId(Object wrapper);
 
+    /** The use of the binding every member native takes (the runtime's enter and leave). */
+    native float useComId(Object wrapper);
+
     /** {@code n} property gets of {@code dispid} by IDispatch::Invoke on the component. */
-    static native long invokeGet(int comId, int dispid, boolean clearResult, int n);
+    static native long invokeGet(Object wrapper, int dispid, boolean clearResult, int n);
 
     /** {@code n} calls of the bridge's own getBoxH native from a C loop, on {@code wrapper}. */
     static native long bridgeGetBoxH(Object wrapper, int n);
 
     /** {@code n} property puts of one BSTR of {@code value} by IDispatch::Invoke. */
-    static native long invokePutString(int comId, int dispid, String value, int n);
+    static native long invokePutString(Object wrapper, int dispid, String value, int n);
 
     /** {@code n} property gets through the runtime's ezjcomInvokeHelper and fatal-error check. */
-    static native long helperGet(int comId, int dispid, boolean clearResult, int n);
+    static native long helperGet(Object wrapper, int dispid, boolean clearResult, int n);
 
     /** {@code n} conversions of a Java string into a BSTR argument, each freed. */
     static native long toBstr(String value, int n);
@@ -63,10 +66,10 @@ final class Probe {
     static native long rawUpcall(Object listener, int n, boolean lookupEachCall);
 
     /** {@code n} events {@code dispid} fired by the component on one new thread of its own. */
-    static native long fireBurst(int comId, int dispid, int n);
+    static native long fireBurst(Object wrapper, int dispid, int n);
 
     /** The same burst delivered to a native sink that only counts (the component's own cost). */
-    static native long fireNoopSink(int comId, int dispid, int n);
+    static native long fireNoopSink(Object wrapper, int dispid, int n);
 
     private Probe() {}
 

@@ -5,12 +5,14 @@ import puente.IScanMontura;
 import puente.ScanMontura;
 
 /**
- * Two member calls, measured once on the runtime library that ships and once on its test variant
- * (with the journal and the other test hooks built in, the journal on as the tests run it): the
- * fork's library path decides which of the two the process loads.
+ * Four member calls, measured in forks whose library path (and class path) decide what they run:
+ * the runtime library that ships against its test variant (with the journal and the other test
+ * hooks built in, the journal on as the tests run it), or this build against a baseline build.
  */
 final class RuntimeSuite {
     static final String BOX_H = "getBoxH";
+    static final String STATUS = "getStatus";
+    static final String SET_TEXT = "setText";
     static final String GET_TEXT = "getText";
 
     private final IScanMontura device;
@@ -33,6 +35,23 @@ final class RuntimeSuite {
                     long elapsed = Probe.now() - start;
                     floats += sum;
                     return elapsed;
+                }),
+                new Case(STATUS, n -> {
+                    long start = Probe.now();
+                    long sum = 0;
+                    for (int i = 0; i < n; i++) {
+                        sum += device.getStatus();
+                    }
+                    long elapsed = Probe.now() - start;
+                    longs += sum;
+                    return elapsed;
+                }),
+                new Case(SET_TEXT, n -> {
+                    long start = Probe.now();
+                    for (int i = 0; i < n; i++) {
+                        device.setText(MemberSuite.TEXT);  // the text it has: no OnChange
+                    }
+                    return Probe.now() - start;
                 }),
                 new Case(GET_TEXT, n -> {
                     long start = Probe.now();

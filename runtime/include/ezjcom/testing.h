@@ -112,6 +112,9 @@ EZJCOM_TEST_API long ezjcomTestAttachedThreadsTotal();
 // operations that take one, or 0 when no more bindings fit. __JComRelease of
 // the value gives the reference back.
 EZJCOM_TEST_API jint ezjcomTestBind(IUnknown* object);
+// The object an open binding's value stands for (a com-id or event-id field's
+// value), or null; no reference is added.
+EZJCOM_TEST_API IUnknown* ezjcomTestObjectOf(jint value);
 // How many bindings are open: com-id values whose reference is not yet given back.
 EZJCOM_TEST_API long ezjcomTestOpenBindings();
 // How many connections the runtime made for sinks (__JComAdvise) and has not ended.
