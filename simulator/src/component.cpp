@@ -209,11 +209,15 @@ HRESULT ScanMontura::QueryInterface(REFIID riid, void** ppv) {
 
 ULONG ScanMontura::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
 
+// Nothing of the object is read after the decrement unless this call holds
+// the last reference, or the running object table holds all that are left:
+// otherwise another thread's Release may end the object meanwhile.
 ULONG ScanMontura::Release() {
+  const LONG running = runningRefs_.load();
   LONG n = InterlockedDecrement(&refs_);
   if (n == 0) {
     Destroy();
-  } else if (n == runningRefs_.load()) {
+  } else if (running != 0 && n == running) {
     RevokeRunning();  // only the running object table holds it: let it go
     return 0;
   }
