@@ -243,7 +243,32 @@ public class ScanMontura extends JComObject {
     public Registration addListener(ScanMonturaListener listener) {
         Objects.requireNonNull(listener, "listener");
         requireOpen(NAME);
-        return TypedRegistration.open(this, listener);
+        return TypedRegistration.open(this, listener, null);
+    }
+
+    /**
+     * Registers a typed listener whose methods run on {@code executor} (a GUI toolkit's event
+     * thread, say) rather than on the thread the event arrives on: each event is handed to the
+     * executor, in the order the events arrive, and the component goes on without waiting for it.
+     * An event the executor runs after the registration was closed is not delivered, and once
+     * {@link Registration#close()} has returned no listener method runs. Since the control has
+     * applied a key by the time the executor runs {@link ScanMonturaListener#onKeyPress(KeyPress)},
+     * that method gets a copy of the key: replacing or swallowing it has no effect. What a method
+     * throws, and an executor's refusal, go to this component's {@link EventErrorHandler}.
+     *
+     * @param listener the listener
+     * @param executor where the listener's methods run
+     * @return the registration; closing it disconnects exactly this listener, and closing this
+     *     wrapper closes it too
+     * @throws IllegalStateException when this wrapper is closed (or closed meanwhile)
+     * @throws NullPointerException "Uninitialized JComObject" when this wrapper was never bound
+     * @throws ezjcom.JComException when the component refuses the connection
+     */
+    public Registration addListener(ScanMonturaListener listener, java.util.concurrent.Executor executor) {
+        Objects.requireNonNull(listener, "listener");
+        Objects.requireNonNull(executor, "executor");
+        requireOpen(NAME);
+        return TypedRegistration.open(this, listener, executor);
     }
 
     /**

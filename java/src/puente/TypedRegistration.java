@@ -1,7 +1,10 @@
 package puente;
 
 import ezjcom.Lifetime;
+import java.util.concurrent.Executor;
+import java.util.concurrent.RejectedExecutionException;
 import java.util.concurrent.atomic.AtomicInteger;
+import java.util.function.Consumer;
 
 /**
  * One typed listener registered on a component: a name-matched listener of its own, connected to
@@ -16,15 +19,18 @@ final class TypedRegistration implements Registration, Lifetime.Child {
 
     private final ComponentEvents events;
     private final ScanMonturaListener listener;
+    private final Executor executor;  // null: on the thread the event arrives on
     private final Lifetime parent;
     private final Sink sink = new Sink();
     private final AtomicInteger state = new AtomicInteger(CONNECTING);
     private final DeliveryGate deliveries = new DeliveryGate();
     private volatile int cookie;
 
-    private TypedRegistration(ComponentEvents events, ScanMonturaListener listener, Lifetime parent) {
+    private TypedRegistration(ComponentEvents events, ScanMonturaListener listener, Executor executor,
+            Lifetime parent) {
         this.events = events;
         this.listener = listener;
+        this.executor = executor;
         this.parent = parent;
     }
 
@@ -32,9 +38,9 @@ final class TypedRegistration implements Registration, Lifetime.Child {
      * Registers {@code listener} on {@code component}. A close of the component's wrapper that
      * comes while the connection is being made undoes it, and this call then throws.
      */
-    static TypedRegistration open(ScanMontura component, ScanMonturaListener listener) {
+    static TypedRegistration open(ScanMontura component, ScanMonturaListener listener, Executor executor) {
         TypedRegistration registration =
-                new TypedRegistration(component.shared(), listener, component.lifetime());
+                new TypedRegistration(component.shared(), listener, executor, component.lifetime());
         if (!registration.parent.adopt(registration)) {
             throw component.closedMeanwhile(null);
         }
@@ -100,51 +106,58 @@ final class TypedRegistration implements Registration, Lifetime.Child {
         return "Registration[" + listener + (isOpen() ? ", open]" : ", closed]");
     }
 
+    // Calls the listener on this thread, or hands the call to the executor; either way only while
+    // the registration is open, and what the listener throws goes to the component's handler.
+    private void deliver(String eventName, Consumer<ScanMonturaListener> call) {
+        if (executor == null) {
+            if (state.get() == OPEN && deliveries.enter()) {
+                try {
+                    call.accept(listener);
+                } finally {
+                    deliveries.exit();
+                }
+            }
+            return;
+        }
+        if (state.get() != OPEN) {
+            return;
+        }
+        try {
+            executor.execute(() -> {
+                if (state.get() == OPEN && deliveries.enter()) {
+                    try {
+                        call.accept(listener);
+                    } catch (Throwable e) {
+                        events.report(eventName, e);
+                    } finally {
+                        deliveries.exit();
+                    }
+                }
+            });
+        } catch (RejectedExecutionException e) {
+            events.report(eventName, e);
+        }
+    }
+
     // The name-matched side; what the typed listener throws reaches the component's handler.
     private final class Sink extends IScanMonturaEvents {
         public void OnChange() {
-            if (open()) {
-                try {
-                    listener.onChange();
-                } finally {
-                    deliveries.exit();
-                }
-            }
+            deliver("OnChange", ScanMonturaListener::onChange);
         }
 
         public void OnClick() {
-            if (open()) {
-                try {
-                    listener.onClick();
-                } finally {
-                    deliveries.exit();
-                }
-            }
+            deliver("OnClick", ScanMonturaListener::onClick);
         }
 
         public void OnDblClick() {
-            if (open()) {
-                try {
-                    listener.onDblClick();
-                } finally {
-                    deliveries.exit();
-                }
-            }
+            deliver("OnDblClick", ScanMonturaListener::onDblClick);
         }
 
         public void OnKeyPress(byte[] key) {
-            if (open()) {
-                try {
-                    listener.onKeyPress(new KeyPress(key));
-                } finally {
-                    deliveries.exit();
-                }
-            }
-        }
-
-        // Starts a delivery while the registration is open.
-        private boolean open() {
-            return state.get() == OPEN && deliveries.enter();
+            // Through an executor the listener runs after the control has applied the key: it
+            // gets a copy, which it may change to no effect.
+            KeyPress press = new KeyPress(executor == null || key == null ? key : key.clone());
+            deliver("OnKeyPress", l -> l.onKeyPress(press));
         }
 
         @Override

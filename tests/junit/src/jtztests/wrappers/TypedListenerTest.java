@@ -232,4 +232,50 @@ class TypedListenerTest {
         IllegalStateException e = assertThrows(IllegalStateException.class, () -> component.onClick(() -> {}));
         assertEquals("ScanMontura is closed", e.getMessage());
     }
+
+    @Test
+    void aListenerWithAnExecutorRunsThereAndNotOnceClosed() throws Exception {
+        CountDownLatch blocked = new CountDownLatch(1);
+        java.util.concurrent.ExecutorService gui = java.util.concurrent.Executors.newSingleThreadExecutor(
+                r -> new Thread(r, "gui"));
+        try {
+            gui.execute(() -> {
+                try {
+                    blocked.await();  // the events queue up behind this
+                } catch (InterruptedException e) {
+                    Thread.currentThread().interrupt();
+                }
+            });
+            BlockingQueue<String> heard = new LinkedBlockingQueue<>();
+            Registration queued = component.addListener(new ScanMonturaListener() {
+                @Override
+                public void onChange() {
+                    heard.add("queued on " + Thread.currentThread().getName());
+                }
+            }, gui);
+            Registration running = component.addListener(new ScanMonturaListener() {
+                @Override
+                public void onChange() {
+                    heard.add("on " + Thread.currentThread().getName());
+                    throw new IllegalStateException("to the handler");
+                }
+            }, gui);
+            Events.Listener fence = new Events.Listener();
+            fence.connect(component);
+            control.setText("while the executor is busy");
+            fence.next();  // fired, and handed to the executor
+            queued.close();  // before the executor gets to it: never delivered
+            blocked.countDown();
+            assertEquals("on gui", next(heard));
+            assertInstanceOf(IllegalStateException.class, next(failures).failure());
+            running.close();
+            control.setText("after close");
+            fence.next();
+            gui.submit(() -> {}).get();
+            assertNull(heard.poll(), "delivered after close: " + heard);
+            fence.disconnect();
+        } finally {
+            gui.shutdownNow();
+        }
+    }
 }
