@@ -46,6 +46,13 @@ import java.util.function.Consumer;
  *
  * <p>What typed and server-side listeners throw goes to this component's
  * {@link EventErrorHandler} ({@link #setEventErrorHandler(EventErrorHandler)}).
+ *
+ * <p>Registrations end with the wrapper they were made through: {@link #close()} closes them, and
+ * a wrapper that becomes unreachable without having been closed is cleaned up with them (what a
+ * registration holds never keeps its wrapper reachable). Once the wrapper is closed, its methods
+ * that make something through it ({@link #dispatch()}, {@link #events()}, the registrations)
+ * throw {@link IllegalStateException} "ScanMontura is closed"; closing a registration afterwards
+ * does nothing.
  */
 public class ScanMontura extends JComObject {
     private static final NativeLibrary BRIDGE = NativeLibrary.load("JTrazelo");
