@@ -29,6 +29,8 @@
 #include <vector>
 
 #include "apartment.h"
+#include "contract.h"
+#include "runtime_state.h"
 
 namespace ezjcom {
 
@@ -228,3 +230,51 @@ bool close_value(jint value) {
 long open_bindings() { return g_open.load(std::memory_order_relaxed); }
 
 }  // namespace ezjcom
+
+using namespace ezjcom;
+
+// The bridge's use of a com-id field, on every member call: the steps of
+// enter_field, written out in one function so that they compile to a few
+// loads, one compare-and-swap and no calls but JNI's.
+EZJCOM_API int EZJCOM_CALL ezjcomEnterComId(JNIEnv* env, jobject wrapper, EzjcomComUse* use) {
+  if (!use) return EZJCOM_USE_UNBOUND;
+  *use = EzjcomComUse{};
+  jfieldID field = wrapper ? com_id_field_fast(env) : nullptr;
+  if (!field) return EZJCOM_USE_UNBOUND;
+  jint value = env->GetIntField(wrapper, field);
+  if constexpr (kHandleBindings) {
+    const auto v = static_cast<uint32_t>(value);
+    if (v != 0) {
+      BindingSlot& s = g_slots[v & kIndexMask];
+      if (s.key.load(std::memory_order_acquire) == v && try_enter(s)) {
+        if (s.key.load(std::memory_order_acquire) == v &&
+            env->GetIntField(wrapper, field) == value) {
+          use->object = s.object.load(std::memory_order_acquire);
+          use->slot = &s;
+          use->value = value;
+          return EZJCOM_USE_OK;
+        }
+        leave(&s);
+      }
+    }
+  }
+  // The general way: pointer values, closed or stale bindings, a field changed meanwhile.
+  Use taken = enter_field(env, wrapper, field);
+  use->object = taken.object();
+  use->value = taken.value();
+  const UseStatus status = taken.status();
+  use->slot = taken.release();
+  switch (status) {
+    case UseStatus::kOk: return EZJCOM_USE_OK;
+    case UseStatus::kStale: return EZJCOM_USE_STALE;
+    case UseStatus::kUnbound: break;
+  }
+  return EZJCOM_USE_UNBOUND;
+}
+
+EZJCOM_API void EZJCOM_CALL ezjcomLeaveComId(EzjcomComUse* use) {
+  if (!use || !use->slot) return;
+  leave(static_cast<BindingSlot*>(use->slot));
+  use->slot = nullptr;
+  use->object = nullptr;
+}

@@ -26,15 +26,6 @@ constexpr char kStale[] =
 // threads binding one wrapper cannot both store (and lose one's reference).
 std::mutex g_store_lock;
 
-int status_code(UseStatus s) {
-  switch (s) {
-    case UseStatus::kOk: return EZJCOM_USE_OK;
-    case UseStatus::kUnbound: return EZJCOM_USE_UNBOUND;
-    case UseStatus::kStale: return EZJCOM_USE_STALE;
-  }
-  return EZJCOM_USE_UNBOUND;
-}
-
 }  // namespace
 
 Use enter_wrapper(JNIEnv* env, jobject wrapper) {
@@ -72,23 +63,6 @@ HRESULT store_com_id(JNIEnv* env, jobject wrapper, IUnknown* object) {
 }  // namespace ezjcom
 
 using namespace ezjcom;
-
-EZJCOM_API int EZJCOM_CALL ezjcomEnterComId(JNIEnv* env, jobject wrapper, EzjcomComUse* use) {
-  if (!use) return EZJCOM_USE_UNBOUND;
-  Use taken = enter_wrapper(env, wrapper);
-  use->object = taken.object();
-  use->value = taken.value();
-  const UseStatus status = taken.status();
-  use->slot = taken.release();
-  return status_code(status);
-}
-
-EZJCOM_API void EZJCOM_CALL ezjcomLeaveComId(EzjcomComUse* use) {
-  if (!use || !use->slot) return;
-  leave(static_cast<BindingSlot*>(use->slot));
-  use->slot = nullptr;
-  use->object = nullptr;
-}
 
 EZJCOM_API HRESULT EZJCOM_CALL ezjcomStoreComId(JNIEnv* env, jobject wrapper, IUnknown* object) {
   return store_com_id(env, wrapper, object);

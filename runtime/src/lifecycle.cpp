@@ -48,7 +48,6 @@ const char* lookup(const IidMap& m, const IID& iid) {
 
 // Field IDs stay valid while their class is loaded; the ezjcom classes come
 // from the class path and are never unloaded.
-std::atomic<jfieldID> g_com_id{nullptr};
 std::atomic<jfieldID> g_event_id{nullptr};
 
 jfieldID int_field(JNIEnv* env, std::atomic<jfieldID>& cache, const char* cls_name,
@@ -70,6 +69,8 @@ jfieldID int_field(JNIEnv* env, std::atomic<jfieldID>& cache, const char* cls_na
 }
 
 }  // namespace
+
+std::atomic<jfieldID> g_com_id{nullptr};
 
 const char* iid_map_class(const IID& iid) {
   IidMap& m = iid_map();

@@ -32,6 +32,12 @@ inline constexpr char kJComException[] = "ezjcom/JComException";
 inline constexpr char kNullPointerException[] = "java/lang/NullPointerException";
 
 jfieldID com_id_field(JNIEnv* env);
+extern std::atomic<jfieldID> g_com_id;  // com_id_field's answer, once it has one
+// com_id_field with its common case inline: the ID looked up already.
+inline jfieldID com_id_field_fast(JNIEnv* env) {
+  if (jfieldID id = g_com_id.load(std::memory_order_acquire)) return id;
+  return com_id_field(env);
+}
 jfieldID event_id_field(JNIEnv* env);
 
 // ---- the com-id field (com_id.cpp; the table itself is bindings.h) ----
