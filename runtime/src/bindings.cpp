@@ -241,11 +241,12 @@ EZJCOM_API int EZJCOM_CALL ezjcomEnterComId(JNIEnv* env, jobject wrapper, Ezjcom
   *use = EzjcomComUse{};
   jfieldID field = wrapper ? com_id_field_fast(env) : nullptr;
   if (!field) return EZJCOM_USE_UNBOUND;
-  jint value = env->GetIntField(wrapper, field);
-  if constexpr (kHandleBindings) {
+  const jint value = env->GetIntField(wrapper, field);
+  {
+    // The slot a handle names, or the first of a pointer's probe (where it usually is).
     const auto v = static_cast<uint32_t>(value);
-    if (v != 0) {
-      BindingSlot& s = g_slots[v & kIndexMask];
+    if (v != 0 && v != kFreed) {
+      BindingSlot& s = g_slots[kHandleBindings ? v & kIndexMask : hash(v)];
       if (s.key.load(std::memory_order_acquire) == v && try_enter(s)) {
         if (s.key.load(std::memory_order_acquire) == v &&
             env->GetIntField(wrapper, field) == value) {
@@ -258,7 +259,8 @@ EZJCOM_API int EZJCOM_CALL ezjcomEnterComId(JNIEnv* env, jobject wrapper, Ezjcom
       }
     }
   }
-  // The general way: pointer values, closed or stale bindings, a field changed meanwhile.
+  // The general way: a pointer further along its probe, closed or stale bindings, a field
+  // changed meanwhile.
   Use taken = enter_field(env, wrapper, field);
   use->object = taken.object();
   use->value = taken.value();
