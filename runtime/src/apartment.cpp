@@ -152,27 +152,66 @@ class Joined {
   bool joined_;
 };
 
+#if defined(_WIN32)
+// The event a thread in a single-threaded apartment waits on while the
+// runtime's MTA threads make its calls: made at its first such call and kept
+// for the thread's life, so that a call costs no kernel object of its own.
+class HandOffEvent {
+ public:
+  HandOffEvent() = default;
+  HandOffEvent(const HandOffEvent&) = delete;
+  HandOffEvent& operator=(const HandOffEvent&) = delete;
+  ~HandOffEvent() {
+    if (h_) CloseHandle(h_);
+  }
+  // Reset for the next call (null when none could be made: the wait then
+  // does not dispatch messages).
+  HANDLE get() {
+    if (!h_) h_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (h_) ResetEvent(h_);
+    return h_;
+  }
+
+ private:
+  HANDLE h_ = nullptr;
+};
+thread_local HandOffEvent t_hand_off;
+#endif
+
+// Has one of the runtime's MTA threads make the call while this thread (in a
+// single-threaded apartment) waits; false when no thread could take it.
+bool forward(MtaThreads& threads, MtaCall call, void* context) {
+  Forwarded f{call, context, nullptr};
+#if defined(_WIN32)
+  f.finished = t_hand_off.get();
+#endif
+  return threads.run(f);
+}
+
 }  // namespace
 
 void run_in_mta(MtaCall call, void* context) {
   MtaThreads& threads = mta_threads();
   threads.ensure_started();
-  const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  if (hr == RPC_E_CHANGED_MODE) {
-    Forwarded f{call, context, nullptr};
-#if defined(_WIN32)
-    f.finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    struct CloseEvent {
-      HANDLE h;
-      ~CloseEvent() {
-        if (h) CloseHandle(h);
-      }
-    } close_event{f.finished};
-#endif
-    if (threads.run(f)) return;
-    // No thread to make the call: made here, COM answers as it does for a
-    // call from the wrong apartment.
+  // The runtime's first MTA thread keeps the MTA alive: a thread in it, or in
+  // no apartment at all (which COM then counts in the MTA, implicitly), makes
+  // the call as it is, with no initialisation of its own.
+  APTTYPE type = APTTYPE_CURRENT;
+  APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+  const HRESULT apartment = CoGetApartmentType(&type, &qualifier);
+  if (SUCCEEDED(apartment) && type == APTTYPE_MTA) {
+    call(context);
+    return;
   }
+  if (SUCCEEDED(apartment) && (type == APTTYPE_STA || type == APTTYPE_MAINSTA)) {
+    if (forward(threads, call, context)) return;
+    call(context);  // no thread to make it: made here, COM answers as for the wrong apartment
+    return;
+  }
+  // No MTA after all (its thread could not start), or another apartment:
+  // the thread joins the MTA for the call alone.
+  const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (hr == RPC_E_CHANGED_MODE && forward(threads, call, context)) return;
   const Joined joined(hr);
   call(context);
 }

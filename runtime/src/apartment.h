@@ -9,15 +9,16 @@
 // for many threads. So every creation, query, call and release happens in the
 // MTA:
 //   - a thread in no apartment (a Java thread, a thread a component fires
-//     events on) joins the MTA for the call: CoInitializeEx, and
-//     CoUninitialize when the call is over; it is left as it was found;
-//   - a thread already in the MTA is served as it is (its own initialisation
-//     counted up and down again);
+//     events on) is in the MTA implicitly while the MTA exists, which the
+//     runtime's own thread sees to: it makes the call as it is, with no
+//     initialisation of its own, and is left as it was found;
+//   - a thread already in the MTA is served as it is;
 //   - a thread that someone else put in a single-threaded apartment (a GUI
 //     thread) cannot join it (RPC_E_CHANGED_MODE), and keeps its apartment:
 //     the call is made on one of the runtime's own MTA threads while the
 //     caller waits; on Windows the waiting thread goes on dispatching its
-//     window messages and the COM calls made to its apartment.
+//     window messages and the COM calls made to its apartment, waiting on an
+//     event of its own kept for the thread's life.
 // The runtime's first MTA thread starts with the first call and keeps the MTA
 // alive for the rest of the process, so that the pointers obtained in it stay
 // valid between calls, when no Java thread is in it.

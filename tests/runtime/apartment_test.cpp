@@ -156,6 +156,34 @@ TEST(Apartments, CallsAreMadeInTheMultithreadedApartmentAndLeaveTheThreadAsItWas
   }
 }
 
+// The runtime's own thread keeps the MTA alive: a thread in no apartment (in
+// it implicitly) or in the MTA makes its calls with no initialisation of COM.
+TEST(Apartments, CallsFromTheMultithreadedApartmentInitialiseNothing) {
+  auto* d = rtest::make<rtest::FakeDispatch>();
+  for (Apartment start : {Apartment::kNone, Apartment::kMta}) {
+    SCOPED_TRACE(name(start));
+    long made = -1;
+    std::thread([&] {
+      if (start == Apartment::kMta) CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+      DISPPARAMS none{};
+      ezjcomInvokeHelper(nullptr, d, 1, &none, DISPATCH_METHOD, nullptr, nullptr, nullptr);
+      const long before = jtzcom_initializations();
+      void* out = nullptr;
+      for (int i = 0; i < 100; ++i) {
+        ezjcomInvokeHelper(nullptr, d, 1, &none, DISPATCH_METHOD, nullptr, nullptr, nullptr);
+        ezjcomQueryInterface(nullptr, rtest::Bound(d).value(), IID_IDispatch, &out);
+        rtest::Bound(static_cast<IUnknown*>(out), rtest::kAdopt);
+      }
+      made = jtzcom_initializations() - before;
+      if (start == Apartment::kMta) CoUninitialize();
+    }).join();
+    EXPECT_EQ(made, 0);
+  }
+  EXPECT_EQ(d->invokes, 202);
+  EXPECT_EQ(d->refs.load(), 1);
+  rtest::destroy(d);
+}
+
 TEST(Apartments, CallsFromSeveralSingleThreadedApartmentsAtOnceDoNotWaitForEachOther) {
   // The first call waits inside the object until the second has reached it:
   // the runtime must have a second MTA thread for it.

@@ -476,6 +476,22 @@ JTZCOM_API LCID GetUserDefaultLCID();
 // S_FALSE; RPC_E_CHANGED_MODE for another model), and creation works without it.
 JTZCOM_API HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
 JTZCOM_API void CoUninitialize();
+// The apartment the calling thread is in, as Windows counts it: the model it
+// was initialised with, or, for a thread not initialised while some thread is
+// in the multithreaded apartment, the implicit MTA (APTTYPE_MTA with
+// APTTYPEQUALIFIER_IMPLICIT_MTA); CO_E_NOTINITIALIZED when there is none.
+typedef enum _APTTYPE {
+  APTTYPE_CURRENT = -1,
+  APTTYPE_STA = 0,
+  APTTYPE_MTA = 1,
+  APTTYPE_NA = 2,
+  APTTYPE_MAINSTA = 3
+} APTTYPE;
+typedef enum _APTTYPEQUALIFIER {
+  APTTYPEQUALIFIER_NONE = 0,
+  APTTYPEQUALIFIER_IMPLICIT_MTA = 1
+} APTTYPEQUALIFIER;
+JTZCOM_API HRESULT CoGetApartmentType(APTTYPE* pAptType, APTTYPEQUALIFIER* pAptQualifier);
 // Classes come from the class registry: the file named by $JTZCOM_REGISTRY,
 // else "com-registry" next to libjtzcom (written by the CMake function
 // jtz_register_inproc_server). Only in-process servers exist; CLSCTX_LOCAL_SERVER
@@ -502,3 +518,5 @@ JTZCOM_API HRESULT CLSIDFromString(LPCOLESTR lpsz, CLSID* pclsid);
 // ---- POSIX-only diagnostics (no Windows counterpart) ----
 // Number of BSTRs allocated and not yet freed in this process.
 JTZCOM_API long jtzcom_live_bstrs();
+// Number of CoInitializeEx calls made in this process.
+JTZCOM_API long jtzcom_initializations();
