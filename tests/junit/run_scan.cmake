@@ -47,7 +47,7 @@ if(CASE STREQUAL "scan")
   list(APPEND stdout_absent "Scanning[^\n]*Scanning")
   set(files out/T1.dcs out/T1.svg)
   set(file_texts
-    "out/T1.dcs=>^JOB=T1\r\nDEV=ScanMontura\r\nVEN=ScanMontura\r\nFTYP=3\r\nETYP=2%3B2\r\nTRCFMT=1%3B400%3BE%3BR%3BD\r\n"
+    "out/T1.dcs=>^JOB=T1\r\nDEV=ScanMontura\r\nVEN=ScanMontura\r\nFTYP=3\r\nETYP=2\r\nTRCFMT=1%3B400%3BE%3BR%3BD\r\n"
     "out/T1.dcs=>\r\nDRILLE=R%3BC%3B22.50%3B4.00%3B1.40\r\nDRILLE=R%3BC%3B-22.50%3B4.00%3B1.40\r\nDRILLE=L%3BC%3B-22.50%3B4.00%3B1.40\r\nDRILLE=L%3BC%3B22.50%3B4.00%3B1.40\r\n"
     "out/T1.svg=>Seen from the front"
     "out/T1.svg=>data-side=\"nasal\"")

@@ -126,10 +126,12 @@ class OutputFilesTest {
         Path written = OutputFiles.writeJob(job, folder.resolve("lab/in"), false);
         assertEquals(folder.resolve("lab/in/L-20441.dcs"), written);
         assertEquals(job, DcsParser.parse(written));
-        assertThrows(FileAlreadyExistsException.class, () -> OutputFiles.writeJob(job, folder.resolve("lab/in"), false));
+        assertThrows(FileAlreadyExistsException.class,
+                () -> OutputFiles.writeJob(job, folder.resolve("lab/in"), false));
         for (DcsDocument unnamed : List.of(DcsDocument.builder().dbl(18).build(), job.toBuilder().job("a b").build(),
                 job.toBuilder().job("COM1.dcs").build())) {
-            assertThrows(IllegalArgumentException.class, () -> OutputFiles.writeJob(unnamed, folder.resolve("x"), true));
+            assertThrows(IllegalArgumentException.class,
+                    () -> OutputFiles.writeJob(unnamed, folder.resolve("x"), true));
         }
         assertEquals(List.of("lab", "lab/in", "lab/in/L-20441.dcs"), listing(), "nothing else, no folder x");
     }
