@@ -244,4 +244,65 @@ class DcsSamplesTest {
         }
         assertTrue(used < 1_000_000, used + " bytes allocated for a " + text.length() + "-character input");
     }
+
+    /**
+     * A line of 40 MB is refused at the first value beyond the trace's count, or at the bound of a
+     * line kept whole, without the reader holding it; a blank line of any length is skipped.
+     */
+    @ParameterizedTest(name = "{0}")
+    @CsvSource(delimiter = '|', value = {
+        "TRCFMT=1;400;E;R;F\\nR=   | 1234;  | 2 | more radii than the 400 that TRCFMT on line 1 announced",
+        "TRCFMT=1;400;U;R;F\\nA=   | 1;     | 2 | more angles than the 400",
+        "DRILLE=R;C;1;2;3            | ;7    | 1 | longer than 1048576 characters",
+        "JOB=1\\nZZVENDOR=          | x     | 2 | longer than 1048576 characters",
+        "JOB=1\\nTRCFMT=4;9;E;R;F\\n | @     | 3 | longer than 1048576 characters",
+        "JOB=1\\nR=                 | 1;    | 2 | R record outside a trace",
+        "'JOB=1\\n'                 | ' '   | 0 | ",
+    })
+    void aLongLineIsNotHeld(String start, String repeated, int line, String reason) throws IOException {
+        com.sun.management.ThreadMXBean threads =
+                (com.sun.management.ThreadMXBean) ManagementFactory.getThreadMXBean();
+        long size = 40L << 20;
+        long before = threads.getCurrentThreadAllocatedBytes();
+        try {
+            DcsDocument read = DcsParser.parse(new Repeating(start.replace("\\n", "\r\n"), repeated, size));
+            assertEquals(0, line, "read: " + read);
+        } catch (DcsFormatException e) {
+            assertEquals(line, e.lineNumber(), e.getMessage());
+            assertTrue(e.reason().contains(reason), e.getMessage());
+        }
+        long used = threads.getCurrentThreadAllocatedBytes() - before;
+        assertTrue(used < 8L * DcsParser.MAX_LINE, used + " bytes allocated reading a line of " + size + " characters");
+    }
+
+    /** {@code start}, then {@code unit} repeated to {@code size} characters, then a line end: made as read. */
+    private static final class Repeating extends java.io.Reader {
+        private final String start;
+        private final String unit;
+        private final long size;
+        private long position;
+
+        Repeating(String start, String unit, long size) {
+            this.start = start;
+            this.unit = unit;
+            this.size = size;
+        }
+
+        @Override
+        public int read(char[] buffer, int offset, int length) {
+            if (position > size) {
+                return -1;
+            }
+            int n = 0;
+            for (; n < length && position <= size; n++, position++) {
+                buffer[offset + n] = position == size ? '\n'
+                        : position < start.length() ? start.charAt((int) position)
+                        : unit.charAt((int) ((position - start.length()) % unit.length()));
+            }
+            return n;
+        }
+
+        @Override
+        public void close() {}
+    }
 }
