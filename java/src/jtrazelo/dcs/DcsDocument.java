@@ -108,7 +108,7 @@ public final class DcsDocument {
         // alone is no more written than its values would be.
         Map<String, String> kept = new HashMap<>();
         b.asRead.forEach((label, value) -> {
-            if (isWrittenForValues(label) || Arrays.stream(DcsParser.fields(value)).anyMatch(DcsParser::known)) {
+            if (isWrittenForValues(label) || DcsParser.holdsValue(value)) {
                 kept.put(label, value);
             }
         });

@@ -417,7 +417,10 @@ public final class DcsParser {
             if (DcsDocument.LABELS.contains(label)) {
                 place = label;
             }
-            String[] f = fields(value);
+            // Only the first two fields of the records of fixed fields are taken apart: a line of
+            // many more costs no more than its own characters.
+            boolean whole = label.equals("TRCFMT") || label.equals("DRILLE");
+            String[] f = fields(value, whole ? Integer.MAX_VALUE : 2);
             switch (label) {
                 case "JOB" -> document.job(name(label, f));
                 case "DEV" -> document.device(name(label, f));
@@ -444,8 +447,8 @@ public final class DcsParser {
                 case "TRCFMT" -> traceFormat(f, value);
                 default -> drillHole(f, value);  // DRILLE, the last interpreted label
             }
-            if (!label.equals("TRCFMT") && !label.equals("DRILLE") && f.length > 0
-                    && f.length != document.writtenValueCount(label)) {
+            int count = whole ? 0 : fieldCount(value);
+            if (count > 0 && count != document.writtenValueCount(label)) {
                 document.asRead(label, value);
             }
         }
@@ -675,15 +678,50 @@ public final class DcsParser {
 
     /** Splits a value at ';', trims each field and drops trailing empty fields. */
     static String[] fields(String value) {
-        String[] f = value.split(";", -1);
-        int count = f.length;
-        for (int i = 0; i < count; i++) {
-            f[i] = f[i].trim();
+        return fields(value, Integer.MAX_VALUE);
+    }
+
+    /** The first {@code limit} fields of {@link #fields(String)}. */
+    private static String[] fields(String value, int limit) {
+        String[] f = new String[Math.min(fieldCount(value), limit)];
+        int start = 0;
+        for (int i = 0; i < f.length; i++) {
+            int end = value.indexOf(';', start);
+            end = end < 0 ? value.length() : end;
+            f[i] = value.substring(start, end).trim();
+            start = end + 1;
         }
-        while (count > 0 && f[count - 1].isEmpty()) {
-            count--;
+        return f;
+    }
+
+    /** {@return the number of fields of a value, trailing empty ones not counted} */
+    private static int fieldCount(String value) {
+        int count = 0;
+        int field = 1;
+        for (int i = 0; i < value.length(); i++) {
+            char c = value.charAt(i);
+            if (c == ';') {
+                field++;
+            } else if (c > ' ') {  // what trim() keeps
+                count = field;
+            }
         }
-        return count == f.length ? f : Arrays.copyOf(f, count);
+        return count;
+    }
+
+    /** {@return true when a field of a value holds a value: neither empty nor {@code ?}} */
+    static boolean holdsValue(String value) {
+        int start = 0;
+        while (start <= value.length()) {
+            int end = value.indexOf(';', start);
+            end = end < 0 ? value.length() : end;
+            String field = value.substring(start, end).trim();
+            if (known(field)) {
+                return true;
+            }
+            start = end + 1;
+        }
+        return false;
     }
 
     /** A whole number of at most nine digits, with an optional sign when {@code signed}. */
