@@ -35,7 +35,7 @@ class DcsSamplesTest {
     static Stream<Path> samples() throws IOException {
         try (Stream<Path> files = Files.list(SAMPLES)) {
             List<Path> list = files.sorted().toList();
-            assertTrue(list.size() >= 12, "samples in " + SAMPLES);
+            assertTrue(list.size() >= 13, "samples in " + SAMPLES);
             return list.stream();
         }
     }
@@ -80,6 +80,9 @@ class DcsSamplesTest {
         "vendor-labels.dcs => dev ACME 5 | trace R F 60 E +acme.r.quality | hbox 44.00;? | vbox 30.00;?"
             + " | kept x-acme.version=2.1 Note=trace after repair / _ACME_ ZZ9",
         "no-trace.dcs => job Q-5 | ftyp 2 | etyp 3;3 | kept REQ=INI / SPH",
+        "lab-one-value.dcs => job W-8812 | dev LMS | ftyp 2 | etyp 1;1 | trace R F 180 E | trace L F 180 E"
+            + " | hbox 49.80;49.70 | vbox 35.20;35.20 | circ 150.85;150.85 | fcrv 4.00;4.00 | dbl 18.50"
+            + " | hole R C 20.00 3.00 ? | kept / SEGHT",
     })
     void eachSampleReadsAsExpected(String name, String expected) throws IOException {
         assertEquals(expected, DcsSummary.of(read(name)));
@@ -93,6 +96,14 @@ class DcsSamplesTest {
         byte[] written = DcsWriter.toBytes(read);
         assertEquals(read, DcsParser.parse(written));
         assertArrayEquals(written, DcsWriter.toBytes(DcsParser.parse(written)), "written twice the same");
+    }
+
+    /** A file in the writer's order with records of one value for both eyes comes back byte for byte. */
+    @Test
+    void oneValueRecordsComeBackAsTheyWere() throws IOException {
+        byte[] original = Files.readAllBytes(SAMPLES.resolve("lab-one-value.dcs"));
+        assertEquals(new String(original, StandardCharsets.ISO_8859_1),
+                new String(DcsWriter.toBytes(DcsParser.parse(original)), StandardCharsets.ISO_8859_1));
     }
 
     @Test
