@@ -25,7 +25,7 @@ import jtrazelo.tracer.FrameTrace;
  * DEV=device name
  * VEN=vendor name
  * FTYP=frame type                           0 undefined, 1 plastic, 2 metal, 3 rimless, 4 optyl
- * ETYP=both  or  ETYP=right;left           -1 uncut, 1 bevel, 2 rimless, 3 groove, 4 mini-bevel
+ * ETYP=both   or   ETYP=right;left          -1 uncut, 1 bevel, 2 rimless, 3 groove, 4 mini-bevel
  * TRCFMT=1;N;E;R;F                          per trace: format, points, angles, side, type
  * R=r0;r1;...;r9                            radii in 1/100 mm, ten a record
  * A=a0;a1;...;a9                            unequal angles (U) only: 1/100 degree, ten a record
