@@ -70,11 +70,14 @@ if [ "$target" = dcs ]; then
   ((check)) && args+=(--seeds "$corpus")
   [ -n "$runs" ] && args+=(--runs "$runs")
   classes="$build/jtrazelo.jar:$build/fuzz/jtzfuzz.jar"
-  ((check)) && exec "$java" -Xmx512m -cp "$classes" jtzfuzz.DcsFuzz "${args[@]}"
-  "$java" -Xmx512m -cp "$classes" jtzfuzz.DcsFuzz "${args[@]}"
+  # A small heap: lines of megabytes (its long-line seeds and stretched lines) that the reader
+  # would hold or split end in OutOfMemoryError, a finding.
+  fuzzer=("$java" -Xmx64m -cp "$classes" jtzfuzz.DcsFuzz)
+  ((check)) && exec "${fuzzer[@]}" "${args[@]}"
+  "${fuzzer[@]}" "${args[@]}"
   status=$?
   # Keep only the inputs that show a feature no smaller one shows.
-  [ $status -eq 0 ] && "$java" -Xmx512m -cp "$classes" jtzfuzz.DcsFuzz --reduce "$corpus"
+  [ $status -eq 0 ] && "${fuzzer[@]}" --reduce "$corpus"
   exit $status
 fi
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes the sample DCS files of tests/dcs-samples/: files as other tracers and lab systems write
 them, one reader case or more each (record orders, vendor labels, unequal angles, side B, 1000-point
-patterns, a binary trace, mixed line endings, several traces, unknown values, trailing empty fields).
+patterns, a binary trace, mixed line endings, several traces, unknown values, trailing empty fields,
+one value for both eyes).
 The files are committed; run this only to change them: python3 tools/make-dcs-samples.py."""
 import math
 import os
@@ -153,6 +154,13 @@ def main():
 
     # A request without any trace: a job the lab system asks a tracer to trace.
     write("no-trace.dcs", ["REQ=INI", "JOB=Q-5", "DEV=?", "SPH=+0.25;+0.50", "FTYP=2", "ETYP=3;3"])
+
+    # A lab system that writes one value for a record of both eyes when it applies to both (ETYP,
+    # CIRC, FCRV), a pair where the eyes differ, and a drill record without its diameter.
+    g = superellipse(180, 24.90, 17.60, 3.2, 0.03)
+    write("lab-one-value.dcs", ["JOB=W-8812", "DEV=LMS", "FTYP=2", "ETYP=1"] + trace("R", "F", g)
+          + trace("L", "F", mirror(g)) + ["HBOX=49.80;49.70", "VBOX=35.20", "CIRC=150.85", "FCRV=4.00",
+                                           "DBL=18.50", "DRILLE=R;C;20.00;3.00", "SEGHT=20.00"])
 
 
 if __name__ == "__main__":

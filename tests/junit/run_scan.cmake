@@ -11,6 +11,8 @@
 #   bad_option    an unknown option: exit 2, the reason and the usage on stderr, nothing written
 #   device_error  a port the component refuses: exit 1, its description and the HRESULT, nothing
 #                 written (not even the default output folder)
+#   killed        SIGTERM while scanning, the output folder three levels deep and new: status 143,
+#                 nothing left, not even the folders that the check before the scan made
 string(REPLACE "|" ";" command "${COMMAND}")
 file(REMOVE_RECURSE ${WORKDIR})
 file(MAKE_DIRECTORY ${WORKDIR})
@@ -45,7 +47,7 @@ if(CASE STREQUAL "scan")
   list(APPEND stdout_absent "Scanning[^\n]*Scanning")
   set(files out/T1.dcs out/T1.svg)
   set(file_texts
-    "out/T1.dcs=>^JOB=T1\r\nDEV=ScanMontura\r\nVEN=ScanMontura\r\nFTYP=3\r\nETYP=2%3B2\r\nTRCFMT=1%3B400%3BE%3BR%3BD\r\n"
+    "out/T1.dcs=>^JOB=T1\r\nDEV=ScanMontura\r\nVEN=ScanMontura\r\nFTYP=3\r\nETYP=2\r\nTRCFMT=1%3B400%3BE%3BR%3BD\r\n"
     "out/T1.dcs=>\r\nDRILLE=R%3BC%3B22.50%3B4.00%3B1.40\r\nDRILLE=R%3BC%3B-22.50%3B4.00%3B1.40\r\nDRILLE=L%3BC%3B-22.50%3B4.00%3B1.40\r\nDRILLE=L%3BC%3B22.50%3B4.00%3B1.40\r\n"
     "out/T1.svg=>Seen from the front"
     "out/T1.svg=>data-side=\"nasal\"")
@@ -88,6 +90,11 @@ elseif(CASE STREQUAL "device_error")
   set(args --port 99)
   set(status 1)
   set(stderr_patterns "device error: opening port 99: .+ \\(HRESULT 0x8[0-9A-F]+\\)")
+elseif(CASE STREQUAL "killed")
+  list(PREPEND command ${CMAKE_CURRENT_LIST_DIR}/kill_scan.sh)
+  set(args --port 4 --speed 1 --eye B --job K1 --out killdir/a/b)
+  set(status 143)
+  set(stdout_patterns "\nScanning +0%")
 else()
   message(FATAL_ERROR "unknown case ${CASE}")
 endif()

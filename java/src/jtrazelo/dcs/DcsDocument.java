@@ -31,6 +31,12 @@ import jtrazelo.tracer.FrameTrace;
  * keeps its place among the kept records when the file had that order too. A value the file gives
  * as {@code ?} or leaves empty is unknown: NaN, or absent. Coordinates follow {@link FrameTrace}'s
  * conventions (seen from the front).
+ *
+ * <p>A record of the right and the left eye with one value gives both eyes that value. An
+ * interpreted record read with another number of values than {@link DcsWriter} writes for what it
+ * says (one value where the writer writes two, two equal ones where it writes one, values beyond
+ * the record's fields, a drill record short of fields) is kept as read ({@link #asRead(String)},
+ * {@link #holeAsRead(int)}) and written back so, until the builder is given new values for it.
  */
 public final class DcsDocument {
     /**
@@ -64,6 +70,10 @@ public final class DcsDocument {
     private final List<DcsRecord> header;
     /** Kept records by the label they follow (of {@link #LABELS}, each written). */
     private final Map<String, List<DcsRecord>> after;
+    /** Interpreted records kept as read, by label (of {@link #LABELS} but DRILLE): their values. */
+    private final Map<String, String> asRead;
+    /** Per drill record, its values as read, or null: written in the writer's layout. */
+    private final List<String> holesAsRead;
 
     private DcsDocument(Builder b) {
         job = text("job", b.job);
@@ -93,6 +103,16 @@ public final class DcsDocument {
             }
         }
         holes = List.copyOf(b.holes);
+        holesAsRead = Collections.unmodifiableList(new ArrayList<>(b.holesAsRead));
+        // A record kept as read stays when it is written anyway or holds a value: one of unknowns
+        // alone is no more written than its values would be.
+        Map<String, String> kept = new HashMap<>();
+        b.asRead.forEach((label, value) -> {
+            if (isWrittenForValues(label) || DcsParser.holdsValue(value)) {
+                kept.put(label, value);
+            }
+        });
+        asRead = Collections.unmodifiableMap(kept);
         // Records after a label that is not written follow the last written label before it, or
         // stand with the header: that is where a reader finds them in the written file.
         List<DcsRecord> first = new ArrayList<>(b.header);
@@ -142,13 +162,17 @@ public final class DcsDocument {
     /** {@return a builder holding this document} */
     public Builder toBuilder() {
         Builder b = new Builder().job(job).device(device).vendor(vendor).frameType(frameType)
-                .dbl(dbl).traces(traces).holes(holes).header(header);
+                .dbl(dbl).traces(traces).header(header);
+        for (int i = 0; i < holes.size(); i++) {
+            b.addHole(holes.get(i), holesAsRead.get(i));
+        }
         after.forEach(b::recordsAfter);
         edgeTypes.forEach(b::edgeType);
         figures.forEach((figure, values) -> {
             b.figure(figure, Eye.RIGHT, values[0]);
             b.figure(figure, Eye.LEFT, values[1]);
         });
+        b.asRead.putAll(asRead);
         return b;
     }
 
@@ -222,6 +246,32 @@ public final class DcsDocument {
         return holes;
     }
 
+    /**
+     * Returns an interpreted record's values as the file gave them, when the document keeps them:
+     * read with another number of values than {@link DcsWriter} writes for what the record says
+     * (see the class description). {@link DcsWriter} writes them back in place of its own.
+     *
+     * @param label the record's label, one of {@link #LABELS} but {@code DRILLE}
+     * @return everything after the record's '=', or empty when the record is written from its
+     *     values
+     */
+    public Optional<String> asRead(String label) {
+        return Optional.ofNullable(asRead.get(label));
+    }
+
+    /**
+     * Returns a drill record's values as the file gave them, when the document keeps them: read
+     * with fewer fields than the layout's five.
+     *
+     * @param index the drill record's index in {@link #holes()}
+     * @return everything after the record's '=', or empty when the record is written from its
+     *     values
+     * @throws IndexOutOfBoundsException when there is no such drill record
+     */
+    public Optional<String> holeAsRead(int index) {
+        return Optional.ofNullable(holesAsRead.get(index));
+    }
+
     /** {@return the uninterpreted records before the first interpreted one, in order} */
     public List<DcsRecord> header() {
         return header;
@@ -273,6 +323,11 @@ public final class DcsDocument {
      * drill records when there are some.
      */
     boolean isWritten(String label) {
+        return isWrittenForValues(label) || asRead.containsKey(label);
+    }
+
+    /** Returns true when the values of {@code label}'s record are written, as {@link #isWritten} says. */
+    private boolean isWrittenForValues(String label) {
         return switch (label) {
             case "JOB" -> job != null;
             case "DEV" -> device != null;
@@ -285,6 +340,19 @@ public final class DcsDocument {
                 double[] values = figures.get(Figure.valueOf(label));
                 yield !traces.isEmpty() || !Double.isNaN(values[0]) || !Double.isNaN(values[1]);
             }
+        };
+    }
+
+    /**
+     * Returns how many values {@link DcsWriter} writes in a record of {@code label} when it writes
+     * it from its values: one for a name, a code or DBL; for the edge types one when both eyes
+     * have the same (or none), else two; two for a figure, right;left.
+     */
+    static int writtenValueCount(String label, Integer rightEdge, Integer leftEdge) {
+        return switch (label) {
+            case "ETYP" -> Objects.equals(rightEdge, leftEdge) ? 1 : 2;
+            case "HBOX", "VBOX", "CIRC", "FCRV" -> 2;
+            default -> 1;
         };
     }
 
@@ -348,12 +416,15 @@ public final class DcsDocument {
                 && traces.equals(d.traces)
                 && holes.equals(d.holes)
                 && header.equals(d.header)
-                && after.equals(d.after);
+                && after.equals(d.after)
+                && asRead.equals(d.asRead)
+                && holesAsRead.equals(d.holesAsRead);
     }
 
     @Override
     public int hashCode() {
-        int hash = Objects.hash(job, device, vendor, frameType, edgeTypes, dbl, traces, holes, header, after);
+        int hash = Objects.hash(job, device, vendor, frameType, edgeTypes, dbl, traces, holes, header, after, asRead,
+                holesAsRead);
         for (double[] values : figures.values()) {
             hash = 31 * hash + Arrays.hashCode(values);
         }
@@ -377,6 +448,8 @@ public final class DcsDocument {
         private double dbl = Double.NaN;
         private final List<DcsTrace> traces = new ArrayList<>();
         private final List<DcsHole> holes = new ArrayList<>();
+        private final List<String> holesAsRead = new ArrayList<>();
+        private final Map<String, String> asRead = new HashMap<>();
         private final List<DcsRecord> header = new ArrayList<>();
         private final Map<String, List<DcsRecord>> after = new HashMap<>();
 
@@ -389,6 +462,7 @@ public final class DcsDocument {
          * @return this builder
          */
         public Builder job(String value) {
+            asRead.remove("JOB");
             job = value;
             return this;
         }
@@ -400,6 +474,7 @@ public final class DcsDocument {
          * @return this builder
          */
         public Builder device(String value) {
+            asRead.remove("DEV");
             device = value;
             return this;
         }
@@ -411,6 +486,7 @@ public final class DcsDocument {
          * @return this builder
          */
         public Builder vendor(String value) {
+            asRead.remove("VEN");
             vendor = value;
             return this;
         }
@@ -422,6 +498,7 @@ public final class DcsDocument {
          * @return this builder
          */
         public Builder frameType(Integer code) {
+            asRead.remove("FTYP");
             frameType = code;
             return this;
         }
@@ -434,6 +511,7 @@ public final class DcsDocument {
          * @return this builder
          */
         public Builder edgeType(Eye eye, Integer code) {
+            asRead.remove("ETYP");
             edgeTypes.put(Objects.requireNonNull(eye, "eye"), code);
             return this;
         }
@@ -447,6 +525,7 @@ public final class DcsDocument {
          * @return this builder
          */
         public Builder figure(Figure figure, Eye eye, double value) {
+            asRead.remove(figure.name());
             figures.computeIfAbsent(figure, f -> new double[] {Double.NaN, Double.NaN})[eye == Eye.RIGHT ? 0 : 1] =
                     value;
             return this;
@@ -459,6 +538,7 @@ public final class DcsDocument {
          * @return this builder
          */
         public Builder dbl(double value) {
+            asRead.remove("DBL");
             dbl = value;
             return this;
         }
@@ -493,7 +573,13 @@ public final class DcsDocument {
          * @return this builder
          */
         public Builder addHole(DcsHole hole) {
+            return addHole(hole, null);
+        }
+
+        /** Adds a drill record read from {@code value} with fewer fields than the writer's (or null). */
+        Builder addHole(DcsHole hole, String value) {
             holes.add(Objects.requireNonNull(hole, "hole"));
+            holesAsRead.add(value);
             return this;
         }
 
@@ -505,8 +591,23 @@ public final class DcsDocument {
          */
         public Builder holes(List<DcsHole> values) {
             holes.clear();
+            holesAsRead.clear();
             values.forEach(this::addHole);
             return this;
+        }
+
+        /**
+         * Keeps an interpreted record's values as read, to be written back so; the record's values
+         * are set before.
+         */
+        Builder asRead(String label, String value) {
+            asRead.put(label, value);
+            return this;
+        }
+
+        /** {@return how many values the writer writes for {@code label} from what is set now} */
+        int writtenValueCount(String label) {
+            return DcsDocument.writtenValueCount(label, edgeTypes.get(Eye.RIGHT), edgeTypes.get(Eye.LEFT));
         }
 
         /**

@@ -10,7 +10,8 @@ import jtrazelo.tracer.FrameTrace;
 /**
  * A {@code DRILLE} record: a hole, or with an end point a slot, drilled through the lens.
  *
- * <p>Fields in order: side ({@code R}, {@code L}, {@code B}); reference; start x; start y;
+ * <p>Fields in order: side ({@code R}, {@code L}, {@code B}, or {@code ?} when the file does not
+ * say); reference; start x; start y;
  * diameter; then optionally end x, end y, depth, feature type, angle mode ({@code B}, {@code F},
  * {@code A}), lateral angle, vertical angle ({@link #more()}, kept as written). Positions are in mm,
  * x towards 3 o'clock and y up as seen from the front ({@link FrameTrace} states the conventions).
@@ -18,10 +19,11 @@ import jtrazelo.tracer.FrameTrace;
  * edge or {@code B} the box, each with {@code N} nasal or {@code T} temporal; {@code R} relative;
  * optionally followed by {@code F} front or {@code R} rear mounting (C, CF, CR, EN, ENF, ENR, ET,
  * ETF, ETR, BN, BNF, BNR, BT, BTF, BTR, R). A hole for side {@code B} is given for the right lens;
- * the left lens has its mirror image (x to -x).
+ * the left lens has its mirror image (x to -x). A record of unknown side or reference is kept but
+ * placed on no lens.
  *
- * @param side {@code R}, {@code L} or {@code B}
- * @param reference the reference code (not empty)
+ * @param side {@code R}, {@code L} or {@code B}, or {@code ?} when unknown
+ * @param reference the reference code (not empty; {@code ?} when unknown)
  * @param x the start point's x, mm, or NaN when unknown ({@code ?})
  * @param y the start point's y, mm, or NaN when unknown
  * @param diameter the diameter, mm, positive, or NaN when unknown
@@ -32,7 +34,7 @@ public record DcsHole(String side, String reference, double x, double y, double 
     /**
      * Checks the fields.
      *
-     * @param side {@code R}, {@code L} or {@code B}
+     * @param side {@code R}, {@code L}, {@code B} or {@code ?}
      * @param reference the reference code
      * @param x the start point's x, mm, or NaN
      * @param y the start point's y, mm, or NaN
@@ -42,8 +44,8 @@ public record DcsHole(String side, String reference, double x, double y, double 
      */
     public DcsHole {
         Objects.requireNonNull(side, "side");
-        if (!side.equals("R") && !side.equals("L") && !side.equals("B")) {
-            throw new IllegalArgumentException("side must be R, L or B: " + side);
+        if (!side.equals("R") && !side.equals("L") && !side.equals("B") && !side.equals("?")) {
+            throw new IllegalArgumentException("side must be R, L, B or ?: " + side);
         }
         if (Objects.requireNonNull(reference, "reference").isEmpty() || !DcsRecord.isValueText(reference)) {
             throw new IllegalArgumentException("bad reference: \"" + reference + "\"");

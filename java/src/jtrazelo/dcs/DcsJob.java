@@ -17,8 +17,8 @@ import jtrazelo.tracer.FrameTrace;
  * }</pre>
  *
  * <p>What is not set follows from the traces: a frame with drill holes is rimless ({@code FTYP=3});
- * a rimless frame is edged rimless ({@code ETYP=2;2}) and its trace is the demo lens's ({@code D}),
- * any other trace is the frame's ({@code F}). A frame type or edge type that is neither set nor
+ * a rimless frame is edged rimless, both lenses ({@code ETYP=2}), and its trace is the demo lens's
+ * ({@code D}), any other trace is the frame's ({@code F}). A frame type or edge type that is neither set nor
  * follows is not written.
  */
 public final class DcsJob {

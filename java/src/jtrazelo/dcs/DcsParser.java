@@ -1,8 +1,10 @@
 package jtrazelo.dcs;
 
 import java.io.IOException;
+import java.io.InputStreamReader;
 import java.io.Reader;
-import java.io.StringWriter;
+import java.io.StringReader;
+import java.io.UncheckedIOException;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -18,24 +20,50 @@ import jtrazelo.tracer.Eye;
  *
  * <p>A file is a list of {@code LABEL=value;value;...} records, one a line; lines end in CR LF, LF
  * or CR, and blank lines are skipped, as are a byte order mark before the first record and
- * end-of-file marks (Ctrl-Z) or NUL bytes after the last. Records may come in any order. Records of labels that the
- * document does not interpret are kept in order (see {@link DcsDocument}). In the records it
- * interprets, spaces about a value are dropped, a value {@code ?} or an empty field is unknown, and
- * trailing empty fields are ignored. Traces may be several (right, left, both eyes; frame, pattern,
- * demo lens); format 1 is decoded with equal or unequal angles, other formats are kept as raw lines
- * ({@link DcsTrace}). Drill records are read in the field layout ({@code side;reference;x;y;
- * diameter;...}), and in the layout without a reference that this program once wrote
- * ({@code side;x;y;diameter}, about the box centre).
+ * end-of-file marks (Ctrl-Z) or NUL bytes after the last. Records may come in any order. Records
+ * of labels that the document does not interpret are kept in order (see {@link DcsDocument}). In
+ * the records it interprets, spaces about a value are dropped, a value {@code ?} or an empty field
+ * is unknown, and trailing empty fields are ignored. Traces may be several (right, left, both eyes;
+ * frame, pattern, demo lens); format 1 is decoded with equal or unequal angles, other formats are
+ * kept as raw lines ({@link DcsTrace}). Drill records are read in the field layout
+ * ({@code side;reference;x;y;diameter;...}), and in the layout without a reference that this
+ * program once wrote ({@code side;x;y;diameter}, about the box centre).
+ *
+ * <p>A record's number of values never makes it unreadable. A record of the right and the left eye
+ * ({@code ETYP}, {@code HBOX}, {@code VBOX}, {@code CIRC}, {@code FCRV}) with one value gives both
+ * eyes that value, as writers in the field write it when it applies to both; a record with fewer
+ * values than its fields (a drill record without its diameter) leaves the missing ones unknown; and
+ * values beyond those the record's fields take are kept. A record whose number of values is not
+ * the one {@link DcsWriter} would write for what it says is kept as read
+ * ({@link DcsDocument#asRead(String)}, {@link DcsDocument#holeAsRead(int)}) and written back so. A
+ * record that holds no value at all (every field empty or {@code ?}) says nothing and is not kept.
  *
  * <p>What cannot be read is refused with a {@link DcsFormatException} naming the line: a line that
  * is no {@code LABEL=value} record, a number that is not one, a trace whose records disagree with
- * the count its {@code TRCFMT} announces, conflicting records (a second {@code JOB}, {@code DBL} or
- * figure record, two traces of the same side and type), a file that holds no value at all (empty,
- * or every value unknown: a file cut off before anything was written looks like that). Nothing
- * else is thrown for any input; reading takes time and memory in proportion to the input, whatever
- * counts it announces.
+ * the count its {@code TRCFMT} announces (refused at the first value beyond it), a {@code TRCFMT}
+ * without its format, count, angles and side, conflicting records (a second {@code JOB},
+ * {@code DBL} or figure record, two traces of the same side and type), a line that the document
+ * would have to keep (every line but the {@code R} and {@code A} records of a decoded trace) longer
+ * than {@link #MAX_LINE} characters, a file that holds no value at all (empty, or every value
+ * unknown: a file cut off before anything was written looks like that). Nothing else is thrown for
+ * any input.
+ *
+ * <p>Memory: the reader reads a file line by line, without holding the file, and never holds more
+ * than what the document keeps plus one line of at most {@link #MAX_LINE} characters; the values
+ * of a trace are read one at a time into room for no more than its {@code TRCFMT} count, which
+ * grows with the values read, not with the count announced. Time is in proportion to the input.
  */
 public final class DcsParser {
+    /**
+     * Longest line the reader keeps, in characters: a record it does not interpret, a data line of
+     * a trace not decoded, and any interpreted record but {@code R} and {@code A}. Real records are
+     * far shorter; a longer line is refused rather than held.
+     */
+    public static final int MAX_LINE = 1 << 20;
+
+    /** Longest value field of an {@code R} or {@code A} record kept for checking and messages. */
+    private static final int MAX_FIELD = 48;
+
     private DcsParser() {}
 
     /**
@@ -46,7 +74,13 @@ public final class DcsParser {
      * @throws DcsFormatException when the text cannot be read; it names the line
      */
     public static DcsDocument parse(String text) throws DcsFormatException {
-        return new State().parse(text);
+        try {
+            return new State().parse(new StringReader(text));
+        } catch (DcsFormatException e) {
+            throw e;
+        } catch (IOException e) {
+            throw new UncheckedIOException(e);  // a StringReader does not fail
+        }
     }
 
     /**
@@ -61,7 +95,7 @@ public final class DcsParser {
     }
 
     /**
-     * Parses DCS text from a reader, read to its end and not closed.
+     * Parses DCS text from a reader, read to its end (or to the line refused) and not closed.
      *
      * @param in the reader
      * @return the document
@@ -69,13 +103,11 @@ public final class DcsParser {
      * @throws IOException when the reader fails
      */
     public static DcsDocument parse(Reader in) throws IOException {
-        StringWriter text = new StringWriter();
-        in.transferTo(text);
-        return parse(text.toString());
+        return new State().parse(in);
     }
 
     /**
-     * Parses a DCS file.
+     * Parses a DCS file, read as ISO-8859-1 line by line.
      *
      * @param path the file
      * @return the document
@@ -83,7 +115,9 @@ public final class DcsParser {
      * @throws IOException when the file cannot be read
      */
     public static DcsDocument parse(Path path) throws IOException {
-        return parse(Files.readAllBytes(path));
+        try (Reader in = new InputStreamReader(Files.newInputStream(path), StandardCharsets.ISO_8859_1)) {
+            return parse(in);
+        }
     }
 
     /**
@@ -97,6 +131,84 @@ public final class DcsParser {
         }
         String label = line.substring(0, equals);
         return DcsRecord.INTERPRETED.contains(label) && !label.equals("R") && !label.equals("A");
+    }
+
+    /**
+     * The characters of the input, read in blocks. End-of-file marks (Ctrl-Z) and NUL bytes are
+     * passed on only when a character other than them follows: a run of them at the end of the
+     * input is its end.
+     */
+    private static final class Source {
+        private final Reader in;
+        private final char[] block = new char[8192];
+        private int position;
+        private int limit;
+        /** Characters read ahead and given back (a run of padding followed by more, or no BOM). */
+        private final StringBuilder again = new StringBuilder();
+        private int againPosition;
+
+        Source(Reader in) {
+            this.in = in;
+        }
+
+        /** {@return the next character from the reader, or -1 at its end} */
+        private int raw() throws IOException {
+            if (position == limit) {
+                do {
+                    limit = in.read(block, 0, block.length);
+                } while (limit == 0);
+                position = 0;
+                if (limit < 0) {
+                    limit = 0;
+                    return -1;
+                }
+            }
+            return block[position++];
+        }
+
+        /** {@return the next character, or -1 at the end of the input} */
+        int read() throws IOException {
+            if (againPosition < again.length()) {
+                char c = again.charAt(againPosition++);
+                if (againPosition == again.length()) {
+                    again.setLength(0);
+                    againPosition = 0;
+                }
+                return c;
+            }
+            int c = raw();
+            if (c != '\u001A' && c != 0) {
+                return c;
+            }
+            // A run of padding: the end of the input, or characters of a line. A run longer than
+            // any line is cut: whatever line it belongs to is refused before its end is reached.
+            again.append((char) c);
+            while ((c = raw()) == '\u001A' || c == 0) {
+                if (again.length() <= MAX_LINE + 1) {
+                    again.append((char) c);
+                }
+            }
+            if (c < 0) {
+                again.setLength(0);
+                return -1;
+            }
+            again.append((char) c);
+            return read();
+        }
+
+        /** {@return the next character without taking it, or -1 at the end of the input} */
+        int peek() throws IOException {
+            int c = read();
+            if (c >= 0) {
+                unread(String.valueOf((char) c));
+            }
+            return c;
+        }
+
+        /** Gives back characters just read, to be read again first. */
+        void unread(String text) {
+            again.insert(againPosition, text);
+        }
     }
 
     /** A growing list of ints: memory follows the values read, not a count announced. */
@@ -151,6 +263,7 @@ public final class DcsParser {
         private final List<DcsRecord> header = new ArrayList<>();
         private final Map<String, Integer> once = new HashMap<>();
         private final Map<String, Integer> traceLines = new HashMap<>();
+        private Source source;
         private int line;
         private boolean anyRecord;
         /** The last label of {@link DcsDocument#LABELS} read: kept records that follow stand after it. */
@@ -158,26 +271,12 @@ public final class DcsParser {
         private final Map<String, List<DcsRecord>> after = new HashMap<>();
         private Open current;
 
-        DcsDocument parse(String text) throws DcsFormatException {
-            // A byte order mark before the first record (as UTF-8 bytes, or decoded), and the
-            // end-of-file marks (Ctrl-Z) or NUL padding of older systems after the last, carry nothing.
-            int start = text.startsWith("\u00EF\u00BB\u00BF") ? 3 : text.startsWith("\uFEFF") ? 1 : 0;
-            int length = text.length();
-            while (length > start && (text.charAt(length - 1) == '\u001A' || text.charAt(length - 1) == '\u0000')) {
-                length--;
-            }
-            while (start < length) {
-                int end = start;
-                while (end < length && text.charAt(end) != '\r' && text.charAt(end) != '\n') {
-                    end++;
-                }
+        DcsDocument parse(Reader in) throws IOException {
+            source = new Source(in);
+            skipByteOrderMark();
+            while (source.peek() >= 0) {
                 line++;
-                String content = text.substring(start, end);
-                boolean crLf = end + 1 < length && text.charAt(end) == '\r' && text.charAt(end + 1) == '\n';
-                start = end + (crLf ? 2 : 1);
-                if (!content.isBlank()) {
-                    record(content);
-                }
+                readLine();
             }
             closeTrace();
             if (!anyRecord) {
@@ -193,7 +292,85 @@ public final class DcsParser {
             return read;
         }
 
-        private void record(String content) throws DcsFormatException {
+        /** A byte order mark before the first record carries nothing: as UTF-8 bytes, or decoded. */
+        private void skipByteOrderMark() throws IOException {
+            StringBuilder start = new StringBuilder();
+            for (int i = 0; i < 3; i++) {
+                int c = source.read();
+                if (c < 0) {
+                    break;
+                }
+                start.append((char) c);
+                if (c == '\uFEFF' && i == 0) {
+                    return;
+                }
+                if (c != "\u00EF\u00BB\u00BF".charAt(i)) {
+                    break;
+                }
+            }
+            if (!start.toString().equals("\u00EF\u00BB\u00BF")) {
+                source.unread(start.toString());
+            }
+        }
+
+        /**
+         * Reads one line: the part before the first '=' first, then, for the values of a decoded
+         * trace, one value at a time, else the rest of the line, which may be kept.
+         */
+        private void readLine() throws IOException {
+            StringBuilder head = new StringBuilder();
+            long length = 0;
+            boolean blank = true;
+            int c;
+            while ((c = source.read()) >= 0 && c != '\n' && c != '\r' && c != '=') {
+                length++;
+                blank &= Character.isWhitespace(c);
+                if (length <= MAX_LINE) {
+                    head.append((char) c);
+                } else if (!blank) {
+                    throw tooLong(head);
+                }
+            }
+            if (c != '=') {
+                endOfLine(c);
+                if (!blank) {
+                    record(head.toString());
+                }
+                return;
+            }
+            if (length >= MAX_LINE) {
+                throw tooLong(head);
+            }
+            String label = head.toString();
+            if ((label.equals("R") || label.equals("A")) && (current == null || current.raw == null)) {
+                anyRecord = true;
+                traceData(label, source, label.length() + 2);
+                return;
+            }
+            head.append('=');
+            while ((c = source.read()) >= 0 && c != '\n' && c != '\r') {
+                if (head.length() == MAX_LINE) {
+                    throw tooLong(head);
+                }
+                head.append((char) c);
+            }
+            endOfLine(c);
+            record(head.toString());
+        }
+
+        /** After a line's CR: the LF of a CR LF is part of the same line end. */
+        private void endOfLine(int c) throws IOException {
+            if (c == '\r' && source.peek() == '\n') {
+                source.read();
+            }
+        }
+
+        private DcsFormatException tooLong(CharSequence start) {
+            return fail("the line is longer than " + MAX_LINE + " characters, more than a record may hold: \""
+                    + DcsRecord.printable(start.subSequence(0, Math.min(start.length(), 41)).toString()) + "\"");
+        }
+
+        private void record(String content) throws IOException {
             anyRecord = true;
             for (int i = 0; i < content.length(); i++) {
                 if (content.charAt(i) > 0xFF) {
@@ -232,55 +409,71 @@ public final class DcsParser {
                             (int) value.charAt(i), equals + i + 2));
                 }
             }
-            if (!label.equals("R") && !label.equals("A")) {
-                closeTrace();
+            if (label.equals("R") || label.equals("A")) {
+                traceData(label, new Source(new StringReader(value)), equals + 2);
+                return;
             }
+            closeTrace();
             if (DcsDocument.LABELS.contains(label)) {
                 place = label;
             }
+            // Only the first two fields of the records of fixed fields are taken apart: a line of
+            // many more costs no more than its own characters.
+            boolean whole = label.equals("TRCFMT") || label.equals("DRILLE");
+            String[] f = fields(value, whole ? Integer.MAX_VALUE : 2);
             switch (label) {
-                case "JOB" -> document.job(name(label, value));
-                case "DEV" -> document.device(name(label, value));
-                case "VEN" -> document.vendor(name(label, value));
+                case "JOB" -> document.job(name(label, f));
+                case "DEV" -> document.device(name(label, f));
+                case "VEN" -> document.vendor(name(label, f));
                 case "FTYP" -> {
                     once(label);
-                    document.frameType(code(label, single(label, value)));
+                    document.frameType(code(label, f.length > 0 ? f[0] : ""));
                 }
                 case "ETYP" -> {
                     once(label);
-                    String[] pair = pair(label, value);
-                    document.edgeType(Eye.RIGHT, code(label, pair[0]));
-                    document.edgeType(Eye.LEFT, code(label, pair[1]));
+                    document.edgeType(Eye.RIGHT, code(label, right(f)));
+                    document.edgeType(Eye.LEFT, code(label, left(f, value)));
                 }
                 case "HBOX", "VBOX", "CIRC", "FCRV" -> {
                     once(label);
-                    String[] pair = pair(label, value);
                     DcsDocument.Figure figure = DcsDocument.Figure.valueOf(label);
-                    document.figure(figure, Eye.RIGHT, number(label, pair[0]));
-                    document.figure(figure, Eye.LEFT, number(label, pair[1]));
+                    document.figure(figure, Eye.RIGHT, number(label, right(f)));
+                    document.figure(figure, Eye.LEFT, number(label, left(f, value)));
                 }
                 case "DBL" -> {
                     once(label);
-                    document.dbl(number(label, single(label, value)));
+                    document.dbl(number(label, f.length > 0 ? f[0] : ""));
                 }
-                case "TRCFMT" -> traceFormat(value);
-                case "R", "A" -> traceData(label, value);
-                default -> drillHole(value);  // DRILLE, the last interpreted label
+                case "TRCFMT" -> traceFormat(f, value);
+                default -> drillHole(f, value);  // DRILLE, the last interpreted label
+            }
+            int count = whole ? 0 : fieldCount(value);
+            if (count > 0 && count != document.writtenValueCount(label)) {
+                document.asRead(label, value);
             }
         }
 
-        /** JOB, DEV or VEN: one value; empty or ? means none. */
-        private String name(String label, String value) throws DcsFormatException {
+        /** The right eye's value of a {@code right;left} record: the first. */
+        private static String right(String[] f) {
+            return f.length > 0 ? f[0] : "";
+        }
+
+        /**
+         * The left eye's value of a {@code right;left} record: the second, or the right eye's when
+         * the record has one value, without ';', for both eyes ({@code HBOX=50.00;} leaves the left
+         * unknown).
+         */
+        private static String left(String[] f, String value) {
+            return f.length > 1 ? f[1] : value.indexOf(';') < 0 ? right(f) : "";
+        }
+
+        /** JOB, DEV or VEN: the first value; empty or ? means none. */
+        private String name(String label, String[] f) throws DcsFormatException {
             once(label);
-            String[] f = fields(value);
-            if (f.length > 1) {
-                throw fail(label + " must hold one value, without ';': \"" + DcsRecord.printable(value) + "\"");
-            }
             return f.length == 0 || f[0].isEmpty() || f[0].equals("?") ? null : f[0];
         }
 
-        private void traceFormat(String value) throws DcsFormatException {
-            String[] f = fields(value);
+        private void traceFormat(String[] f, String value) throws DcsFormatException {
             if (f.length < 4) {
                 throw fail("TRCFMT needs format;count;angles;side;type, the record has " + f.length
                         + (f.length == 1 ? " field" : " fields") + ": \"" + DcsRecord.printable(value) + "\"");
@@ -310,7 +503,14 @@ public final class DcsParser {
             current = new Open(line, format, count, f[2], f[3], type, extra);
         }
 
-        private void traceData(String label, String value) throws DcsFormatException {
+        /**
+         * The values of an {@code R} or {@code A} record, read one at a time from {@code in} up to
+         * the end of the line, {@code column} being the column of the first: a line of any length
+         * is read in the memory of its values, and refused at the first beyond the trace's count.
+         * An empty field is an unknown radius (an angle must be known); trailing empty fields are
+         * ignored.
+         */
+        private void traceData(String label, Source in, int column) throws IOException {
             Open trace = current;
             if (trace == null) {
                 throw fail(label + " record outside a trace (no TRCFMT before it)");
@@ -320,24 +520,69 @@ public final class DcsParser {
                 throw fail("A record in a trace of equally spaced points (TRCFMT on line " + trace.line + ")");
             }
             Ints values = radius ? trace.radii : trace.angles;
-            String[] f = fields(value);
-            for (int i = 0; i < f.length; i++) {
-                int number;
-                if (radius && f[i].equals("?")) {
-                    number = DcsTrace.UNKNOWN;
-                } else if (isWhole(f[i], true)) {
-                    number = Integer.parseInt(f[i]);
-                } else {
-                    throw fail((radius ? "radius " : "angle ") + (i + 1) + " of the record, \""
-                            + DcsRecord.printable(f[i]) + "\", is not a whole number of 1/100 "
-                            + (radius ? "mm" : "degree"));
+            StringBuilder field = new StringBuilder();
+            int spaces = 0;
+            int number = 1;
+            int empty = 0;
+            for (;;) {
+                int c = in.read();
+                if (c < 0 || c == '\n' || c == '\r' || c == ';') {
+                    if (field.length() == 0) {
+                        empty++;
+                    } else {
+                        for (; empty > 0; empty--) {
+                            if (!radius) {
+                                throw fail(notWhole(false, number - empty, ""));
+                            }
+                            add(trace, values, radius, DcsTrace.UNKNOWN);
+                        }
+                        String text = field.toString();
+                        if (radius && text.equals("?")) {
+                            add(trace, values, true, DcsTrace.UNKNOWN);
+                        } else if (field.length() < MAX_FIELD && isWhole(text, true)) {
+                            add(trace, values, radius, Integer.parseInt(text));
+                        } else {
+                            throw fail(notWhole(radius, number, text));
+                        }
+                    }
+                    if (c != ';') {
+                        endOfLine(c);
+                        return;
+                    }
+                    field.setLength(0);
+                    spaces = 0;
+                    number++;
+                } else if (c > 0xFF) {
+                    throw fail(String.format("character U+%04X in column %d is not one of ISO-8859-1", c, column));
+                } else if (!DcsRecord.isPrintable((char) c)) {
+                    throw fail(String.format("character 0x%02X in column %d is not printable ASCII or Latin-1", c,
+                            column));
+                } else if (c == ' ') {
+                    spaces++;  // dropped about the value, kept within it
+                } else if (field.length() < MAX_FIELD) {
+                    if (field.length() > 0) {
+                        field.append(" ".repeat(Math.min(spaces, MAX_FIELD - field.length())));
+                    }
+                    spaces = 0;
+                    if (field.length() < MAX_FIELD) {
+                        field.append((char) c);
+                    }
                 }
-                if (values.size() == trace.count) {
-                    throw fail("more " + (radius ? "radii" : "angles") + " than the " + trace.count
-                            + " that TRCFMT on line " + trace.line + " announced");
-                }
-                values.add(number);
+                column++;
             }
+        }
+
+        private static String notWhole(boolean radius, int number, String text) {
+            return (radius ? "radius " : "angle ") + number + " of the record, \"" + DcsRecord.printable(text)
+                    + "\", is not a whole number of 1/100 " + (radius ? "mm" : "degree");
+        }
+
+        private void add(Open trace, Ints values, boolean radius, int value) throws DcsFormatException {
+            if (values.size() == trace.count) {
+                throw fail("more " + (radius ? "radii" : "angles") + " than the " + trace.count
+                        + " that TRCFMT on line " + trace.line + " announced");
+            }
+            values.add(value);
         }
 
         private void closeTrace() throws DcsFormatException {
@@ -363,58 +608,35 @@ public final class DcsParser {
                     trace.raw == null ? List.of() : trace.raw, trace.records));
         }
 
-        private void drillHole(String value) throws DcsFormatException {
-            String[] f = fields(value);
-            if (f.length == 0 || (!f[0].equals("R") && !f[0].equals("L") && !f[0].equals("B"))) {
-                throw fail("DRILLE side \"" + (f.length == 0 ? "" : f[0]) + "\" is not R, L or B");
+        /**
+         * A drill record: side;reference;x;y;diameter;more..., or side;x;y;diameter (the layout this
+         * program once wrote, about the box centre). Missing fields are unknown; a record of no
+         * value says nothing.
+         */
+        private void drillHole(String[] f, String value) throws DcsFormatException {
+            if (Arrays.stream(f).allMatch(field -> !known(field))) {
+                return;
             }
-            String reference;
-            int first;
-            if (f.length == 4 && isDecimal(f[1])) {
-                reference = "C";  // side;x;y;diameter, about the box centre
-                first = 1;
-            } else if (f.length < 5) {
-                throw fail("DRILLE needs side;reference;x;y;diameter, the record has " + f.length
-                        + (f.length == 1 ? " field" : " fields") + ": \"" + DcsRecord.printable(value) + "\"");
-            } else if (f[1].isEmpty()) {
-                throw fail("DRILLE has no reference");
-            } else {
-                reference = f[1];
-                first = 2;
+            String side = known(f[0]) ? f[0] : "?";
+            if (!side.equals("R") && !side.equals("L") && !side.equals("B") && !side.equals("?")) {
+                throw fail("DRILLE side \"" + DcsRecord.printable(f[0]) + "\" is not R, L or B");
             }
-            double x = number("DRILLE x", f[first]);
-            double y = number("DRILLE y", f[first + 1]);
-            double diameter = number("DRILLE diameter", f[first + 2]);
+            boolean legacy = f.length == 4 && isDecimal(f[1]);
+            String reference = legacy ? "C" : f.length > 1 && known(f[1]) ? f[1] : "?";
+            int first = legacy ? 1 : 2;
+            double x = number("DRILLE x", f.length > first ? f[first] : "");
+            double y = number("DRILLE y", f.length > first + 1 ? f[first + 1] : "");
+            double diameter = number("DRILLE diameter", f.length > first + 2 ? f[first + 2] : "");
             if (diameter <= 0) {
                 throw fail("DRILLE needs a positive diameter, not \"" + f[first + 2] + "\"");
             }
-            List<String> more = List.of(Arrays.copyOfRange(f, first + 3, f.length));
-            document.addHole(new DcsHole(f[0], reference, x, y, diameter, more));
-        }
-
-        /** The values of a record for one value; trailing empty fields are ignored. */
-        private String single(String label, String value) throws DcsFormatException {
-            String[] f = fields(value);
-            if (f.length > 1) {
-                throw fail(label + " needs 1 value, the record has " + f.length + ": \""
-                        + DcsRecord.printable(value) + "\"");
-            }
-            return f.length == 0 ? "" : f[0];
-        }
-
-        /** The values of a {@code right;left} record (none at all: both unknown); more must be empty. */
-        private String[] pair(String label, String value) throws DcsFormatException {
-            String[] all = value.split(";", -1);
-            String[] f = fields(value);
-            if ((all.length < 2 && f.length > 0) || f.length > 2) {
-                throw fail(label + " needs 2 values (right;left), the record has " + f.length + ": \""
-                        + DcsRecord.printable(value) + "\"");
-            }
-            return new String[] {f.length > 0 ? f[0] : "", f.length > 1 ? f[1] : ""};
+            List<String> more = f.length > first + 3 ? List.of(Arrays.copyOfRange(f, first + 3, f.length)) : List.of();
+            DcsHole hole = new DcsHole(side, reference, x, y, diameter, more);
+            document.addHole(hole, legacy || f.length >= 5 ? null : value);
         }
 
         private Integer code(String label, String text) throws DcsFormatException {
-            if (text.isEmpty() || text.equals("?")) {
+            if (!known(text)) {
                 return null;
             }
             if (!isWhole(text, true)) {
@@ -424,7 +646,7 @@ public final class DcsParser {
         }
 
         private double number(String what, String text) throws DcsFormatException {
-            if (text.isEmpty() || text.equals("?")) {
+            if (!known(text)) {
                 return Double.NaN;
             }
             if (!isDecimal(text)) {
@@ -449,17 +671,57 @@ public final class DcsParser {
         }
     }
 
+    /** {@return true when a field holds a value: neither empty nor {@code ?}} */
+    static boolean known(String field) {
+        return !field.isEmpty() && !field.equals("?");
+    }
+
     /** Splits a value at ';', trims each field and drops trailing empty fields. */
-    private static String[] fields(String value) {
-        String[] f = value.split(";", -1);
-        int count = f.length;
-        for (int i = 0; i < count; i++) {
-            f[i] = f[i].trim();
+    static String[] fields(String value) {
+        return fields(value, Integer.MAX_VALUE);
+    }
+
+    /** The first {@code limit} fields of {@link #fields(String)}. */
+    private static String[] fields(String value, int limit) {
+        String[] f = new String[Math.min(fieldCount(value), limit)];
+        int start = 0;
+        for (int i = 0; i < f.length; i++) {
+            int end = value.indexOf(';', start);
+            end = end < 0 ? value.length() : end;
+            f[i] = value.substring(start, end).trim();
+            start = end + 1;
         }
-        while (count > 0 && f[count - 1].isEmpty()) {
-            count--;
+        return f;
+    }
+
+    /** {@return the number of fields of a value, trailing empty ones not counted} */
+    private static int fieldCount(String value) {
+        int count = 0;
+        int field = 1;
+        for (int i = 0; i < value.length(); i++) {
+            char c = value.charAt(i);
+            if (c == ';') {
+                field++;
+            } else if (c > ' ') {  // what trim() keeps
+                count = field;
+            }
         }
-        return count == f.length ? f : Arrays.copyOf(f, count);
+        return count;
+    }
+
+    /** {@return true when a field of a value holds a value: neither empty nor {@code ?}} */
+    static boolean holdsValue(String value) {
+        int start = 0;
+        while (start <= value.length()) {
+            int end = value.indexOf(';', start);
+            end = end < 0 ? value.length() : end;
+            String field = value.substring(start, end).trim();
+            if (known(field)) {
+                return true;
+            }
+            start = end + 1;
+        }
+        return false;
     }
 
     /** A whole number of at most nine digits, with an optional sign when {@code signed}. */

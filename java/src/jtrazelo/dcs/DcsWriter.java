@@ -9,6 +9,8 @@ import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.List;
+import java.util.OptionalInt;
+import java.util.function.Supplier;
 import jtrazelo.tracer.Eye;
 import jtrazelo.tracer.FrameTrace;
 
@@ -23,7 +25,7 @@ import jtrazelo.tracer.FrameTrace;
  * DEV=device name
  * VEN=vendor name
  * FTYP=frame type                           0 undefined, 1 plastic, 2 metal, 3 rimless, 4 optyl
- * ETYP=right;left                           -1 uncut, 1 bevel, 2 rimless, 3 groove, 4 mini-bevel
+ * ETYP=both   or   ETYP=right;left          -1 uncut, 1 bevel, 2 rimless, 3 groove, 4 mini-bevel
  * TRCFMT=1;N;E;R;F                          per trace: format, points, angles, side, type
  * R=r0;r1;...;r9                            radii in 1/100 mm, ten a record
  * A=a0;a1;...;a9                            unequal angles (U) only: 1/100 degree, ten a record
@@ -35,6 +37,13 @@ import jtrazelo.tracer.FrameTrace;
  * DBL=value                                 distance between lenses, mm
  * DRILLE=side;reference;x;y;diameter[;...]  one a drill record, mm: for example DRILLE=R;C;22.50;4.00;1.40
  * </pre>
+ *
+ * <p>The edge type is one code when both eyes have the same ({@code ETYP=2}), as lab systems in
+ * the field write it and read it: some take {@code ETYP} as one number only and drop a pair. Eyes
+ * edged differently get {@code right;left}, the form of every record of both eyes. The figures are
+ * always {@code right;left}, equal or not, which every reader takes per eye. A record the document
+ * keeps as read ({@link DcsDocument#asRead(String)}, {@link DcsDocument#holeAsRead(int)}) is
+ * written as read instead.
  *
  * <p>Figures and DBL are written when the document has a trace (an unknown one as {@code ?}) or
  * when known. Numbers carry at least two decimals, more when the value has them. Positions follow
@@ -59,26 +68,15 @@ public final class DcsWriter {
      */
     public static void write(DcsDocument document, Writer out) throws IOException {
         records(out, document.header());
-        if (document.isWritten("JOB")) {
-            record(out, "JOB", document.job().orElseThrow());
-        }
-        records(out, document.recordsAfter("JOB"));
-        if (document.isWritten("DEV")) {
-            record(out, "DEV", document.device().orElseThrow());
-        }
-        records(out, document.recordsAfter("DEV"));
-        if (document.isWritten("VEN")) {
-            record(out, "VEN", document.vendor().orElseThrow());
-        }
-        records(out, document.recordsAfter("VEN"));
-        if (document.isWritten("FTYP")) {
-            record(out, "FTYP", Integer.toString(document.frameType().getAsInt()));
-        }
-        records(out, document.recordsAfter("FTYP"));
-        if (document.isWritten("ETYP")) {
-            record(out, "ETYP", code(document, Eye.RIGHT) + ";" + code(document, Eye.LEFT));
-        }
-        records(out, document.recordsAfter("ETYP"));
+        interpreted(out, document, "JOB", () -> document.job().orElse("?"));
+        interpreted(out, document, "DEV", () -> document.device().orElse("?"));
+        interpreted(out, document, "VEN", () -> document.vendor().orElse("?"));
+        interpreted(out, document, "FTYP", () -> code(document.frameType()));
+        interpreted(out, document, "ETYP", () -> {
+            String right = code(document.edgeType(Eye.RIGHT));
+            String left = code(document.edgeType(Eye.LEFT));
+            return right.equals(left) ? right : right + ";" + left;
+        });
         for (DcsTrace trace : document.traces()) {
             record(out, "TRCFMT", trace.formatValue());
             values(out, "R", trace.radii());
@@ -90,17 +88,16 @@ public final class DcsWriter {
             records(out, trace.records());
         }
         for (DcsDocument.Figure figure : DcsDocument.Figure.values()) {
-            if (document.isWritten(figure.name())) {
-                record(out, figure.name(), number(document.figure(figure, Eye.RIGHT)) + ";"
-                        + number(document.figure(figure, Eye.LEFT)));
+            interpreted(out, document, figure.name(), () -> number(document.figure(figure, Eye.RIGHT)) + ";"
+                    + number(document.figure(figure, Eye.LEFT)));
+        }
+        interpreted(out, document, "DBL", () -> number(document.dbl()));
+        for (int i = 0; i < document.holes().size(); i++) {
+            DcsHole hole = document.holes().get(i);
+            if (document.holeAsRead(i).isPresent()) {
+                record(out, "DRILLE", document.holeAsRead(i).get());
+                continue;
             }
-            records(out, document.recordsAfter(figure.name()));
-        }
-        if (document.isWritten("DBL")) {
-            record(out, "DBL", number(document.dbl()));
-        }
-        records(out, document.recordsAfter("DBL"));
-        for (DcsHole hole : document.holes()) {
             StringBuilder value = new StringBuilder();
             value.append(hole.side()).append(';').append(hole.reference()).append(';').append(number(hole.x()))
                     .append(';').append(number(hole.y())).append(';').append(number(hole.diameter()));
@@ -150,8 +147,20 @@ public final class DcsWriter {
         Files.write(path, toBytes(document));
     }
 
-    private static String code(DcsDocument document, Eye eye) {
-        return document.edgeType(eye).isPresent() ? Integer.toString(document.edgeType(eye).getAsInt()) : "?";
+    /**
+     * Writes an interpreted record when the document has it, as read when kept so, else its values,
+     * then the kept records that followed it.
+     */
+    private static void interpreted(Writer out, DcsDocument document, String label, Supplier<String> values)
+            throws IOException {
+        if (document.isWritten(label)) {
+            record(out, label, document.asRead(label).orElseGet(values));
+        }
+        records(out, document.recordsAfter(label));
+    }
+
+    private static String code(OptionalInt code) {
+        return code.isPresent() ? Integer.toString(code.getAsInt()) : "?";
     }
 
     private static void values(Writer out, String label, int[] values) throws IOException {

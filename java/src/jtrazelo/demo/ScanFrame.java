@@ -14,12 +14,12 @@ import java.time.format.DateTimeFormatter;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Locale;
-import java.util.regex.Pattern;
 import jtrazelo.dcs.DcsDocument;
 import jtrazelo.dcs.DcsJob;
 import jtrazelo.dcs.DcsWriter;
 import jtrazelo.dcs.EdgeType;
 import jtrazelo.dcs.FrameType;
+import jtrazelo.dcs.OutputFiles;
 import jtrazelo.svg.SvgWriter;
 import jtrazelo.tracer.DrillHole;
 import jtrazelo.tracer.Eye;
@@ -35,7 +35,8 @@ import puente.ScanMontura;
 /**
  * Traces a frame with the ScanMontura component and writes the job as a DCS file and an SVG
  * picture named after the job. The output files are checked before the scan and written all or
- * nothing ({@link OutputFiles}). Exit status: 0 done, 1 the device or the scan failed, 2 bad
+ * nothing ({@link OutputFiles}); what the program made is removed again when it fails or is stopped
+ * by a signal. Exit status: 0 done, 1 the device or the scan failed, 2 bad
  * command line, 3 the output could not be written.
  */
 public final class ScanFrame {
@@ -45,9 +46,6 @@ public final class ScanFrame {
     /** Exit status: the output could not be written (nothing of it is left). */
     static final int EXIT_OUTPUT = 3;
 
-    private static final Pattern JOB_NAME = Pattern.compile("[A-Za-z0-9][A-Za-z0-9._-]{0,63}");
-    /** Names that Windows keeps for devices, with any extension: no file can have them. */
-    private static final Pattern DEVICE_NAME = Pattern.compile("(?i)(CON|PRN|AUX|NUL|COM[0-9]|LPT[0-9])(\\..*)?");
     private static final String DEFAULT_DEVICE = "ScanMontura";
 
     private static final String USAGE = String.join("\n",
@@ -208,13 +206,10 @@ public final class ScanFrame {
                     }
                 }
                 case "--job" -> {
-                    if (!JOB_NAME.matcher(value).matches()) {
-                        throw new IllegalArgumentException("--job must be 1 to 64 letters, digits, '.', '-' or '_',"
-                                + " starting with a letter or digit, not \"" + value + "\"");
-                    }
-                    if (DEVICE_NAME.matcher(value).matches()) {
-                        throw new IllegalArgumentException("--job \"" + value + "\" is a device name on Windows: no"
-                                + " file can be named after it");
+                    try {
+                        OutputFiles.checkJobName(value);
+                    } catch (IllegalArgumentException e) {
+                        throw new IllegalArgumentException("--job " + e.getMessage(), e);
                     }
                     options.job = value;
                 }

@@ -26,11 +26,15 @@ import jtrazelo.dcs.DcsWriter;
  * <p>Starts from seed files (the sample files, the kept corpus) and mutates them: byte flips,
  * truncations, line duplication, deletion and reordering, splices of two inputs, records and
  * tokens of the format, numbers replaced by huge, negative or malformed ones, and counts of trace
- * records replaced by huge ones. Each input must be read into a document, which the writer writes
+ * records replaced by huge ones, and now and then one line stretched to megabytes (a field, a
+ * separator, spaces or NUL bytes repeated). Each input must be read into a document, which the writer writes
  * and the reader reads back equal, or be refused with {@link DcsFormatException} naming a line of
  * the input. Any other exception or error, an input that takes more than a few seconds, and an
  * input whose reading allocates more than its size explains (a count field believed) stop the run
- * and leave the input as {@code <artifacts>crash-<sha1>}.
+ * and leave the input as {@code <artifacts>crash-<sha1>}. Run with a small heap ({@code -Xmx64m},
+ * as tools/fuzz.sh does), a line that the reader holds or splits whole ends in
+ * {@link OutOfMemoryError}, which breaks the first property; the long-line seeds, lines of several
+ * megabytes of each kind the reader meets, are read first.
  *
  * <p>An input is kept in the corpus when its outcome shows a feature not seen before: the reason of
  * a refusal with its numbers and quoted text blanked out, or, of a document read, a kind of trace
@@ -52,8 +56,12 @@ public final class DcsFuzz {
     private static final long FIXED_BYTES = 4L << 20;
     /** An input running longer than this is a hang. */
     private static final long HANG_MILLIS = 5_000;
-    /** Inputs grow no larger than this. */
+    /** Inputs grow no larger than this, but for a stretched line. */
     private static final int MAX_INPUT = 32 * 1024;
+    /** A stretched line has this many characters at least: several times the longest line kept. */
+    private static final int LONG_LINE = 6 << 20;
+    /** What a stretched line repeats. */
+    private static final String[] STRETCH = {"1234;", ";7", ";", " ", "x", "?;", "\u0000", "\u001a", "=", "\u00ff"};
 
     private static final String[] TOKENS = {";", "?", "=", "\r", "\n", "\r\n", "-", "+", ".", " ", "\t",
         "\u00ff", "\u0000", "\u001a", "\u00ef\u00bb\u00bf", "JOB=", "DEV=", "VEN=", "FTYP=", "ETYP=",
@@ -161,6 +169,16 @@ public final class DcsFuzz {
             files.addAll(filesIn(dir));
         }
         files.addAll(filesIn(corpus));
+        String[] longLines = {"TRCFMT=1;400;E;R;F\r\nR=", "TRCFMT=1;90;U;B;F\r\nR=1\r\nA=", "JOB=1\r\nDRILLE=R;C;1;2;3",
+            "JOB=1\r\nZZVENDOR=", "JOB=1\r\nTRCFMT=4;9;E;R;F\r\n", "JOB=1\r\n", "JOB=1\r\nHBOX=50"};
+        for (String start : longLines) {
+            for (String unit : STRETCH) {
+                String text = start + unit.repeat(LONG_LINE / unit.length()) + "\r\nDBL=1\r\n";
+                if (!check(text, "long-line seed " + start.replace("\r\n", "|") + unit)) {
+                    return 1;
+                }
+            }
+        }
         for (Path file : files) {
             String text = new String(Files.readAllBytes(file), StandardCharsets.ISO_8859_1);
             pool.add(text);
@@ -358,6 +376,9 @@ public final class DcsFuzz {
         if (out.length() > MAX_INPUT) {
             out.setLength(MAX_INPUT);
         }
+        if (random.nextInt(64) == 0) {
+            stretch(out);
+        }
         return out.toString();
     }
 
@@ -436,6 +457,16 @@ public final class DcsFuzz {
             block.append(line);
         }
         s.insert(lineStart(s, at(s)), block);
+    }
+
+    /** One line made megabytes long: a unit repeated somewhere in it. */
+    private void stretch(StringBuilder s) {
+        int at = at(s);
+        while (at < s.length() && s.charAt(at) != '\r' && s.charAt(at) != '\n' && random.nextBoolean()) {
+            at++;
+        }
+        String unit = STRETCH[random.nextInt(STRETCH.length)];
+        s.insert(at, unit.repeat(LONG_LINE / unit.length()));
     }
 
     private static int lineStart(StringBuilder s, int at) {

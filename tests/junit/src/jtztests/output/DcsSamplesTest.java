@@ -35,7 +35,7 @@ class DcsSamplesTest {
     static Stream<Path> samples() throws IOException {
         try (Stream<Path> files = Files.list(SAMPLES)) {
             List<Path> list = files.sorted().toList();
-            assertTrue(list.size() >= 12, "samples in " + SAMPLES);
+            assertTrue(list.size() >= 13, "samples in " + SAMPLES);
             return list.stream();
         }
     }
@@ -80,6 +80,9 @@ class DcsSamplesTest {
         "vendor-labels.dcs => dev ACME 5 | trace R F 60 E +acme.r.quality | hbox 44.00;? | vbox 30.00;?"
             + " | kept x-acme.version=2.1 Note=trace after repair / _ACME_ ZZ9",
         "no-trace.dcs => job Q-5 | ftyp 2 | etyp 3;3 | kept REQ=INI / SPH",
+        "lab-one-value.dcs => job W-8812 | dev LMS | ftyp 2 | etyp 1;1 | trace R F 180 E | trace L F 180 E"
+            + " | hbox 49.80;49.70 | vbox 35.20;35.20 | circ 150.85;150.85 | fcrv 4.00;4.00 | dbl 18.50"
+            + " | hole R C 20.00 3.00 ? | kept / SEGHT",
     })
     void eachSampleReadsAsExpected(String name, String expected) throws IOException {
         assertEquals(expected, DcsSummary.of(read(name)));
@@ -93,6 +96,14 @@ class DcsSamplesTest {
         byte[] written = DcsWriter.toBytes(read);
         assertEquals(read, DcsParser.parse(written));
         assertArrayEquals(written, DcsWriter.toBytes(DcsParser.parse(written)), "written twice the same");
+    }
+
+    /** A file in the writer's order with records of one value for both eyes comes back byte for byte. */
+    @Test
+    void oneValueRecordsComeBackAsTheyWere() throws IOException {
+        byte[] original = Files.readAllBytes(SAMPLES.resolve("lab-one-value.dcs"));
+        assertEquals(new String(original, StandardCharsets.ISO_8859_1),
+                new String(DcsWriter.toBytes(DcsParser.parse(original)), StandardCharsets.ISO_8859_1));
     }
 
     @Test
@@ -243,5 +254,66 @@ class DcsSamplesTest {
             used = threads.getCurrentThreadAllocatedBytes() - before;
         }
         assertTrue(used < 1_000_000, used + " bytes allocated for a " + text.length() + "-character input");
+    }
+
+    /**
+     * A line of 40 MB is refused at the first value beyond the trace's count, or at the bound of a
+     * line kept whole, without the reader holding it; a blank line of any length is skipped.
+     */
+    @ParameterizedTest(name = "{0}")
+    @CsvSource(delimiter = '|', value = {
+        "TRCFMT=1;400;E;R;F\\nR=   | 1234;  | 2 | more radii than the 400 that TRCFMT on line 1 announced",
+        "TRCFMT=1;400;U;R;F\\nA=   | 1;     | 2 | more angles than the 400",
+        "DRILLE=R;C;1;2;3            | ;7    | 1 | longer than 1048576 characters",
+        "JOB=1\\nZZVENDOR=          | x     | 2 | longer than 1048576 characters",
+        "JOB=1\\nTRCFMT=4;9;E;R;F\\n | @     | 3 | longer than 1048576 characters",
+        "JOB=1\\nR=                 | 1;    | 2 | R record outside a trace",
+        "'JOB=1\\n'                 | ' '   | 0 | ",
+    })
+    void aLongLineIsNotHeld(String start, String repeated, int line, String reason) throws IOException {
+        com.sun.management.ThreadMXBean threads =
+                (com.sun.management.ThreadMXBean) ManagementFactory.getThreadMXBean();
+        long size = 40L << 20;
+        long before = threads.getCurrentThreadAllocatedBytes();
+        try {
+            DcsDocument read = DcsParser.parse(new Repeating(start.replace("\\n", "\r\n"), repeated, size));
+            assertEquals(0, line, "read: " + read);
+        } catch (DcsFormatException e) {
+            assertEquals(line, e.lineNumber(), e.getMessage());
+            assertTrue(e.reason().contains(reason), e.getMessage());
+        }
+        long used = threads.getCurrentThreadAllocatedBytes() - before;
+        assertTrue(used < 8L * DcsParser.MAX_LINE, used + " bytes allocated reading a line of " + size + " characters");
+    }
+
+    /** {@code start}, then {@code unit} repeated to {@code size} characters, then a line end: made as read. */
+    private static final class Repeating extends java.io.Reader {
+        private final String start;
+        private final String unit;
+        private final long size;
+        private long position;
+
+        Repeating(String start, String unit, long size) {
+            this.start = start;
+            this.unit = unit;
+            this.size = size;
+        }
+
+        @Override
+        public int read(char[] buffer, int offset, int length) {
+            if (position > size) {
+                return -1;
+            }
+            int n = 0;
+            for (; n < length && position <= size; n++, position++) {
+                buffer[offset + n] = position == size ? '\n'
+                        : position < start.length() ? start.charAt((int) position)
+                        : unit.charAt((int) ((position - start.length()) % unit.length()));
+            }
+            return n;
+        }
+
+        @Override
+        public void close() {}
     }
 }

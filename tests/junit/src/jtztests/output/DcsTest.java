@@ -137,15 +137,12 @@ class DcsTest {
         "JOB=1\\nTRCFMT=1;3;E                                    | 2 | TRCFMT needs format;count;angles;side;type",
         "JOB=1\\nTRCFMT=1;0;E;R;F                                | 2 | point count \"0\"",
         "JOB=1\\nTRCFMT=1;1;E;R;F\\nR=1\\nTRCFMT=1;1;E;R;F        | 4 | second trace for side R (the first is on line 2)",
-        "JOB=1\\nTRCFMT=1;1;E;R;F\\nR=1\\nHBOX=50                 | 4 | HBOX needs 2 values",
-        "JOB=1\\nTRCFMT=1;1;E;R;F\\nR=1\\nHBOX=50;51;52           | 4 | HBOX needs 2 values (right;left), the record has 3",
         "JOB=1\\nTRCFMT=1;1;E;R;F\\nR=1\\nVBOX=a;b                | 4 | VBOX value \"a\" is not a number",
-        "JOB=1\\nTRCFMT=1;1;E;R;F\\nR=1\\nDBL=1;2                 | 4 | DBL needs 1 value",
         "JOB=1\\nFTYP=rimless                                    | 2 | FTYP value \"rimless\" is not a whole number",
         "JOB=1\\nTRCFMT=1;1;E;R;F\\nR=1\\nDRILLE=R;1;2;0          | 4 | positive diameter",
         "JOB=1\\nDRILLE=R;C;1;2;-1                               | 2 | positive diameter",
-        "JOB=1\\nDRILLE=R;C;1;2                                  | 2 | DRILLE needs side;reference;x;y;diameter",
         "JOB=1\\nDRILLE=Q;C;1;2;1                                | 2 | DRILLE side \"Q\"",
+        "JOB=1\\nTRCFMT=1;3;U;R;F\\nR=1;2;3\\nA=0;;200           | 4 | angle 2 of the record, \"\", is not a whole number",
         "JOB=1\\nDRILLE=R;C;1,5;2;1                              | 2 | DRILLE x value \"1,5\" is not a number",
         "JOB=1\\nTRCFMT=1;1;E;R;F\\nR=1\\nno equals sign          | 4 | not a LABEL=value record",
         "JOB=1\\n=5                                              | 2 | the record has no label",
@@ -153,7 +150,6 @@ class DcsTest {
         "JOB=1\\nTRCFMT=1;1;E;R;F\\nR=1\\nDBL=1\\nDBL=2           | 5 | second DBL record (the first is on line 4)",
         "JOB=1\\nTRCFMT=1;1;E;R;F\\nR=1\\tx                       | 3 | not printable ASCII",
         "JOB=1\\nDEV=\u20ac                                       | 2 | U+20AC in column 5 is not one of ISO-8859-1",
-        "JOB=1\\nDEV=a;b                                         | 2 | DEV must hold one value",
         "''                                                     | 1 | the file holds no records",
         "\\n  \\n                                               | 1 | the file holds no records",
         "DEV=?\\nHBOX=;\\nJOB=                                   | 1 | the file holds no values",
@@ -200,16 +196,63 @@ class DcsTest {
         assertTrue(e.reason().contains("out of range"), e.getMessage());
     }
 
+    /**
+     * A record's number of values never makes it unreadable: one value of a right;left record is
+     * both eyes', missing values are unknown, more are kept; a record read with another number of
+     * values than the writer gives it is written back as read.
+     */
+    @ParameterizedTest(name = "{0}")
+    @CsvSource(delimiterString = " => ", value = {
+        // right;left records with one value, as lab systems write them for both eyes
+        "ETYP=1 => etyp 1;1 => ETYP=1",
+        "ETYP=3 => etyp 3;3 => ETYP=3",
+        "CIRC=150.85 => circ 150.85;150.85 => CIRC=150.85",
+        "JOB=1\\nHBOX=50 => job 1 | hbox 50.00;50.00 => JOB=1\\nHBOX=50",
+        "VBOX= 34.5 \\nFCRV=4.25 => vbox 34.50;34.50 | fcrv 4.25;4.25 => VBOX= 34.5 \\nFCRV=4.25",
+        "JOB=1\\nFCRV=? => job 1 => JOB=1",
+        // two values: equal ones as read, others as the writer writes them; a trailing ';' leaves the left unknown
+        "ETYP=2;2 => etyp 2;2 => ETYP=2;2",
+        "ETYP=2;3 => etyp 2;3 => ETYP=2;3",
+        "ETYP=;3 => etyp ?;3 => ETYP=?;3",
+        "ETYP=2; => etyp 2;? => ETYP=2;",
+        "HBOX=50.00;50.00 => hbox 50.00;50.00 => HBOX=50.00;50.00",
+        "HBOX=50.00;? => hbox 50.00;? => HBOX=50.00;?",
+        // more values than the record's fields: kept
+        "HBOX=50;51;52 => hbox 50.00;51.00 => HBOX=50;51;52",
+        "ETYP=2;2;2 => etyp 2;2 => ETYP=2;2;2",
+        "JOB=1\\nCIRC=?;?;140 => job 1 => JOB=1\\nCIRC=?;?;140",
+        "DEV=a;b => dev a => DEV=a;b",
+        "JOB=?;J2\\nDBL=1 => dbl 1.00 => JOB=?;J2\\nDBL=1.00",
+        "FTYP=3;3\\nDBL=1;2 => ftyp 3 | dbl 1.00 => FTYP=3;3\\nDBL=1;2",
+        // drill records: missing fields unknown, ? and empty fields unknown, more kept
+        "DRILLE=R;C;1;2 => hole R C 1.00 2.00 ? => DRILLE=R;C;1;2",
+        "DRILLE=R => hole R ? ? ? ? => DRILLE=R",
+        "DRILLE=?;C;1;2;1.5 => hole ? C 1.00 2.00 1.50 => DRILLE=?;C;1.00;2.00;1.50",
+        "DRILLE=;;1;2;1.5 => hole ? ? 1.00 2.00 1.50 => DRILLE=?;?;1.00;2.00;1.50",
+        "DRILLE=L;ENF;1;2;1.5;3; 4;; => hole L ENF 1.00 2.00 1.50 3 4 => DRILLE=L;ENF;1.00;2.00;1.50;3;4",
+        "JOB=1\\nDRILLE=;?; => job 1 => JOB=1",
+        // an empty radius is unknown, as ? is
+        "JOB=1\\nTRCFMT=1;3;E;R;F\\nR=1;;3; => job 1 | trace R F 3 E"
+            + " => JOB=1\\nTRCFMT=1;3;E;R;F\\nR=1;?;3\\nHBOX=?;?\\nVBOX=?;?\\nCIRC=?;?\\nFCRV=?;?\\nDBL=?",
+    })
+    void valueCountsNeverMakeARecordUnreadable(String input, String expected, String written) throws IOException {
+        DcsDocument read = DcsParser.parse(input.replace("\\n", "\r\n") + "\r\n");
+        assertEquals(expected, DcsSummary.of(read));
+        String text = DcsWriter.toString(read);
+        assertEquals(written.replace("\\n", "\r\n") + "\r\n", text);
+        assertEquals(read, DcsParser.parse(text), "read, written and read again");
+    }
+
     /** What the job says reaches the file: frame type, edge type and trace type, set or derived. */
     @ParameterizedTest(name = "drilled {0}, {1}, {2}, {3}")
     @CsvSource(delimiter = '|', value = {
-        "true  |          |         |   | FTYP=3 ETYP=2;2 TRCFMT=1;400;E;R;D",
+        "true  |          |         |   | FTYP=3 ETYP=2 TRCFMT=1;400;E;R;D",
         "false |          |         |   | TRCFMT=1;400;E;R;F",
-        "false | METAL    | GROOVE  | P | FTYP=2 ETYP=3;3 TRCFMT=1;400;E;R;P",
+        "false | METAL    | GROOVE  | P | FTYP=2 ETYP=3 TRCFMT=1;400;E;R;P",
         "true  | PLASTIC  |         |   | FTYP=1 TRCFMT=1;400;E;R;F",
-        "false | RIMLESS  |         |   | FTYP=3 ETYP=2;2 TRCFMT=1;400;E;R;D",
-        "false |          | UNCUT   |   | ETYP=-1;-1 TRCFMT=1;400;E;R;F",
-        "true  | OPTYL    | RIMLESS | F | FTYP=4 ETYP=2;2 TRCFMT=1;400;E;R;F",
+        "false | RIMLESS  |         |   | FTYP=3 ETYP=2 TRCFMT=1;400;E;R;D",
+        "false |          | UNCUT   |   | ETYP=-1 TRCFMT=1;400;E;R;F",
+        "true  | OPTYL    | RIMLESS | F | FTYP=4 ETYP=2 TRCFMT=1;400;E;R;F",
     })
     void theJobSaysWhatIsTracedAndHowItIsEdged(boolean drilled, FrameType frame, EdgeType edge, String type,
             String expected) throws IOException {

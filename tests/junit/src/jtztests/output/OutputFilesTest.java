@@ -13,7 +13,9 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.List;
 import java.util.stream.Stream;
-import jtrazelo.demo.OutputFiles;
+import jtrazelo.dcs.DcsDocument;
+import jtrazelo.dcs.DcsParser;
+import jtrazelo.dcs.OutputFiles;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 
@@ -116,5 +118,21 @@ class OutputFilesTest {
             assertTrue(Files.isDirectory(folder.resolve("new/deeper")));
         }
         assertEquals(List.of("dir.dcs", "file"), listing(), "closed unpublished: the folders it made are gone");
+    }
+
+    @Test
+    void aJobIsWrittenUnderItsNameOrNotAtAll() throws IOException {
+        DcsDocument job = DcsDocument.builder().job("L-20441").dbl(18).build();
+        Path written = OutputFiles.writeJob(job, folder.resolve("lab/in"), false);
+        assertEquals(folder.resolve("lab/in/L-20441.dcs"), written);
+        assertEquals(job, DcsParser.parse(written));
+        assertThrows(FileAlreadyExistsException.class,
+                () -> OutputFiles.writeJob(job, folder.resolve("lab/in"), false));
+        for (DcsDocument unnamed : List.of(DcsDocument.builder().dbl(18).build(), job.toBuilder().job("a b").build(),
+                job.toBuilder().job("COM1.dcs").build())) {
+            assertThrows(IllegalArgumentException.class,
+                    () -> OutputFiles.writeJob(unnamed, folder.resolve("x"), true));
+        }
+        assertEquals(List.of("lab", "lab/in", "lab/in/L-20441.dcs"), listing(), "nothing else, no folder x");
     }
 }
