@@ -19,11 +19,16 @@ import jtrazelo.tracer.ScanFailedException;
 import jtrazelo.tracer.Tracer;
 import jtrazelo.tracer.TracerException;
 import jtrazelo.tracer.TracerSettings;
+import jtrazelo.tracer.UncheckedTracerException;
+import java.time.Duration;
+import java.time.temporal.ChronoUnit;
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.CsvSource;
+import org.junit.jupiter.params.provider.ValueSource;
 import puente.IScanMontura;
+import puente.ScanMontura;
 
 /** The tracer API against the simulated component and its bench of four frames. */
 class TracerTest {
@@ -165,6 +170,7 @@ class TracerTest {
         device.setPuertoComm((short) 0);
         ScanFailedException e = assertThrows(ScanFailedException.class, tracer::scan);
         assertEquals(E_FAIL, e.hResult());
+        assertEquals(ScanFailedException.Reason.REFUSED, e.reason());
         assertNotNull(e.description());
         assertFalse(e.description().isEmpty());
         device.setPuertoComm((short) 1);
@@ -185,7 +191,7 @@ class TracerTest {
         assertTrue(tracer.isClosed());
         assertEquals(0, device.getStatus());
         tracer.close();  // a second close does nothing
-        assertThrows(TracerException.class, tracer::scan);
+        assertThrows(IllegalStateException.class, tracer::scan);
         assertEquals(400, device.getRadioDeltas().split(";").length, "the last trace stays readable");
         NullPointerException released = assertThrows(NullPointerException.class, tracer.device()::getStatus);
         assertEquals("Uninitialized JComObject", released.getMessage(), "the tracer gave its wrapper back");
@@ -210,8 +216,8 @@ class TracerTest {
         Tracer tracer = Tracer.open(settings(1).build());
         IScanMontura device = tracer.component().dispatch();  // the test's own reference outlives close()
         RuntimeTesting.forceHresult("ezjcomInvokeHelper", E_FAIL, 1);  // Cierra's call
-        TracerException e = assertThrows(TracerException.class, tracer::close);
-        assertEquals(E_FAIL, e.hResult());
+        UncheckedTracerException e = assertThrows(UncheckedTracerException.class, tracer::close);
+        assertEquals(E_FAIL, e.getCause().hResult());
         assertEquals(0, tracer.listenerCookie(), "listener disconnected all the same");
         assertFalse(tracer.device().isBound(), "references given back all the same");
         device.Cierra();
@@ -255,5 +261,71 @@ class TracerTest {
         TracerSettings defaults = TracerSettings.builder().build();
         assertEquals(defaults, defaults.toBuilder().build());
         assertEquals(Eye.RIGHT, defaults.eye());
+    }
+
+    @ParameterizedTest(name = "time-out {0}")
+    @ValueSource(strings = {"PT-0.005S", "PT0S"})
+    void timeOutThatIsNotPositiveIsRefusedBeforeTheScanStarts(String timeout) throws TracerException {
+        try (Tracer tracer = Tracer.open(settings(1).build())) {
+            assertThrows(IllegalArgumentException.class,
+                    () -> tracer.scan((percent, message) -> {}, Duration.parse(timeout)));
+            assertEquals(1, tracer.status(), "no scan was started");
+        }
+        assertThrows(IllegalArgumentException.class,
+                () -> settings(1).scanTimeout(Duration.parse(timeout)).build());
+    }
+
+    @ParameterizedTest(name = "time-out {0}")
+    @ValueSource(strings = {"forever", "PT8760000H"})
+    void timeOutBeyondAnyScanMeansNoLimit(String timeout) throws TracerException {
+        Duration limit = timeout.equals("forever") ? ChronoUnit.FOREVER.getDuration() : Duration.parse(timeout);
+        try (Tracer tracer = Tracer.open(settings(1).build())) {
+            assertEquals(400, tracer.scan((percent, message) -> {}, limit).pointCount());
+        }
+        try (Tracer tracer = Tracer.open(settings(1).scanTimeout(limit).build())) {
+            assertEquals(400, tracer.scan().pointCount());
+        }
+    }
+
+    @Test
+    void useAfterCloseIsOneIllegalStateExceptionInAnyOrder() throws TracerException {
+        ScanMontura closed = ScanMontura.create();
+        closed.close();
+        IllegalStateException open = assertThrows(IllegalStateException.class,
+                () -> Tracer.open(settings(1).build(), closed));
+        assertTrue(open.getMessage().contains("closed"), open.getMessage());
+
+        for (boolean componentFirst : new boolean[] {false, true}) {
+            ScanMontura component = ScanMontura.create();
+            Tracer tracer = Tracer.open(settings(1).build(), component);
+            if (componentFirst) {
+                component.close();
+                IllegalStateException scan = assertThrows(IllegalStateException.class, tracer::scan);
+                assertTrue(scan.getMessage().contains("component is closed"), scan.getMessage());
+            }
+            tracer.close();
+            component.close();
+            tracer.close();
+            IllegalStateException scan = assertThrows(IllegalStateException.class, tracer::scan);
+            assertTrue(scan.getMessage().contains("tracer is closed"), scan.getMessage());
+            assertThrows(IllegalStateException.class, tracer::status);
+        }
+    }
+
+    @Test
+    void aComponentTakesOneOpenTracerAtATime() throws TracerException {
+        try (ScanMontura component = ScanMontura.create()) {
+            Tracer right = Tracer.open(settings(3).build(), component);
+            DeviceNotReadyException second = assertThrows(DeviceNotReadyException.class,
+                    () -> Tracer.open(settings(3).eye(Eye.LEFT).build(), component));
+            assertTrue(second.getMessage().contains("port 3, right eye"), second.getMessage());
+            FrameTrace rightTrace = right.scan();  // the refused open left the device as it was
+            assertEquals(Eye.RIGHT, rightTrace.eye());
+            right.close();
+            try (Tracer left = Tracer.open(settings(3).eye(Eye.LEFT).build(), component)) {
+                // The aviator frame is not symmetric: only the other eye's true mirror matches.
+                assertArrayEquals(rightTrace.mirror().radii(), left.scan().radii(), 1e-9);
+            }
+        }
     }
 }
