@@ -11,6 +11,7 @@ import ezjcom.RuntimeTesting;
 import jtztests.ProcessFigures;
 import java.util.ArrayList;
 import java.util.List;
+import jtrazelo.simulator.SimulatedBench;
 import jtrazelo.tracer.DeviceNotReadyException;
 import jtrazelo.tracer.DrillHole;
 import jtrazelo.tracer.Eye;
@@ -142,25 +143,22 @@ class TracerTest {
 
     @Test
     void refusedSettingsSurfaceWithTheComponentsDescription() {
-        DeviceNotReadyException port = assertThrows(DeviceNotReadyException.class,
-                () -> Tracer.open(settings(17).build()));
-        assertEquals(E_INVALIDARG, port.hResult());
-        assertNotNull(port.description());
-        assertTrue(port.getMessage().contains(port.description()), port.getMessage());
-        assertTrue(port.getMessage().contains("0x80070057"), port.getMessage());
+        try (ScanMontura component = ScanMontura.create(); SimulatedBench bench = SimulatedBench.of(component)) {
+            bench.failMember("PuertoComm", E_INVALIDARG, "Puerto no v\u00e1lido");
+            DeviceNotReadyException port = assertThrows(DeviceNotReadyException.class,
+                    () -> Tracer.open(settings(3).build(), component));
+            assertEquals(E_INVALIDARG, port.hResult());
+            assertEquals("Puerto no v\u00e1lido", port.description());
+            assertTrue(port.getMessage().startsWith("opening port 3: Puerto no v\u00e1lido"), port.getMessage());
+            assertTrue(port.getMessage().contains("0x80070057"), port.getMessage());
+            bench.restoreMember("PuertoComm");
 
-        DeviceNotReadyException speed = assertThrows(DeviceNotReadyException.class,
-                () -> Tracer.open(settings(1).speed(11).build()));
-        assertEquals(E_INVALIDARG, speed.hResult());
-        assertTrue(speed.getMessage().startsWith("setting speed 11"), speed.getMessage());
-    }
-
-    @Test
-    void noPortMeansNotCalibrated() {
-        DeviceNotReadyException e = assertThrows(DeviceNotReadyException.class,
-                () -> Tracer.open(settings(0).build()));
-        assertFalse(e.isDeviceError());
-        assertTrue(e.getMessage().contains("not calibrated"), e.getMessage());
+            bench.failMember("Velocidad", E_INVALIDARG, null);
+            DeviceNotReadyException speed = assertThrows(DeviceNotReadyException.class,
+                    () -> Tracer.open(settings(1).speed(7).build(), component));
+            assertEquals(E_INVALIDARG, speed.hResult());
+            assertTrue(speed.getMessage().startsWith("setting speed 7"), speed.getMessage());
+        }
     }
 
     @Test
@@ -249,15 +247,25 @@ class TracerTest {
         }
     }
 
+    @ParameterizedTest(name = "port {0}, speed {1}, mode {2}")
+    @CsvSource({
+        "0,  5,  1, port",
+        "17, 5,  1, port",
+        "-1, 5,  1, port",
+        "1,  0,  1, speed",
+        "1,  11, 1, speed",
+        "1,  5,  0, scan mode",
+        "1,  5,  3, scan mode",
+    })
+    void settingsOutsideTheDevicesRangesAreRefusedByBuild(int port, int speed, int mode, String named) {
+        IllegalArgumentException e = assertThrows(IllegalArgumentException.class,
+                () -> TracerSettings.builder().port(port).speed(speed).scanMode(mode).build());
+        assertTrue(e.getMessage().startsWith(named + " must be"), e.getMessage());
+    }
+
     @Test
-    void settingsAreChecked() {
-        assertThrows(IllegalArgumentException.class, () -> TracerSettings.builder().port(-1).build());
-        assertThrows(IllegalArgumentException.class, () -> TracerSettings.builder().port(40000).build());
-        assertThrows(IllegalArgumentException.class, () -> TracerSettings.builder().speed(0).build());
-        assertThrows(IllegalArgumentException.class, () -> TracerSettings.builder().scanMode(0).build());
+    void settingsKeepTheirDefaultsAndNulls() {
         assertThrows(NullPointerException.class, () -> TracerSettings.builder().eye(null).build());
-        assertThrows(IllegalArgumentException.class,
-                () -> TracerSettings.builder().scanTimeout(java.time.Duration.ZERO).build());
         TracerSettings defaults = TracerSettings.builder().build();
         assertEquals(defaults, defaults.toBuilder().build());
         assertEquals(Eye.RIGHT, defaults.eye());
