@@ -43,7 +43,10 @@ public class JComObject implements AutoCloseable {
     private static final NativeLibrary RUNTIME = NativeLibrary.load("EZJcomLib18");
     private static final Object REGISTRATION = new Object();
 
-    /** The COM interface pointer of the bound object, or 0. Written by the native bridge. */
+    /**
+     * The COM interface pointer of the bound object, or 0. Written by the native bridge; not for
+     * applications (see {@link #isBound()}).
+     */
     public int comId;
 
     // The reference of the current binding, for the cleaner; null when none is registered.
