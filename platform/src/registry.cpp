@@ -57,8 +57,8 @@ std::string find_server_module(REFCLSID clsid, std::string* why) {
   if (!in) {
     const int error = errno;
     // NOLINTNEXTLINE(concurrency-mt-unsafe): strerror's text is copied at once.
-    *why = "the class registry " + registry + " cannot be read" +
-           (error ? std::string(" (") + std::strerror(error) + ")" : std::string());
+    const std::string reason = error ? std::string(" (") + std::strerror(error) + ")" : "";
+    *why = "the class registry " + registry + " cannot be read" + reason;
     return "";
   }
   std::string line;
