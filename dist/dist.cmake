@@ -1,6 +1,6 @@
 # cmake -DSTAGE=<folder> -DARCHIVE=<file> -DMODE=<cf|cfz> -DFORMAT=<zip|gnutar> -DNATIVE_DIR=<dir>
-#       "-DNATIVES=<files>" "-DREGISTRY=<line or empty>" -DJAR=<jar> -DJAVADOC=<jar>
-#       -DEXAMPLE_JAR=<jar> -DEXAMPLE_SOURCE=<java> -DGUIDE=<md> -DREADME=<txt> -P dist.cmake
+#       "-DNATIVES=<files>" "-DREGISTRY=<line or empty>" "-DJARS=<jars>" -DJAVADOC=<jar>
+#       -DEXAMPLE_JAR=<jar> -DEXAMPLE_SOURCE=<java> "-DGUIDES=<md files>" -DREADME=<txt> -P dist.cmake
 # Stages one bundle in STAGE (whose name is the bundle's top folder) and packs it as ARCHIVE.
 file(REMOVE_RECURSE ${STAGE})
 file(MAKE_DIRECTORY ${STAGE}/${NATIVE_DIR} ${STAGE}/docs ${STAGE}/example)
@@ -10,8 +10,8 @@ if(REGISTRY)
   file(WRITE ${STAGE}/${NATIVE_DIR}/com-registry
        "# CLSID  module (relative to this folder)  threading model\n${REGISTRY}\n")
 endif()
-file(COPY ${JAR} ${JAVADOC} ${README} DESTINATION ${STAGE})
-file(COPY ${GUIDE} DESTINATION ${STAGE}/docs)
+file(COPY ${JARS} ${JAVADOC} ${README} DESTINATION ${STAGE})
+file(COPY ${GUIDES} DESTINATION ${STAGE}/docs)
 file(COPY ${EXAMPLE_JAR} ${EXAMPLE_SOURCE} DESTINATION ${STAGE}/example)
 get_filename_component(parent ${STAGE} DIRECTORY)
 get_filename_component(top ${STAGE} NAME)

@@ -1,4 +1,5 @@
 import java.util.Locale;
+import jtrazelo.simulator.SimulatedBench;
 import jtrazelo.tracer.FrameTrace;
 import jtrazelo.tracer.Tracer;
 import jtrazelo.tracer.TracerException;
@@ -8,7 +9,8 @@ import puente.Registration;
 import puente.ScanMontura;
 
 /**
- * Traces the frame in the tracer on one port and prints what the component measured, following
+ * Types a job number into the simulated component's edit control, swallowing the '#' key, then
+ * traces the frame in the tracer on one port and prints what the component measured, following
  * the scan through the component's own text.
  *
  * <pre>
@@ -23,14 +25,24 @@ public final class ScanExample {
         TracerSettings settings = TracerSettings.builder().port(port).speed(10).build();
         try (ScanMontura component = ScanMontura.create();
                 IScanMontura control = component.dispatch();
-                Registration changes = component.onChange(
-                        () -> System.out.println("  component: " + control.getText()));
-                Tracer tracer = Tracer.open(settings, component)) {
-            System.out.println("Tracing the frame on port " + port + " (listener open: " + changes.isOpen() + ")");
-            FrameTrace trace = tracer.scan();
-            System.out.printf(Locale.ROOT, "Box %.2f x %.2f mm, DBL %.2f mm, perimeter %.2f mm, %d points, %d drill holes%n",
-                    trace.boxWidth(), trace.boxHeight(), trace.dbl(), trace.perimeter(), trace.pointCount(),
-                    trace.drillHoles().size());
+                Registration keys = component.onKeyPress(key -> {
+                    if (key.hasKey() && key.key() == '#') {
+                        key.swallow();  // the control never sees '#'
+                        System.out.println("  key: '#' swallowed");
+                    }
+                });
+                SimulatedBench bench = SimulatedBench.of(component)) {
+            bench.typeText("JOB#7");  // as a person at the keyboard: OnKeyPress per key, then OnChange
+            System.out.println("Typed JOB#7, the control holds " + control.getText()
+                    + " (key listener open: " + keys.isOpen() + ")");
+            try (Registration changes = component.onChange(() -> System.out.println("  component: " + control.getText()));
+                    Tracer tracer = Tracer.open(settings, component)) {
+                System.out.println("Tracing the frame on port " + port + " (listener open: " + changes.isOpen() + ")");
+                FrameTrace trace = tracer.scan();
+                System.out.printf(Locale.ROOT, "Box %.2f x %.2f mm, DBL %.2f mm, perimeter %.2f mm, %d points, %d drill holes%n",
+                        trace.boxWidth(), trace.boxHeight(), trace.dbl(), trace.perimeter(), trace.pointCount(),
+                        trace.drillHoles().size());
+            }
         } catch (TracerException e) {
             System.err.println("The tracer failed: " + e.getMessage());
             System.exit(1);

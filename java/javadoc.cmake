@@ -1,5 +1,5 @@
 # cmake -DJAVADOC=<javadoc> -DJAR=<jar> -DOUT=<jar file> -DWORK=<folder> -DLOG=<file>
-#       -DSOURCES=<file listing the sources> -DTITLE=<title> -P javadoc.cmake
+#       -DSOURCES=<file listing the sources> -DTITLE=<title> -DOVERVIEW=<html> -P javadoc.cmake
 # Builds the API documentation with every doclint check on and packs it as OUT. What javadoc
 # reports goes to LOG, which the tests read (they count the warnings); an error fails the build.
 file(REMOVE_RECURSE ${WORK})
@@ -7,7 +7,7 @@ file(MAKE_DIRECTORY ${WORK})
 execute_process(
   COMMAND ${JAVADOC} -quiet -Xdoclint:all -Xmaxwarns 100000 -Xmaxerrs 100000 --release 17
           -encoding UTF-8 -docencoding UTF-8 -charset UTF-8 -notimestamp
-          -doctitle ${TITLE} -windowtitle ${TITLE} -d ${WORK} @${SOURCES}
+          -doctitle ${TITLE} -windowtitle ${TITLE} -overview ${OVERVIEW} -d ${WORK} @${SOURCES}
   RESULT_VARIABLE status
   OUTPUT_VARIABLE out
   ERROR_VARIABLE err)

@@ -6,6 +6,10 @@
 // one per CLSID. A "local server" context is served in-process as well; there
 // are no out-of-process or remote servers, and a request for another machine
 // fails at once without any network traffic.
+//
+// A creation that fails in the registry or the loader leaves its reason for
+// the calling thread (jtzcom_take_creation_failure): the file at fault and the
+// loader's own words, which an HRESULT cannot carry.
 #include "internal.h"
 
 #if defined(_WIN32)
@@ -22,6 +26,24 @@
 
 namespace jtzcom {
 namespace {
+
+// The calling thread's latest failed class lookup: its HRESULT and why.
+struct CreationFailure {
+  HRESULT hr = S_OK;
+  std::string why;
+};
+thread_local CreationFailure t_failure;
+
+HRESULT failed_because(HRESULT hr, REFCLSID clsid, const std::string& why) {
+  try {
+    t_failure.hr = hr;
+    t_failure.why = "class " + guid_text(clsid) +
+                    (hr == REGDB_E_CLASSNOTREG ? " not registered: " : ": ") + why;
+  } catch (const std::bad_alloc&) {
+    t_failure.hr = S_OK;  // no room for the reason: the HRESULT alone
+  }
+  return hr;
+}
 
 typedef HRESULT(STDAPICALLTYPE* DllGetClassObjectFn)(REFCLSID, REFIID, LPVOID*);
 
@@ -58,14 +80,23 @@ class FactoryCache {
   }
 
   static HRESULT load(REFCLSID clsid, IClassFactory** out) {
-    const std::string module = find_server_module(clsid);
-    if (module.empty()) return REGDB_E_CLASSNOTREG;
+    std::string why;
+    const std::string module = find_server_module(clsid, &why);
+    if (module.empty()) return failed_because(REGDB_E_CLASSNOTREG, clsid, why);
     // Never closed: objects and factories of the module may live until exit.
     void* handle = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) return CO_E_SERVER_EXEC_FAILURE;
+    if (!handle) {
+      // NOLINTNEXTLINE(concurrency-mt-unsafe): dlerror's text is the calling thread's.
+      const char* loader = dlerror();
+      return failed_because(
+          CO_E_SERVER_EXEC_FAILURE, clsid,
+          "loading " + module + " failed: " + (loader ? loader : "no reason given"));
+    }
     auto get_class_object =
         reinterpret_cast<DllGetClassObjectFn>(dlsym(handle, "DllGetClassObject"));
-    if (!get_class_object) return CO_E_SERVER_EXEC_FAILURE;
+    if (!get_class_object)
+      return failed_because(CO_E_SERVER_EXEC_FAILURE, clsid,
+                            module + " exports no DllGetClassObject");
     void* factory = nullptr;
     HRESULT hr = get_class_object(clsid, IID_IClassFactory, &factory);
     if (FAILED(hr)) return hr;
@@ -117,6 +148,7 @@ JTZCOM_API HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD 
                                     REFIID riid, LPVOID* ppv) try {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
+  jtzcom::t_failure.hr = S_OK;
   if (!(dwClsContext & (CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER))) return REGDB_E_CLASSNOTREG;
   IClassFactory* factory = nullptr;
   HRESULT hr = jtzcom::factories().get(rclsid, &factory);
@@ -169,4 +201,46 @@ JTZCOM_API HRESULT CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWOR
   const HRESULT hr = jtzcom::hresult_of_current_exception();
   for (DWORD i = 0; i < dwCount; ++i) pResults[i].hr = hr;
   return hr;
+}
+
+JTZCOM_API BSTR jtzcom_take_creation_failure(HRESULT hr) {
+  jtzcom::CreationFailure& failure = jtzcom::t_failure;
+  if (failure.hr == S_OK || failure.hr != hr) return nullptr;
+  failure.hr = S_OK;
+  // The text is UTF-8 (paths, the loader's words): decoded, with U+FFFD for a byte that
+  // starts no sequence.
+  std::basic_string<OLECHAR> wide;
+  const std::string& text = failure.why;
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const int extra = lead < 0x80         ? 0
+                      : (lead >> 5) == 6  ? 1
+                      : (lead >> 4) == 14 ? 2
+                      : (lead >> 3) == 30 ? 3
+                                          : -1;
+    char32_t code = extra == 0   ? lead
+                    : extra == 1 ? lead & 0x1F
+                    : extra == 2 ? lead & 0x0F
+                                 : lead & 0x07;
+    bool ok = extra >= 0;
+    for (int k = 1; ok && k <= extra; ++k) {
+      const auto next = static_cast<unsigned char>(i + k < text.size() ? text[i + k] : 0);
+      ok = (next & 0xC0) == 0x80;
+      code = code << 6 | (next & 0x3F);
+    }
+    if (!ok) {
+      wide.push_back(0xFFFD);
+      ++i;
+      continue;
+    }
+    i += static_cast<size_t>(extra) + 1;
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      wide.push_back(static_cast<OLECHAR>(0xD800 + (code >> 10)));
+      wide.push_back(static_cast<OLECHAR>(0xDC00 + (code & 0x3FF)));
+    } else {
+      wide.push_back(static_cast<OLECHAR>(code));
+    }
+  }
+  return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
 }

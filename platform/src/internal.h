@@ -95,8 +95,9 @@ std::string registry_path();
 
 // The module path registered for `clsid` (absolute, or relative to the
 // current directory when the registry named it so), or "" when the class is
-// not registered.
-std::string find_server_module(REFCLSID clsid);
+// not registered; then *why says so, naming the registry file (and the
+// system's reason when it cannot be read).
+std::string find_server_module(REFCLSID clsid, std::string* why);
 
 // Owns one reference to a COM object and releases it at the end of its scope.
 template <typename T>

@@ -15,7 +15,9 @@
 
 #include <dlfcn.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 namespace jtzcom {
@@ -48,10 +50,17 @@ std::string registry_path() {
   return folder_of(info.dli_fname) + "/com-registry";
 }
 
-std::string find_server_module(REFCLSID clsid) {
+std::string find_server_module(REFCLSID clsid, std::string* why) {
   const std::string registry = registry_path();
+  errno = 0;
   std::ifstream in(registry);
-  if (!in) return "";
+  if (!in) {
+    const int error = errno;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): strerror's text is copied at once.
+    const std::string reason = error ? std::string(" (") + std::strerror(error) + ")" : "";
+    *why = "the class registry " + registry + " cannot be read" + reason;
+    return "";
+  }
   std::string line;
   while (std::getline(in, line)) {
     line = trim(line);
@@ -66,9 +75,13 @@ std::string find_server_module(REFCLSID clsid) {
     const size_t last_space = module.find_last_of(" \t");
     if (last_space != std::string::npos && is_threading_model(module.substr(last_space + 1)))
       module = trim(module.substr(0, last_space));
-    if (module.empty()) return "";
+    if (module.empty()) {
+      *why = registry + " names no library for it";
+      return "";
+    }
     return module[0] == '/' ? module : folder_of(registry) + "/" + module;
   }
+  *why = registry + " has no line for it";
   return "";
 }
 

@@ -63,10 +63,17 @@ EZJCOM_API int EZJCOM_CALL ezjcomThrowComExceptionObject(JNIEnv* env, HRESULT hr
     excepInfo->pfnDeferredFillIn = nullptr;  // filled once
     fill(excepInfo);
   }
+  BSTR reason = nullptr;
+#if !defined(_WIN32)
+  // A creation that failed in the class registry or the loader says why: the file at fault and
+  // the loader's own words, as the description.
+  if (!excepInfo) reason = jtzcom_take_creation_failure(hr);
+#endif
   if (env) {
     throw_com_exception(env, hr, excepInfo ? excepInfo->bstrSource : nullptr,
-                        excepInfo ? excepInfo->bstrDescription : nullptr);
+                        excepInfo ? excepInfo->bstrDescription : reason);
   }
+  free_bstr(reason);
   if (excepInfo) {
     free_bstr(excepInfo->bstrSource);
     free_bstr(excepInfo->bstrDescription);

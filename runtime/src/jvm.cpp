@@ -47,9 +47,11 @@ JNIEnv* thread_env() {
     set_fatal();
     return nullptr;
   }
+  char name[48];
+  attached_thread_name(name, sizeof name);
   JavaVMAttachArgs args{};
   args.version = JNI_VERSION_1_8;
-  args.name = nullptr;
+  args.name = name;
   args.group = nullptr;
   if (vm->AttachCurrentThreadAsDaemon(reinterpret_cast<void**>(&env), &args) != JNI_OK || !env) {
     set_fatal();

@@ -1,6 +1,7 @@
 #include "thread_state.h"
 
 #include <atomic>
+#include <cstdio>
 
 namespace ezjcom {
 namespace {
@@ -8,6 +9,8 @@ namespace {
 // A pending fatal error counts only while its generation is the current one,
 // so that clear_all_fatal() can drop those of other threads too.
 std::atomic<unsigned> g_fatal_generation{1};
+
+std::atomic<unsigned long> g_attached_names{0};
 
 struct ThreadState {
   unsigned fatal_generation = 0;  // 0: none pending
@@ -31,5 +34,10 @@ bool take_fatal() {
 }
 
 void clear_all_fatal() { g_fatal_generation.fetch_add(1, std::memory_order_acq_rel); }
+
+void attached_thread_name(char* buffer, std::size_t size) {
+  const unsigned long n = g_attached_names.fetch_add(1, std::memory_order_relaxed) + 1;
+  static_cast<void>(std::snprintf(buffer, size, "COM event thread %lu (EZJcomLib18)", n));
+}
 
 }  // namespace ezjcom

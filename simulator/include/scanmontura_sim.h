@@ -39,7 +39,10 @@
 //     port 1, 5, 9, 13: "rectangular"   port 2, 6, 10, 14: "oval"
 //     port 3, 7, 11, 15: "aviator"      port 4, 8, 12, 16: "rimless" (drilled)
 //   The environment variable SCANMONTURA_SIM_FRAME, when set to one of these
-//   names, puts that frame in every tracer.
+//   names, puts that frame in every tracer; "none" empties every tracer (see
+//   below). Any other value makes Explora fail with E_INVALIDARG and a
+//   description that lists the known values. ISimControl::SetFrame chooses the
+//   frame of one port, or of all, and wins over the variable.
 //   Speed (setVelocidad): 1..10; a scan takes 2000 ms / speed.  Default 5.
 //   Scan mode (setModoScan): 1 = 400 points, 2 = 1000 points.   Default 1.
 //   Eye (setOjo): 1 = right, 2 = left.                             Default 1.
@@ -223,4 +226,10 @@ struct ISimControl : IUnknown {
   // Sink Invoke calls made so far for the connection with this cookie, kept
   // after Unadvise; E_INVALIDARG for a cookie never handed out.
   virtual HRESULT STDMETHODCALLTYPE DeliveredTo(DWORD cookie, ULONG* count) = 0;
+  // Puts `frame` in the tracer of `port` (1..16; 0: of every port) for the
+  // scans that start from now on: a frame's name, "none" for an empty tracer,
+  // or null for what the bench holds there (its own frame of that port, or
+  // SCANMONTURA_SIM_FRAME's). A chosen frame wins over SCANMONTURA_SIM_FRAME.
+  // E_INVALIDARG for another port or name. Not offered by SimControl.
+  virtual HRESULT STDMETHODCALLTYPE SetFrame(SHORT port, LPCOLESTR frame) = 0;
 };

@@ -530,11 +530,13 @@ HRESULT ScanMontura::Explora(Failure* why) {
   req.frame = FrameForPort(tracer_.port);
   // Read on the calling thread; a process changes its environment between calls only.
   // NOLINTNEXTLINE(concurrency-mt-unsafe)
-  if (const char* name = std::getenv("SCANMONTURA_SIM_FRAME")) {
-    if (std::strcmp(name, "none") == 0)
-      req.frame = nullptr;
-    else if (const FrameShape* f = FrameByName(name))
-      req.frame = f;
+  const char* setting = std::getenv("SCANMONTURA_SIM_FRAME");
+  if (chosen_[tracer_.port - 1]) {
+    req.frame = frames_[tracer_.port - 1];
+  } else if (setting && *setting && !ReadFrameSetting(setting, &req.frame)) {
+    why->description = std::string("Explora: SCANMONTURA_SIM_FRAME=") + setting +
+                       " names no frame (known: " + KnownFrameSettings() + ")";
+    return E_INVALIDARG;
   }
   req.points = tracer_.mode == 2 ? 1000 : 400;
   req.leftEye = tracer_.eye == 2;
@@ -802,6 +804,25 @@ HRESULT ScanMontura::ConnectionCount(ULONG* count) {
   if (!count) return E_POINTER;
   Lock lock(mu_);
   *count = static_cast<ULONG>(connections_.size());
+  return S_OK;
+}
+
+HRESULT ScanMontura::SetFrame(SHORT port, LPCOLESTR frame) {
+  if (port < 0 || port > 16) return E_INVALIDARG;
+  const FrameShape* shape = nullptr;
+  if (frame) {
+    char name[16] = {};
+    for (size_t i = 0; frame[i]; ++i) {
+      if (i + 1 >= sizeof name || frame[i] > 0x7F) return E_INVALIDARG;
+      name[i] = static_cast<char>(frame[i]);
+    }
+    if (!ReadFrameSetting(name, &shape)) return E_INVALIDARG;
+  }
+  Lock lock(mu_);
+  for (int p = port ? port : 1; p <= (port ? port : 16); ++p) {
+    chosen_[p - 1] = frame != nullptr;
+    frames_[p - 1] = shape;
+  }
   return S_OK;
 }
 

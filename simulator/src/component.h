@@ -74,6 +74,7 @@ class ScanMontura final : public IDispatch,
   HRESULT STDMETHODCALLTYPE WaitIdle(DWORD timeoutMs) override;
   HRESULT STDMETHODCALLTYPE ConnectionCount(ULONG* count) override;
   HRESULT STDMETHODCALLTYPE DeliveredTo(DWORD cookie, ULONG* count) override;
+  HRESULT STDMETHODCALLTYPE SetFrame(SHORT port, LPCOLESTR frame) override;
 
 #if defined(_WIN32)
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wp, LPARAM lp);
@@ -244,6 +245,10 @@ class ScanMontura final : public IDispatch,
   EditControl edit_;
   Props props_;
   TracerState tracer_;
+  // The frame SetFrame put in the tracer of each port: chosen_[p - 1] tells
+  // whether there is one, frames_[p - 1] is it (nullptr: empty).
+  bool chosen_[16] = {};
+  const FrameShape* frames_[16] = {};
 
   Thread scanThread_;
   CondVar scanCv_;

@@ -101,6 +101,20 @@ const FrameShape* FrameByName(const char* name) {
   return nullptr;
 }
 
+bool ReadFrameSetting(const char* value, const FrameShape** frame) {
+  if (!value) return false;
+  if (std::strcmp(value, "none") == 0) {
+    *frame = nullptr;
+    return true;
+  }
+  const FrameShape* named = FrameByName(value);
+  if (!named) return false;
+  *frame = named;
+  return true;
+}
+
+const char* KnownFrameSettings() { return "rectangular, oval, aviator, rimless or none"; }
+
 const FrameShape* FrameForPort(int port) {
   if (port < 1 || port > 16) return nullptr;
   return &kFrames[(port - 1) % 4];

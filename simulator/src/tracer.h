@@ -25,6 +25,12 @@ const FrameShape* FrameByName(const char* name);
 // The frame the bench holds in the tracer of a port (1..16).
 const FrameShape* FrameForPort(int port);
 
+// Reads a frame setting: a frame's name (*frame that frame) or "none" (*frame
+// nullptr: an empty tracer). False for anything else, *frame untouched.
+bool ReadFrameSetting(const char* value, const FrameShape** frame);
+// The values ReadFrameSetting takes, for messages: "rectangular, oval, ...".
+const char* KnownFrameSettings();
+
 struct Trace {
   std::vector<int> radii;  // R_i in 1/100 mm, point i at 360*i/N degrees
   float radioIni = 0;

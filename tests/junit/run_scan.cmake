@@ -9,8 +9,9 @@
 #   overwrite     out/T1.dcs exists and --overwrite: exit 0, the file replaced
 #   bad_out       the output folder is a file: exit 3 before scanning, nothing written
 #   bad_option    an unknown option: exit 2, the reason and the usage on stderr, nothing written
-#   device_error  a port the component refuses: exit 1, its description and the HRESULT, nothing
-#                 written (not even the default output folder)
+#   device_error  a scan the component refuses to start (SCANMONTURA_SIM_FRAME names no frame):
+#                 exit 1, its description and the HRESULT, nothing written (not even the default
+#                 output folder)
 #   killed        SIGTERM while scanning, the output folder three levels deep and new: status 143,
 #                 nothing left, not even the folders that the check before the scan made
 string(REPLACE "|" ";" command "${COMMAND}")
@@ -87,9 +88,10 @@ elseif(CASE STREQUAL "bad_option")
   set(stdout_patterns "^$")
   set(stderr_patterns "unknown option --colour" "Usage: scan" "--eye R\\|L\\|B")
 elseif(CASE STREQUAL "device_error")
-  set(args --port 99)
+  set(ENV{SCANMONTURA_SIM_FRAME} bogus)
+  set(args --port 3)
   set(status 1)
-  set(stderr_patterns "device error: opening port 99: .+ \\(HRESULT 0x8[0-9A-F]+\\)")
+  set(stderr_patterns "device error: starting the scan: .+ \\(HRESULT 0x8[0-9A-F]+\\)")
 elseif(CASE STREQUAL "killed")
   list(PREPEND command ${CMAKE_CURRENT_LIST_DIR}/kill_scan.sh)
   set(args --port 4 --speed 1 --eye B --job K1 --out killdir/a/b)

@@ -275,4 +275,30 @@ TEST(Tracer, EnvironmentChoosesTheFrame) {
   EXPECT_NEAR(c.GetR4(kBoxH), 50.0, 0.1) << "the earlier trace stays";
 }
 
+TEST(Tracer, UnknownFrameSettingIsRefusedAndAChosenFrameWins) {
+  Component c;
+  setenv("SCANMONTURA_SIM_FRAME", "bogus", 1);
+  ASSERT_EQ(c.Put(kPuerto, I2(1)), S_OK);
+  ExcepInfo ei;
+  EXPECT_EQ(c.Call(kExplora, nullptr, nullptr, 0, &ei.e), E_INVALIDARG);
+  const std::string why = ei.description();
+  EXPECT_NE(why.find("SCANMONTURA_SIM_FRAME=bogus"), std::string::npos) << why;
+  EXPECT_NE(why.find("rectangular, oval, aviator, rimless or none"), std::string::npos) << why;
+
+  ASSERT_EQ(c.ctl()->SetFrame(1, Ole("aviator").c_str()), S_OK);
+  ASSERT_EQ(Scan(c, 1, 1, 1), S_OK) << "a frame chosen for the port wins over the variable";
+  unsetenv("SCANMONTURA_SIM_FRAME");
+  EXPECT_NEAR(c.GetR4(kBoxH), 56.0, 1.0);
+
+  ASSERT_EQ(c.ctl()->SetFrame(0, Ole("none").c_str()), S_OK);
+  ASSERT_EQ(Scan(c, 3, 1, 1), S_OK);
+  EXPECT_EQ(c.GetI4(kStatus), -1) << "every tracer empty";
+  ASSERT_EQ(c.ctl()->SetFrame(0, nullptr), S_OK);
+  ASSERT_EQ(Scan(c, 2, 1, 1), S_OK);
+  EXPECT_NEAR(c.GetR4(kBoxH), 50.0, 0.1) << "the bench's own oval again";
+
+  EXPECT_EQ(c.ctl()->SetFrame(17, nullptr), E_INVALIDARG);
+  EXPECT_EQ(c.ctl()->SetFrame(1, Ole("bogus").c_str()), E_INVALIDARG);
+}
+
 }  // namespace

@@ -45,7 +45,7 @@ public class JComObject implements AutoCloseable {
 
     /**
      * The value that stands for the COM reference of the bound object, or 0. Written by the native
-     * bridge and the runtime; not for applications.
+     * bridge and the runtime; not for applications (see {@link #isBound()}).
      */
     public int comId;
 

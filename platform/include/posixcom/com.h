@@ -520,3 +520,10 @@ JTZCOM_API HRESULT CLSIDFromString(LPCOLESTR lpsz, CLSID* pclsid);
 JTZCOM_API long jtzcom_live_bstrs();
 // Number of CoInitializeEx calls made in this process.
 JTZCOM_API long jtzcom_initializations();
+// Why the calling thread's latest CoCreateInstance(Ex) failed with `hr` in
+// the class registry or the loader ("class {...} not registered: the class
+// registry /x/com-registry cannot be read (No such file or directory)", or
+// "class {...}: loading /x/lib.so failed: <the loader's reason>"), as a new
+// BSTR for the caller to free, once; null when that creation did not fail so
+// (another HRESULT, the server's own failure, or a success since).
+JTZCOM_API BSTR jtzcom_take_creation_failure(HRESULT hr);

@@ -3,7 +3,10 @@ package jtrazelo.tracer;
 import ezjcom.JComException;
 import java.time.Duration;
 import java.util.List;
+import java.util.Locale;
+import java.util.Map;
 import java.util.Objects;
+import java.util.WeakHashMap;
 import puente.IScanMontura;
 import puente.ScanMontura;
 import puente.ScanMonturaAdapter;
@@ -30,6 +33,11 @@ import puente.ScanMonturaAdapter;
  * next scan. A tracer is meant for one thread at a time, except for {@link #cancel()} and
  * {@link #close()}, which any thread may call while a scan runs.
  *
+ * <p>A component drives one tracer device, and takes one open tracer at a time (see
+ * {@link #open(TracerSettings, ScanMontura)}). Once a tracer is closed, or its component closed,
+ * its members throw {@link IllegalStateException} naming what is closed; {@link #close()} may come
+ * any number of times, before or after the component's.
+ *
  * <p>Device status codes, as the component reports them: 0 port closed, 1 ready, 100 + p
  * scanning (p percent done), 200 trace available, -1 scan failed.
  */
@@ -42,6 +50,10 @@ public final class Tracer implements AutoCloseable {
     /** Longest wait between two status readings while no event arrives, ms. */
     private static final long POLL_MILLIS = 25;
 
+    // The components that have an open tracer, each with a word on that tracer. Weak: the
+    // component of a tracer that was never closed can still go once both are unreachable.
+    private static final Map<ScanMontura, String> IN_USE = new WeakHashMap<>();
+
     private final ScanMontura component;
     private final boolean ownsComponent;
     private final IScanMontura device;
@@ -52,6 +64,7 @@ public final class Tracer implements AutoCloseable {
     // notifications the scanning thread waits for); never held while the component is called.
     private Thread scanner;
     private boolean cancelRequested;
+    private boolean committed;  // the scan has its trace and can no longer be cancelled
     private boolean closed;
     private boolean released;
 
@@ -95,11 +108,21 @@ public final class Tracer implements AutoCloseable {
      * Opens the tracer on a component that is already created (new, running or remote). The
      * component stays the caller's: closing the tracer gives back only what the tracer bound.
      *
+     * <p>A component drives one tracer device, so it takes <em>one open tracer at a time</em>:
+     * while a tracer opened on {@code component} is not closed, opening another one on it throws
+     * {@link DeviceNotReadyException} naming the open tracer's port and eye (two tracers would
+     * overwrite each other's port, speed, mode and eye on the one device, and a scan through one
+     * would measure with the other's settings). To scan the other eye, close the tracer and open
+     * one with the other eye, in turn. The rule goes by wrapper: a second wrapper of the same
+     * running instance ({@link ScanMontura#getActive()}) is not recognised as the same component,
+     * so open the tracers of one instance through one wrapper.
+     *
      * @param settings how to set the tracer up
      * @param component the bound component
      * @return the open tracer
-     * @throws DeviceNotReadyException when the component cannot be bound, refuses a setting or is
-     *     not calibrated; the device is closed again then
+     * @throws DeviceNotReadyException when the component already has an open tracer, cannot be
+     *     bound, refuses a setting or is not calibrated; the device is closed again then
+     * @throws IllegalStateException when {@code component} is closed (or was never bound)
      */
     public static Tracer open(TracerSettings settings, ScanMontura component)
             throws DeviceNotReadyException {
@@ -110,13 +133,19 @@ public final class Tracer implements AutoCloseable {
             throws DeviceNotReadyException {
         Objects.requireNonNull(settings, "settings");
         Objects.requireNonNull(component, "component");
+        if (!component.isBound()) {
+            throw new IllegalStateException("Tracer: the ScanMontura component is closed");
+        }
+        claim(component, settings);
         IScanMontura device;
         try {
             device = component.dispatch();
         } catch (JComException e) {
+            release(component);
             throw new DeviceNotReadyException("binding IScanMontura", e);
-        } catch (IllegalStateException e) {
-            throw new DeviceNotReadyException("binding IScanMontura: " + e.getMessage());
+        } catch (RuntimeException | Error e) {
+            release(component);
+            throw e;
         }
         Tracer tracer = new Tracer(component, owned, device, settings);
         try {
@@ -126,6 +155,25 @@ public final class Tracer implements AutoCloseable {
             throw e;
         }
         return tracer;
+    }
+
+    // Makes the tracer about to open the component's one open tracer.
+    private static void claim(ScanMontura component, TracerSettings settings) throws DeviceNotReadyException {
+        synchronized (IN_USE) {
+            String open = IN_USE.get(component);
+            if (open != null) {
+                throw new DeviceNotReadyException("the component already has an open tracer (" + open
+                        + "): close it before opening another");
+            }
+            IN_USE.put(component, "port " + settings.port() + ", "
+                    + settings.eye().name().toLowerCase(Locale.ROOT) + " eye");
+        }
+    }
+
+    private static void release(ScanMontura component) {
+        synchronized (IN_USE) {
+            IN_USE.remove(component);
+        }
     }
 
     private void setUp() throws DeviceNotReadyException {
@@ -214,7 +262,8 @@ public final class Tracer implements AutoCloseable {
      * Returns the device status as the component reports it (see the class description).
      *
      * @return the status code
-     * @throws TracerException when the status cannot be read, or the tracer is closed
+     * @throws TracerException when the status cannot be read
+     * @throws IllegalStateException when the tracer or its component is closed
      */
     public int status() throws TracerException {
         ensureOpen();
@@ -257,22 +306,31 @@ public final class Tracer implements AutoCloseable {
      * end. A scan that does not end with a trace (time-out, interrupt, cancel, a throwing
      * {@code progress}) is stopped on the device, and the port opened again for the next scan.
      *
+     * <p>The arguments are checked before the device is touched. A time-out too long for any
+     * scan, one whose nanoseconds do not fit in a {@code long} (about 292 years, as
+     * {@code ChronoUnit.FOREVER.getDuration()}), means no limit.
+     *
      * @param progress hears each new percentage, on this thread; what it throws stops the scan and
      *     is thrown on
-     * @param timeout how long the scan may take
+     * @param timeout how long the scan may take, positive
      * @return the trace
      * @throws ScanCancelledException when {@link #cancel()} or {@link #close()} stopped the scan,
      *     or this thread was interrupted (its interrupt flag is set again)
      * @throws ScanFailedException when the component refuses to start, reports a failed scan (the
      *     exception carries the component's description of it), does not finish in time, or gives
-     *     values that cannot be decoded
+     *     values that cannot be read or decoded; {@link ScanFailedException#reason()} says which
      * @throws DeviceNotReadyException when the port closes during the scan
-     * @throws TracerException when a value cannot be read; also when the tracer is closed or
-     *     another thread is scanning
+     * @throws TracerException when the status cannot be read, or another thread is scanning
+     * @throws IllegalArgumentException when {@code timeout} is zero or negative
+     * @throws IllegalStateException when the tracer or its component is closed
      */
     public FrameTrace scan(ProgressListener progress, Duration timeout) throws TracerException {
         Objects.requireNonNull(progress, "progress");
         Objects.requireNonNull(timeout, "timeout");
+        if (timeout.isNegative() || timeout.isZero()) {
+            throw new IllegalArgumentException("the scan's time-out must be positive: " + timeout);
+        }
+        long limitNanos = nanosOrNoLimit(timeout);
         synchronized (listener.lock) {
             ensureOpen();
             if (scanner != null) {
@@ -280,6 +338,7 @@ public final class Tracer implements AutoCloseable {
             }
             scanner = Thread.currentThread();
             cancelRequested = false;
+            committed = false;
         }
         boolean deviceScanning = false;
         Throwable failure = null;
@@ -288,10 +347,10 @@ public final class Tracer implements AutoCloseable {
             try {
                 device.Explora();
             } catch (JComException e) {
-                throw new ScanFailedException("starting the scan", e);
+                throw new ScanFailedException(ScanFailedException.Reason.REFUSED, "starting the scan", e);
             }
             deviceScanning = true;
-            long deadline = System.nanoTime() + Math.max(0, timeout.toNanos());
+            long start = System.nanoTime();
             int reported = -1;
             while (true) {
                 checkCancelled();
@@ -301,7 +360,10 @@ public final class Tracer implements AutoCloseable {
                 }
                 if (status == STATUS_FAILED) {
                     deviceScanning = false;
-                    throw new ScanFailedException("the tracer reports that the scan failed", text(), 0);
+                    String text = text();
+                    ScanFailedException.Reason reason = text.toLowerCase(Locale.ROOT).contains("no frame")
+                            ? ScanFailedException.Reason.NO_FRAME : ScanFailedException.Reason.DEVICE_FAILED;
+                    throw new ScanFailedException(reason, "the tracer reports that the scan failed", text, 0);
                 }
                 if (status == STATUS_CLOSED) {
                     deviceScanning = false;
@@ -314,15 +376,23 @@ public final class Tracer implements AutoCloseable {
                         progress.progress(percent, text());
                     }
                 }
-                long left = deadline - System.nanoTime();
-                if (left <= 0) {
-                    throw new ScanFailedException("the scan did not finish within "
-                            + timeout.toMillis() + " ms (status " + status + ")");
+                long elapsed = System.nanoTime() - start;
+                if (elapsed >= limitNanos) {
+                    throw new ScanFailedException(ScanFailedException.Reason.TIMED_OUT,
+                            "the scan did not finish within " + timeout.toMillis() + " ms (status " + status + ")");
                 }
-                seen = listener.awaitChange(seen, Math.min(POLL_MILLIS, left / 1_000_000 + 1));
+                seen = listener.awaitChange(seen, Math.min(POLL_MILLIS, (limitNanos - elapsed) / 1_000_000 + 1));
             }
             deviceScanning = false;
             progress.progress(100, text());
+            synchronized (listener.lock) {
+                // From here on the scan gives its trace: a cancel() that came first wins, a later
+                // one answers false.
+                if (cancelRequested) {
+                    throw cancelled();
+                }
+                committed = true;
+            }
             return readTrace();
         } catch (TracerException | RuntimeException | Error e) {
             failure = e;
@@ -332,13 +402,26 @@ public final class Tracer implements AutoCloseable {
         }
     }
 
+    // The time-out in nanoseconds; Long.MAX_VALUE (292 years) where they do not fit.
+    private static long nanosOrNoLimit(Duration timeout) {
+        try {
+            return timeout.toNanos();
+        } catch (ArithmeticException e) {
+            return Long.MAX_VALUE;
+        }
+    }
+
     private void checkCancelled() throws ScanCancelledException {
         synchronized (listener.lock) {
             if (cancelRequested) {
-                throw new ScanCancelledException(closed ? "the tracer was closed during the scan"
-                        : "the scan was cancelled");
+                throw cancelled();
             }
         }
+    }
+
+    // Called with the lock held.
+    private ScanCancelledException cancelled() {
+        return new ScanCancelledException(closed ? "the tracer was closed during the scan" : "the scan was cancelled");
     }
 
     // Stops the device's scan where one may still run, then lets close() go on, or tears down
@@ -388,11 +471,15 @@ public final class Tracer implements AutoCloseable {
      * stops the device's scan and throws {@link ScanCancelledException}, and the tracer is ready
      * for the next scan. Callable from any thread; returns at once.
      *
-     * @return true when a scan was running and has been told to stop
+     * <p>True is a promise: that scan ends with {@link ScanCancelledException}. Once a scan has
+     * its trace and is reading it, it is too late to stop it, and the answer is false.
+     *
+     * @return true when a scan was running and will end cancelled; false when no scan runs or it
+     *     is too late to stop it
      */
     public boolean cancel() {
         synchronized (listener.lock) {
-            if (scanner == null) {
+            if (scanner == null || committed) {
                 return false;
             }
             cancelRequested = true;
@@ -421,21 +508,25 @@ public final class Tracer implements AutoCloseable {
                 radii = settings.traceFormat().decodeRadii(initialRadius, deltas);
                 drillHoles = settings.traceFormat().decodeDrillHoles(holes);
             } catch (IllegalArgumentException e) {
-                throw new ScanFailedException("decoding the trace: " + e.getMessage(), e);
+                throw new ScanFailedException(ScanFailedException.Reason.UNREADABLE_TRACE,
+                        "decoding the trace: " + e.getMessage(), e);
             }
             return new FrameTrace(settings.eye(), radii, device.getBoxH(), device.getBoxV(),
                     device.getDistBorde(), device.getDistCentro(), device.getBase(),
                     device.getPerimetro(), drillHoles);
         } catch (JComException e) {
-            throw new TracerException("reading the trace", e);
+            throw new ScanFailedException(ScanFailedException.Reason.UNREADABLE_TRACE, "reading the trace", e);
         }
     }
 
-    private void ensureOpen() throws TracerException {
+    private void ensureOpen() {
         synchronized (listener.lock) {
             if (closed) {
-                throw new TracerException("the tracer is closed");
+                throw new IllegalStateException("Tracer: the tracer is closed");
             }
+        }
+        if (!ownsComponent && !component.isBound()) {
+            throw new IllegalStateException("Tracer: the tracer's ScanMontura component is closed");
         }
     }
 
@@ -456,13 +547,14 @@ public final class Tracer implements AutoCloseable {
      * it. All steps are attempted even when one fails or an earlier call failed; a second call
      * does nothing. A scan running on another thread is stopped first, and this call waits for it
      * to end; called from the scanning thread itself (by its progress listener), the scan ends
-     * with {@link ScanCancelledException} and the tracer is closed as it unwinds.
+     * with {@link ScanCancelledException} and the tracer is closed as it unwinds. The component
+     * may have been closed before: what is left of the tracer is given back all the same.
      *
-     * @throws TracerException when the component fails a step (the first failure, with the others
-     *     added as suppressed)
+     * @throws UncheckedTracerException when the component fails a step (the first failure, with
+     *     the others added as suppressed, is its cause); the tracer is closed all the same
      */
     @Override
-    public void close() throws TracerException {
+    public void close() {
         synchronized (listener.lock) {
             if (closed) {
                 return;
@@ -493,7 +585,7 @@ public final class Tracer implements AutoCloseable {
         }
         TracerException failure = tearDown();
         if (failure != null) {
-            throw failure;
+            throw new UncheckedTracerException(failure);
         }
     }
 
@@ -525,6 +617,7 @@ public final class Tracer implements AutoCloseable {
                 failure = add(failure, new TracerException("releasing the component: " + e, e));
             }
         }
+        release(component);
         return failure;
     }
 
@@ -539,7 +632,9 @@ public final class Tracer implements AutoCloseable {
     private void closeQuietly(Exception cause) {
         try {
             close();
-        } catch (TracerException | RuntimeException e) {
+        } catch (UncheckedTracerException e) {
+            cause.addSuppressed(e.getCause());
+        } catch (RuntimeException e) {
             cause.addSuppressed(e);
         }
     }

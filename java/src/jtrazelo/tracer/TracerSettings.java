@@ -5,18 +5,27 @@ import java.util.Objects;
 
 /**
  * How to set up the tracer: communications port, speed, scan mode, eye, how long a scan may take
- * and how the component encodes its trace. Which numbers a component accepts for port, speed and
- * mode is the component's business: these checks only keep the values inside what can be sent
- * (port and mode travel as 16-bit numbers), and the component refuses the rest when the tracer
- * opens.
+ * and how the component encodes its trace. Every value is checked against the device's ranges
+ * when the settings are made ({@link Builder#build()}), before any device is touched:
+ *
+ * <ul>
+ *   <li><b>port</b> 1 to 16: the serial port the tracer is connected to, {@code COM}<i>n</i> on
+ *       Windows for port <i>n</i> (port 3 is {@code COM3}); the simulated component holds a frame
+ *       in the tracer of each;
+ *   <li><b>speed</b> 1 (slowest, most careful) to 10 (fastest); the simulated tracer takes
+ *       2000 ms / speed for a scan;
+ *   <li><b>scan mode</b> 1 (400 points per outline) or 2 (1000 points);
+ *   <li><b>scan time-out</b> positive; one too long for any scan (beyond about 292 years, as
+ *       {@code ChronoUnit.FOREVER.getDuration()}) means no limit.
+ * </ul>
  *
  * <pre>{@code
  * TracerSettings settings = TracerSettings.builder().port(2).speed(8).eye(Eye.LEFT).build();
  * }</pre>
  *
- * @param port the communications port, 0 to 32767 (0 leaves the device without a port)
- * @param speed the scanning speed, positive
- * @param scanMode the scan mode, 1 to 32767
+ * @param port the communications port, 1 to 16 (COM1 to COM16)
+ * @param speed the scanning speed, 1 to 10
+ * @param scanMode the scan mode, 1 (400 points) or 2 (1000 points)
  * @param eye the eye to trace
  * @param scanTimeout how long a scan may take before it counts as failed, positive
  * @param traceFormat how the component encodes outline and drill holes
@@ -31,13 +40,17 @@ public record TracerSettings(int port, int speed, int scanMode, Eye eye, Duratio
     public static final int DEFAULT_SCAN_MODE = 1;
     /** Scan time-out of {@link #builder()}. */
     public static final Duration DEFAULT_SCAN_TIMEOUT = Duration.ofSeconds(60);
+    /** Highest port number: the device's ports are 1 to 16. */
+    public static final int MAX_PORT = 16;
+    /** Highest speed: the device's speeds are 1 to 10. */
+    public static final int MAX_SPEED = 10;
 
     /**
      * Checks every value; see the class description.
      *
-     * @param port the communications port, 0 to 32767
-     * @param speed the scanning speed, positive
-     * @param scanMode the scan mode, 1 to 32767
+     * @param port the communications port, 1 to 16
+     * @param speed the scanning speed, 1 to 10
+     * @param scanMode the scan mode, 1 or 2
      * @param eye the eye to trace
      * @param scanTimeout how long a scan may take, positive
      * @param traceFormat how the component encodes outline and drill holes
@@ -45,14 +58,15 @@ public record TracerSettings(int port, int speed, int scanMode, Eye eye, Duratio
      * @throws NullPointerException when eye, time-out or format is null
      */
     public TracerSettings {
-        if (port < 0 || port > Short.MAX_VALUE) {
-            throw new IllegalArgumentException("port must be 0 to " + Short.MAX_VALUE + ": " + port);
+        if (port < 1 || port > MAX_PORT) {
+            throw new IllegalArgumentException("port must be 1 to " + MAX_PORT + " (COM1 to COM" + MAX_PORT
+                    + "): " + port);
         }
-        if (speed <= 0) {
-            throw new IllegalArgumentException("speed must be positive: " + speed);
+        if (speed < 1 || speed > MAX_SPEED) {
+            throw new IllegalArgumentException("speed must be 1 to " + MAX_SPEED + ": " + speed);
         }
-        if (scanMode <= 0 || scanMode > Short.MAX_VALUE) {
-            throw new IllegalArgumentException("scan mode must be 1 to " + Short.MAX_VALUE + ": " + scanMode);
+        if (scanMode != 1 && scanMode != 2) {
+            throw new IllegalArgumentException("scan mode must be 1 (400 points) or 2 (1000 points): " + scanMode);
         }
         Objects.requireNonNull(eye, "eye");
         Objects.requireNonNull(scanTimeout, "scanTimeout");
@@ -93,7 +107,7 @@ public record TracerSettings(int port, int speed, int scanMode, Eye eye, Duratio
         private Builder() {}
 
         /**
-         * Sets the communications port.
+         * Sets the communications port: {@code n} for {@code COMn}, 1 to 16.
          *
          * @param value the communications port
          * @return this builder

@@ -20,6 +20,7 @@ class EmptyTracerTest {
             for (int attempt = 0; attempt < 2; attempt++) {
                 ScanFailedException e = assertThrows(ScanFailedException.class, tracer::scan);
                 assertFalse(e instanceof ScanCancelledException);
+                assertEquals(ScanFailedException.Reason.NO_FRAME, e.reason());
                 assertEquals("Scan failed: no frame in the tracer", e.description());
                 assertTrue(e.getMessage().endsWith(": Scan failed: no frame in the tracer"), e.getMessage());
                 assertEquals(-1, tracer.status(), "attempt " + attempt + ": failed, not still scanning");

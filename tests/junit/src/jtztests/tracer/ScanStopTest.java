@@ -9,10 +9,12 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.time.Duration;
+import java.util.Random;
 import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.ExecutionException;
 import java.util.concurrent.FutureTask;
 import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicBoolean;
 import jtrazelo.tracer.FrameTrace;
 import jtrazelo.tracer.ProgressListener;
 import jtrazelo.tracer.ScanCancelledException;
@@ -54,11 +56,7 @@ class ScanStopTest {
                     throw PROGRESS_FAILURE;
                 }
                 if (stop == Stop.CLOSE_FROM_PROGRESS) {
-                    try {
-                        tracer.close();
-                    } catch (TracerException e) {
-                        throw new IllegalStateException(e);
-                    }
+                    tracer.close();
                 }
             };
             Duration timeout = stop == Stop.TIMEOUT ? Duration.ofMillis(300) : Duration.ofSeconds(60);
@@ -98,6 +96,7 @@ class ScanStopTest {
             case TIMEOUT -> {
                 assertInstanceOf(ScanFailedException.class, failure);
                 assertFalse(failure instanceof ScanCancelledException);
+                assertEquals(ScanFailedException.Reason.TIMED_OUT, ((ScanFailedException) failure).reason());
                 assertTrue(failure.getMessage().contains("did not finish within 300 ms"), failure.getMessage());
             }
             case PROGRESS_THROWS -> assertSame(PROGRESS_FAILURE, failure);
@@ -136,6 +135,54 @@ class ScanStopTest {
             assertTrue(e.getMessage().contains("another thread is scanning"), e.getMessage());
             tracer.cancel();
             assertInstanceOf(ScanCancelledException.class, first.failure());
+        }
+    }
+
+    /** Scans; true when the scan ended cancelled, false when it gave its trace. */
+    private static boolean endedCancelled(Tracer tracer, ProgressListener progress) throws TracerException {
+        try {
+            tracer.scan(progress);
+            return false;
+        } catch (ScanCancelledException e) {
+            return true;
+        }
+    }
+
+    @Test
+    void cancelAtTheLastProgressEitherStopsTheScanOrSaysFalse() throws Exception {
+        try (Tracer tracer = Tracer.open(TracerSettings.builder().port(1).speed(10).build())) {
+            AtomicBoolean accepted = new AtomicBoolean();
+            boolean cancelled = endedCancelled(tracer, (percent, message) -> {
+                if (percent == 100) {
+                    accepted.set(tracer.cancel());
+                }
+            });
+            assertEquals(accepted.get(), cancelled, "cancel() answered " + accepted.get());
+        }
+    }
+
+    @Test
+    void cancelRacingTheEndOfScansKeepsItsWord() throws Exception {
+        Random random = new Random(22);
+        try (Tracer tracer = Tracer.open(TracerSettings.builder().port(1).speed(10).build())) {
+            for (int i = 0; i < 25; i++) {
+                AtomicBoolean accepted = new AtomicBoolean();
+                CountDownLatch started = new CountDownLatch(1);
+                long delayMicros = 150_000 + random.nextInt(100_000);  // around the end of a 200 ms scan
+                Thread canceller = new Thread(() -> {
+                    try {
+                        started.await();
+                        TimeUnit.MICROSECONDS.sleep(delayMicros);
+                    } catch (InterruptedException e) {
+                        return;
+                    }
+                    accepted.set(tracer.cancel());
+                });
+                canceller.start();
+                boolean cancelled = endedCancelled(tracer, (percent, message) -> started.countDown());
+                canceller.join();
+                assertEquals(accepted.get(), cancelled, "scan " + i + ": cancel() answered " + accepted.get());
+            }
         }
     }
 }

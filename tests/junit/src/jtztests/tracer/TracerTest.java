@@ -11,6 +11,7 @@ import ezjcom.RuntimeTesting;
 import jtztests.ProcessFigures;
 import java.util.ArrayList;
 import java.util.List;
+import jtrazelo.simulator.SimulatedBench;
 import jtrazelo.tracer.DeviceNotReadyException;
 import jtrazelo.tracer.DrillHole;
 import jtrazelo.tracer.Eye;
@@ -19,11 +20,16 @@ import jtrazelo.tracer.ScanFailedException;
 import jtrazelo.tracer.Tracer;
 import jtrazelo.tracer.TracerException;
 import jtrazelo.tracer.TracerSettings;
+import jtrazelo.tracer.UncheckedTracerException;
+import java.time.Duration;
+import java.time.temporal.ChronoUnit;
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.CsvSource;
+import org.junit.jupiter.params.provider.ValueSource;
 import puente.IScanMontura;
+import puente.ScanMontura;
 
 /** The tracer API against the simulated component and its bench of four frames. */
 class TracerTest {
@@ -137,25 +143,22 @@ class TracerTest {
 
     @Test
     void refusedSettingsSurfaceWithTheComponentsDescription() {
-        DeviceNotReadyException port = assertThrows(DeviceNotReadyException.class,
-                () -> Tracer.open(settings(17).build()));
-        assertEquals(E_INVALIDARG, port.hResult());
-        assertNotNull(port.description());
-        assertTrue(port.getMessage().contains(port.description()), port.getMessage());
-        assertTrue(port.getMessage().contains("0x80070057"), port.getMessage());
+        try (ScanMontura component = ScanMontura.create(); SimulatedBench bench = SimulatedBench.of(component)) {
+            bench.failMember("PuertoComm", E_INVALIDARG, "Puerto no v\u00e1lido");
+            DeviceNotReadyException port = assertThrows(DeviceNotReadyException.class,
+                    () -> Tracer.open(settings(3).build(), component));
+            assertEquals(E_INVALIDARG, port.hResult());
+            assertEquals("Puerto no v\u00e1lido", port.description());
+            assertTrue(port.getMessage().startsWith("opening port 3: Puerto no v\u00e1lido"), port.getMessage());
+            assertTrue(port.getMessage().contains("0x80070057"), port.getMessage());
+            bench.restoreMember("PuertoComm");
 
-        DeviceNotReadyException speed = assertThrows(DeviceNotReadyException.class,
-                () -> Tracer.open(settings(1).speed(11).build()));
-        assertEquals(E_INVALIDARG, speed.hResult());
-        assertTrue(speed.getMessage().startsWith("setting speed 11"), speed.getMessage());
-    }
-
-    @Test
-    void noPortMeansNotCalibrated() {
-        DeviceNotReadyException e = assertThrows(DeviceNotReadyException.class,
-                () -> Tracer.open(settings(0).build()));
-        assertFalse(e.isDeviceError());
-        assertTrue(e.getMessage().contains("not calibrated"), e.getMessage());
+            bench.failMember("Velocidad", E_INVALIDARG, null);
+            DeviceNotReadyException speed = assertThrows(DeviceNotReadyException.class,
+                    () -> Tracer.open(settings(1).speed(7).build(), component));
+            assertEquals(E_INVALIDARG, speed.hResult());
+            assertTrue(speed.getMessage().startsWith("setting speed 7"), speed.getMessage());
+        }
     }
 
     @Test
@@ -165,6 +168,7 @@ class TracerTest {
         device.setPuertoComm((short) 0);
         ScanFailedException e = assertThrows(ScanFailedException.class, tracer::scan);
         assertEquals(E_FAIL, e.hResult());
+        assertEquals(ScanFailedException.Reason.REFUSED, e.reason());
         assertNotNull(e.description());
         assertFalse(e.description().isEmpty());
         device.setPuertoComm((short) 1);
@@ -185,7 +189,7 @@ class TracerTest {
         assertTrue(tracer.isClosed());
         assertEquals(0, device.getStatus());
         tracer.close();  // a second close does nothing
-        assertThrows(TracerException.class, tracer::scan);
+        assertThrows(IllegalStateException.class, tracer::scan);
         assertEquals(400, device.getRadioDeltas().split(";").length, "the last trace stays readable");
         NullPointerException released = assertThrows(NullPointerException.class, tracer.device()::getStatus);
         assertEquals("Uninitialized JComObject", released.getMessage(), "the tracer gave its wrapper back");
@@ -210,8 +214,8 @@ class TracerTest {
         Tracer tracer = Tracer.open(settings(1).build());
         IScanMontura device = tracer.component().dispatch();  // the test's own reference outlives close()
         RuntimeTesting.forceHresult("ezjcomInvokeHelper", E_FAIL, 1);  // Cierra's call
-        TracerException e = assertThrows(TracerException.class, tracer::close);
-        assertEquals(E_FAIL, e.hResult());
+        UncheckedTracerException e = assertThrows(UncheckedTracerException.class, tracer::close);
+        assertEquals(E_FAIL, e.getCause().hResult());
         assertEquals(0, tracer.listenerCookie(), "listener disconnected all the same");
         assertFalse(tracer.device().isBound(), "references given back all the same");
         device.Cierra();
@@ -243,17 +247,93 @@ class TracerTest {
         }
     }
 
+    @ParameterizedTest(name = "port {0}, speed {1}, mode {2}")
+    @CsvSource({
+        "0,  5,  1, port",
+        "17, 5,  1, port",
+        "-1, 5,  1, port",
+        "1,  0,  1, speed",
+        "1,  11, 1, speed",
+        "1,  5,  0, scan mode",
+        "1,  5,  3, scan mode",
+    })
+    void settingsOutsideTheDevicesRangesAreRefusedByBuild(int port, int speed, int mode, String named) {
+        IllegalArgumentException e = assertThrows(IllegalArgumentException.class,
+                () -> TracerSettings.builder().port(port).speed(speed).scanMode(mode).build());
+        assertTrue(e.getMessage().startsWith(named + " must be"), e.getMessage());
+    }
+
     @Test
-    void settingsAreChecked() {
-        assertThrows(IllegalArgumentException.class, () -> TracerSettings.builder().port(-1).build());
-        assertThrows(IllegalArgumentException.class, () -> TracerSettings.builder().port(40000).build());
-        assertThrows(IllegalArgumentException.class, () -> TracerSettings.builder().speed(0).build());
-        assertThrows(IllegalArgumentException.class, () -> TracerSettings.builder().scanMode(0).build());
+    void settingsKeepTheirDefaultsAndNulls() {
         assertThrows(NullPointerException.class, () -> TracerSettings.builder().eye(null).build());
-        assertThrows(IllegalArgumentException.class,
-                () -> TracerSettings.builder().scanTimeout(java.time.Duration.ZERO).build());
         TracerSettings defaults = TracerSettings.builder().build();
         assertEquals(defaults, defaults.toBuilder().build());
         assertEquals(Eye.RIGHT, defaults.eye());
+    }
+
+    @ParameterizedTest(name = "time-out {0}")
+    @ValueSource(strings = {"PT-0.005S", "PT0S"})
+    void timeOutThatIsNotPositiveIsRefusedBeforeTheScanStarts(String timeout) throws TracerException {
+        try (Tracer tracer = Tracer.open(settings(1).build())) {
+            assertThrows(IllegalArgumentException.class,
+                    () -> tracer.scan((percent, message) -> {}, Duration.parse(timeout)));
+            assertEquals(1, tracer.status(), "no scan was started");
+        }
+        assertThrows(IllegalArgumentException.class,
+                () -> settings(1).scanTimeout(Duration.parse(timeout)).build());
+    }
+
+    @ParameterizedTest(name = "time-out {0}")
+    @ValueSource(strings = {"forever", "PT8760000H"})
+    void timeOutBeyondAnyScanMeansNoLimit(String timeout) throws TracerException {
+        Duration limit = timeout.equals("forever") ? ChronoUnit.FOREVER.getDuration() : Duration.parse(timeout);
+        try (Tracer tracer = Tracer.open(settings(1).build())) {
+            assertEquals(400, tracer.scan((percent, message) -> {}, limit).pointCount());
+        }
+        try (Tracer tracer = Tracer.open(settings(1).scanTimeout(limit).build())) {
+            assertEquals(400, tracer.scan().pointCount());
+        }
+    }
+
+    @Test
+    void useAfterCloseIsOneIllegalStateExceptionInAnyOrder() throws TracerException {
+        ScanMontura closed = ScanMontura.create();
+        closed.close();
+        IllegalStateException open = assertThrows(IllegalStateException.class,
+                () -> Tracer.open(settings(1).build(), closed));
+        assertTrue(open.getMessage().contains("closed"), open.getMessage());
+
+        for (boolean componentFirst : new boolean[] {false, true}) {
+            ScanMontura component = ScanMontura.create();
+            Tracer tracer = Tracer.open(settings(1).build(), component);
+            if (componentFirst) {
+                component.close();
+                IllegalStateException scan = assertThrows(IllegalStateException.class, tracer::scan);
+                assertTrue(scan.getMessage().contains("component is closed"), scan.getMessage());
+            }
+            tracer.close();
+            component.close();
+            tracer.close();
+            IllegalStateException scan = assertThrows(IllegalStateException.class, tracer::scan);
+            assertTrue(scan.getMessage().contains("tracer is closed"), scan.getMessage());
+            assertThrows(IllegalStateException.class, tracer::status);
+        }
+    }
+
+    @Test
+    void aComponentTakesOneOpenTracerAtATime() throws TracerException {
+        try (ScanMontura component = ScanMontura.create()) {
+            Tracer right = Tracer.open(settings(3).build(), component);
+            DeviceNotReadyException second = assertThrows(DeviceNotReadyException.class,
+                    () -> Tracer.open(settings(3).eye(Eye.LEFT).build(), component));
+            assertTrue(second.getMessage().contains("port 3, right eye"), second.getMessage());
+            FrameTrace rightTrace = right.scan();  // the refused open left the device as it was
+            assertEquals(Eye.RIGHT, rightTrace.eye());
+            right.close();
+            try (Tracer left = Tracer.open(settings(3).eye(Eye.LEFT).build(), component)) {
+                // The aviator frame is not symmetric: only the other eye's true mirror matches.
+                assertArrayEquals(rightTrace.mirror().radii(), left.scan().radii(), 1e-9);
+            }
+        }
     }
 }

@@ -50,6 +50,17 @@ class TypedListenerTest {
     }
 
     @Test
+    void eventThreadsAttachedByTheRuntimeSayWhatTheyAre() throws Exception {
+        BlockingQueue<Thread> threads = new LinkedBlockingQueue<>();
+        Registration changes = component.onChange(() -> threads.add(Thread.currentThread()));
+        control.setText("named");
+        Thread thread = next(threads);
+        changes.close();
+        assertTrue(thread.getName().matches("COM event thread [0-9]+ \\(EZJcomLib18\\)"), thread.getName());
+        assertTrue(thread.isDaemon());
+    }
+
+    @Test
     void closingAHandleEndsExactlyThatRegistration() throws Exception {
         BlockingQueue<String> heard = new LinkedBlockingQueue<>();
         Registration first = component.onChange(() -> heard.add("first"));
