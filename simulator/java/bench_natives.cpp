@@ -12,23 +12,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "bridge/runtime.h"
 #include "scanmontura_sim.h"
 
 namespace {
-
-// The component's interface pointer, as its wrapper (a puente.ScanMontura)
-// holds it: the 32-bit int field comId, read back through uint32_t so that a
-// 32-bit address above 2^31 is not sign-extended. Null when unbound, or with
-// NoSuchFieldError pending. The only place that reads the wrapper's binding.
-IUnknown* component_pointer(JNIEnv* env, jobject component) {
-  jclass cls = env->GetObjectClass(component);
-  jfieldID field = env->GetFieldID(cls, "comId", "I");
-  env->DeleteLocalRef(cls);
-  if (!field) return nullptr;
-  const auto value = static_cast<uint32_t>(env->GetIntField(component, field));
-  // NOLINTNEXTLINE(performance-no-int-to-ptr): the field holds the pointer itself.
-  return reinterpret_cast<IUnknown*>(static_cast<uintptr_t>(value));
-}
 
 ISimControl* control_of(jlong handle) {
   // NOLINTNEXTLINE(performance-no-int-to-ptr): the handle is the pointer attach gave.
@@ -54,10 +41,17 @@ extern "C" {
 JNIEXPORT jlong JNICALL Java_jtrazelo_simulator_SimulatedBench_attach(JNIEnv* env, jclass,
                                                                       jobject component) {
   if (!component) return 0;
-  IUnknown* unknown = component_pointer(env, component);
-  if (!unknown) return 0;
+  // The component as its wrapper (a puente.ScanMontura) holds it, through a
+  // use of the wrapper's binding taken by the runtime for the query.
+  EzjcomComUse use;
+  if (ezjcomEnterComId(env, component, &use) != EZJCOM_USE_OK) {
+    ezjcomLeaveComId(&use);
+    return 0;
+  }
   void* control = nullptr;
-  if (FAILED(unknown->QueryInterface(IID_ISimControl, &control)) || !control) return 0;
+  const HRESULT hr = use.object->QueryInterface(IID_ISimControl, &control);
+  ezjcomLeaveComId(&use);
+  if (FAILED(hr) || !control) return 0;
   return static_cast<jlong>(reinterpret_cast<uintptr_t>(control));
 }
 
