@@ -7,6 +7,10 @@ import java.util.Random;
 import java.util.concurrent.ConcurrentLinkedQueue;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.concurrent.atomic.AtomicLong;
+import jtrazelo.tracer.ScanCancelledException;
+import jtrazelo.tracer.Tracer;
+import jtrazelo.tracer.TracerException;
+import jtrazelo.tracer.TracerSettings;
 import puente.IScanMontura;
 import puente.IScanMonturaEvents;
 import puente.Registration;
@@ -15,7 +19,8 @@ import puente.ScanMontura;
 /**
  * Several threads doing random operations on components and on what is made through them:
  * creating, calling, closing and dropping wrappers, opening and closing typed, name-matched and
- * server-side registrations, firing events, collecting garbage. Each thread draws from a
+ * server-side registrations, firing events, scanning with a tracer and cancelling the scan,
+ * collecting garbage. Each thread draws from a
  * {@link Random} of its own, seeded from the run's seed.
  *
  * <p>Invariants, checked as the run goes and at its end:
@@ -171,6 +176,8 @@ public final class LifetimeStress {
                 bindEvents(random);
             } else if (roll < 99) {
                 fireCheck(random);
+            } else if (random.nextInt(8) == 0) {
+                scanAndCancel(random);
             } else {
                 System.gc();
             }
@@ -350,6 +357,39 @@ public final class LifetimeStress {
         Comp c = pick(random);
         if (c != null) {
             c.component.events().close();
+        }
+    }
+
+    // A tracer on a component of its own (a scan changes the text, which the fire checks must
+    // not see): a scan, cancelled from another thread after 0 to 250 ms, then closed. A cancel()
+    // that answers true ends the scan cancelled.
+    private void scanAndCancel(Random random) throws Exception {
+        TracerSettings settings = TracerSettings.builder().port(1 + random.nextInt(4)).speed(10).build();
+        long delay = random.nextInt(250);
+        try (Tracer tracer = Tracer.open(settings)) {
+            boolean[] cancelled = new boolean[1];
+            Thread canceller = new Thread(() -> {
+                try {
+                    Thread.sleep(delay);
+                } catch (InterruptedException e) {
+                    return;
+                }
+                cancelled[0] = tracer.cancel();
+            }, "stress-cancel");
+            canceller.start();
+            boolean completed;
+            try {
+                tracer.scan();
+                completed = true;
+            } catch (ScanCancelledException e) {
+                completed = false;
+            } catch (TracerException e) {
+                completed = false;  // no frame on that port, say: a failed scan is an outcome
+            }
+            canceller.join();
+            if (completed && cancelled[0]) {
+                violations.add("cancel() answered true and the scan completed");
+            }
         }
     }
 
