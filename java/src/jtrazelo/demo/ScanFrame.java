@@ -418,6 +418,12 @@ public final class ScanFrame {
             @Override
             public void progress(int percent, String message) {
                 int step = percent / 10;
+                // Steps passed between two reports (a busy machine polls the device late) are
+                // said too: each ten percent once, in order.
+                while (shown + 1 < step) {
+                    shown++;
+                    out.printf(Locale.ROOT, "Scanning %3d%%%n", shown * 10);
+                }
                 if (step > shown) {
                     shown = step;
                     String more = news(percent, message);
