@@ -199,8 +199,7 @@ void set_up() {
   e->GetIntArrayRegion(ids, 0, 4, fields);
   e->DeleteLocalRef(ids);
   for (int i = 0; i < 4; ++i) {
-    g_sinks[i] =
-        reinterpret_cast<IDispatch*>(static_cast<uintptr_t>(static_cast<uint32_t>(fields[i])));
+    g_sinks[i] = static_cast<IDispatch*>(ezjcomTestObjectOf(fields[i]));
     if (!g_sinks[i]) broken("a listener has no sink");
     g_sinks[i]->AddRef();  // ours: the sinks live as long as the process
   }

@@ -370,11 +370,13 @@ void set_up() {
   }
   jobject wrapper = e->NewObject(wrapper_class, e->GetMethodID(wrapper_class, "<init>", "()V"));
   if (!wrapper) broken("no wrapper");
-  // The component lives below 2 GiB, where the 32-bit com-id field can hold its address.
+  // The wrapper bound to the component through the runtime's table, with a
+  // reference of its own that nothing gives back.
   g_component = new (CoTaskMemAlloc(sizeof(Component))) Component;
-  const auto address = reinterpret_cast<uintptr_t>(g_component);
-  if (address > UINT32_MAX) broken("the component's address does not fit the field");
-  e->SetIntField(wrapper, e->GetFieldID(wrapper_class, "comId", "I"), static_cast<jint>(address));
+  g_component->AddRef();
+  const jint value = ezjcomTestBind(g_component);
+  if (!value) broken("the component could not be bound");
+  e->SetIntField(wrapper, e->GetFieldID(wrapper_class, "comId", "I"), value);
   g_wrapper = e->NewGlobalRef(wrapper);  // never collected: nothing gives its reference back
   e->DeleteLocalRef(wrapper);
   e->DeleteLocalRef(wrapper_class);
