@@ -22,6 +22,8 @@ foreach(i RANGE ${last})
     continue()
   endif()
   string(JSON entry GET "${json}" ${i})
+  # GCC's TLS dialect option is one that clang does not take on every target.
+  string(REPLACE " -mtls-dialect=gnu2" "" entry "${entry}")
   list(APPEND entries "${entry}")
   list(APPEND files "${source}")
 endforeach()

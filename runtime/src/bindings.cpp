@@ -248,8 +248,10 @@ EZJCOM_API int EZJCOM_CALL ezjcomEnterComId(JNIEnv* env, jobject wrapper, Ezjcom
     if (v != 0 && v != kFreed) {
       BindingSlot& s = g_slots[kHandleBindings ? v & kIndexMask : hash(v)];
       if (s.key.load(std::memory_order_acquire) == v && try_enter(s)) {
+        // A handle's generation tells this binding from any later one in the slot; a pointer
+        // may be bound again at the same address, so its field is read once more.
         if (s.key.load(std::memory_order_acquire) == v &&
-            env->GetIntField(wrapper, field) == value) {
+            (kHandleBindings || env->GetIntField(wrapper, field) == value)) {
           use->object = s.object.load(std::memory_order_acquire);
           use->slot = &s;
           use->value = value;

@@ -12,6 +12,11 @@ std::atomic<unsigned> g_fatal_generation{1};
 
 std::atomic<unsigned long> g_attached_names{0};
 
+// Set once any thread has had a fatal error: until then every check answers
+// without reaching the thread's own state. A thread reads its own store to
+// it in program order, so no thread misses its own fatal error.
+std::atomic<bool> g_fatal_raised{false};
+
 struct ThreadState {
   unsigned fatal_generation = 0;  // 0: none pending
 };
@@ -23,9 +28,13 @@ ThreadState& state() {
 
 }  // namespace
 
-void set_fatal() { state().fatal_generation = g_fatal_generation.load(std::memory_order_acquire); }
+void set_fatal() {
+  g_fatal_raised.store(true, std::memory_order_relaxed);
+  state().fatal_generation = g_fatal_generation.load(std::memory_order_acquire);
+}
 
 bool take_fatal() {
+  if (!g_fatal_raised.load(std::memory_order_relaxed)) return false;
   ThreadState& s = state();
   if (s.fatal_generation == 0) return false;
   const bool current = s.fatal_generation == g_fatal_generation.load(std::memory_order_acquire);
