@@ -7,6 +7,7 @@
 //   empty()                      the cheapest native of a getter's shape
 //   readComId                    the same plus the binding read of a member native
 //   setClock / now               the clock of every measurement
+//   joinApartment                CoInitializeEx on the calling thread, for good
 //   invokeGet / invokePutString  IDispatch::Invoke on the component, as the
 //                                runtime makes it for a member call
 //   helperGet                    the same through ezjcomInvokeHelper
@@ -162,6 +163,10 @@ JNIEXPORT jfloat JNICALL Java_jtzbench_Probe_useComId(JNIEnv* env, jobject, jobj
   const int status = ezjcomEnterComId(env, wrapper, &use);
   ezjcomLeaveComId(&use);
   return status == EZJCOM_USE_OK ? 1.0f : 0.0f;
+}
+
+JNIEXPORT jint JNICALL Java_jtzbench_Probe_joinApartment(JNIEnv*, jclass, jboolean sta) {
+  return CoInitializeEx(nullptr, sta ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED);
 }
 
 JNIEXPORT void JNICALL Java_jtzbench_Probe_setClock(JNIEnv*, jclass, jint clock) {

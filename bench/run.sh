@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmark targets of the host preset and runs every benchmark:
 #   members      member calls through the bridge against an empty native + the direct Invoke
+#   apartments   getBoxH and setText from a thread in no apartment, in the MTA and in an STA
 #   events       events per second, direct and server-side delivery, against a raw upcall
 #   dcs          the DCS reader and writer on jobs of 1000 and 8000 points a trace
 #   runtimes     getBoxH and getText on the runtime library that ships (lib/) against its test

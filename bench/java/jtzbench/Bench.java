@@ -33,12 +33,13 @@ import java.util.Map;
  * java -Djava.library.path=build/host/lib -Djtzbench.testLibraryPath=build/host/testlib:build/host/lib \
  *     -cp build/host/bench/jtrazelo_bench.jar:build/host/jtrazelo.jar \
  *     jtzbench.Bench [--forks 3] [--iterations 12] [--warmup-ms 300] [--target-ms 20] \
- *     [--suite all|members|events|dcs|runtimes|baseline] [--clock cpu|wall]
+ *     [--suite all|members|apartments|events|dcs|runtimes|baseline] [--clock cpu|wall]
  * </pre>
  */
 public final class Bench {
     private static final String CHILD = "--child";
     private static final String RUNTIMES = "runtimes";
+    private static final String APARTMENTS = "apartments";
     private static final String BASELINE = "baseline";
     private static final long MS = 1_000_000L;
 
@@ -66,9 +67,13 @@ public final class Bench {
 
     private static void child(String suite, int iterations, long warmupMs, long targetMs, boolean cpu) {
         // Member calls run on the calling thread alone; events on threads of their own.
-        Probe.setClock(!cpu ? Probe.WALL : suite.equals("events") ? Probe.PROCESS_CPU : Probe.THREAD_CPU);
+        // The apartments suite always on the wall clock: a single-threaded caller's calls run on
+        // the runtime's thread.
+        Probe.setClock(!cpu || suite.equals(APARTMENTS) ? Probe.WALL
+                : suite.equals("events") ? Probe.PROCESS_CPU : Probe.THREAD_CPU);
         List<Case> cases = switch (suite) {
             case "members" -> new MemberSuite().cases();
+            case APARTMENTS -> new ApartmentSuite().cases();
             case "events" -> new EventSuite().cases();
             case "dcs" -> new DcsSuite().cases();
             case RUNTIMES -> new RuntimeSuite().cases();
@@ -125,6 +130,7 @@ public final class Bench {
     private static void parent(String suite, Options o) throws IOException, InterruptedException {
         List<Ratio> ratios = switch (suite) {
             case "members" -> MemberSuite.ratios();
+            case APARTMENTS -> ApartmentSuite.ratios();
             case "events" -> EventSuite.ratios();
             default -> DcsSuite.ratios();
         };
@@ -152,7 +158,7 @@ public final class Bench {
             forkIterations.add(iterations);
         }
 
-        String clock = !o.clock.equals("cpu") ? "wall clock"
+        String clock = !o.clock.equals("cpu") || suite.equals(APARTMENTS) ? "wall clock"
                 : perSecond ? "CPU time of the process" : "CPU time of the calling thread";
         System.out.printf(Locale.ROOT, "%n== %s: %d forks x %d iterations, ns per %s (%s)%n", suite, o.forks,
                 o.iterations, perSecond ? "event" : "call", clock);
@@ -318,7 +324,7 @@ public final class Bench {
         int iterations = 12;
         long warmupMs = 300;
         long targetMs = 20;
-        List<String> suites = List.of("members", "events", "dcs", RUNTIMES);
+        List<String> suites = List.of("members", APARTMENTS, "events", "dcs", RUNTIMES);
         String clock = "cpu";
 
         static Options parse(String[] args) {

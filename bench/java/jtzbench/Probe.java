@@ -28,6 +28,12 @@ final class Probe {
     /** The chosen clock, in nanoseconds. */
     static native long now();
 
+    /**
+     * Puts the calling thread in a single-threaded apartment or in the multithreaded one
+     * ({@code CoInitializeEx}) for the rest of its life; returns the HRESULT.
+     */
+    static native int joinApartment(boolean singleThreaded);
+
     /** The cheapest native with a getter's shape (an instance method returning float). */
     native float empty();
 
