@@ -98,8 +98,8 @@
 //   ReadOnly (edits fail with E_ACCESSDENIED and a description), Color
 //   defaulting to 0x80000005 (system colour "window"), enumerations validated
 //   (E_INVALIDARG with a description). Any DISPID not of the member table
-//   (45 included): DISP_E_MEMBERNOTFOUND. Events fire on the component's event
-//   thread, never while it holds a lock: OnChange (1) whenever Text changes.
+//   (45 included): DISP_E_MEMBERNOTFOUND. Events fire never while it holds a
+//   lock, on the threads Threads below gives: OnChange (1) whenever Text changes.
 //   Details:
 //   - Defaults: AutoSelect, AutoSize, Ctl3D, Enabled, HideSelection,
 //     ParentCtl3D, Visible true; OEMConvert, ParentColor, DoubleBuffered,
@@ -152,7 +152,14 @@
 //
 // Threads: member calls may come from any thread. Events are delivered on the
 //   event thread (FireBurst: on its own threads); OnChange of a member call is
-//   queued, the call does not wait. A sink may call the component back,
+//   queued, the call does not wait. With the environment variable
+//   SCANMONTURA_SIM_EVENTS=in-call when an instance is created, that instance
+//   fires the OnChange of a member call (setText, setSelText, CharCase, the
+//   edits, Cierra's "Scan aborted") inside the call instead, as many real
+//   controls do: on the calling thread, before the call returns, never while
+//   it holds a lock. Unset, empty or "queued": queued, the default; another
+//   value: creation fails with E_INVALIDARG. A scan's OnChange is queued
+//   either way. A sink may call the component back,
 //   ISimControl included (FireEvent and the like then run in place). The
 //   threads end when the last reference goes, even inside a sink call; events
 //   still queued then are dropped.
@@ -162,7 +169,8 @@
 //   apartment received them (proxies, for sinks of another apartment): those
 //   of FireEvent, TypeText, Click and DblClick in place, queued ones from the
 //   thread's message loop (a message-only window) or from WaitIdle called
-//   there. FireBurst answers RPC_E_WRONG_THREAD then.
+//   there (fired in the call, a member call's OnChange comes in place, after
+//   the events queued before it). FireBurst answers RPC_E_WRONG_THREAD then.
 #pragma once
 
 #include <oaidl.h>

@@ -50,11 +50,39 @@ ScanMontura::~ScanMontura() {
   ModuleObjectDestroyed();
 }
 
+namespace {
+
+// Where the events of member calls fire, as the environment variable
+// SCANMONTURA_SIM_EVENTS says when the instance is created: unset, empty or
+// "queued" (the event thread), or "in-call" (inside the call). False for
+// another value.
+bool ReadEventSetting(bool* inCall) {
+  char value[16] = {};
+#if defined(_WIN32)
+  // The process's environment as it is now, which the C runtime's copy may not be.
+  const DWORD n = GetEnvironmentVariableA("SCANMONTURA_SIM_EVENTS", value, sizeof value);
+  if (n >= sizeof value) return false;
+#else
+  // Read on the creating thread; a process changes its environment between calls only.
+  // NOLINTNEXTLINE(concurrency-mt-unsafe)
+  const char* set = std::getenv("SCANMONTURA_SIM_EVENTS");
+  if (set && std::strlen(set) >= sizeof value) return false;
+  if (set) std::strcpy(value, set);
+#endif
+  *inCall = std::strcmp(value, "in-call") == 0;
+  return *inCall || value[0] == 0 || std::strcmp(value, "queued") == 0;
+}
+
+}  // namespace
+
 HRESULT ScanMontura::Create(REFIID riid, void** ppv) try {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
+  bool inCall = false;
+  if (!ReadEventSetting(&inCall)) return E_INVALIDARG;
   ScanMontura* self = new (std::nothrow) ScanMontura();  // its members may throw
   if (!self) return E_OUTOFMEMORY;
+  self->inCallEvents_ = inCall;
   HRESULT hr = self->SettleIn();
   if (SUCCEEDED(hr)) hr = self->QueryInterface(riid, ppv);
   // Not in a single-threaded apartment: the table's hold would be through
@@ -317,6 +345,29 @@ void ScanMontura::QueueEventLocked(DISPID dispid) {
   eventCv_.NotifyAll();
 }
 
+void ScanMontura::ChangedLocked(bool* changed) {
+  if (changed && inCallEvents_)
+    *changed = true;
+  else
+    QueueEventLocked(kOnChange);
+}
+
+void ScanMontura::FireOfCall(DISPID dispid) {
+  // The sinks may give up every other reference meanwhile: the object stays
+  // until they are done, and goes with this release if so.
+  AddRef();
+  if (inSta_) {
+    Job job;
+    job.kind = Job::kFire;
+    job.dispid = dispid;
+    RunOnEventThread(std::move(job));
+  } else {
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    FireToSinks(dispid, &none);
+  }
+  Release();
+}
+
 bool ScanMontura::RunInPlace(const Job& job, HRESULT* hr) {
   const ScanMontura* outer = t_eventThreadOf;
   t_eventThreadOf = this;
@@ -443,9 +494,9 @@ HRESULT ScanMontura::TypeOnEventThread(const OleString& text) {
 void ScanMontura::ScanThreadMain(void* self) { static_cast<ScanMontura*>(self)->ScanLoop(); }
 
 // A status line that cannot be allocated is left out.
-void ScanMontura::SetDeviceTextLocked(const char* text) {
+void ScanMontura::SetDeviceTextLocked(const char* text, bool* changed) {
   try {
-    if (edit_.SetDeviceText(ToOleString(text))) QueueEventLocked(kOnChange);
+    if (edit_.SetDeviceText(ToOleString(text))) ChangedLocked(changed);
   } catch (const std::bad_alloc&) {
   }
 }
@@ -478,7 +529,7 @@ void ScanMontura::ScanLoop() {
       tracer_.status = 100 + percent;
       char line[32];
       static_cast<void>(std::snprintf(line, sizeof line, "Scanning %d%%", percent));
-      SetDeviceTextLocked(line);
+      SetDeviceTextLocked(line, nullptr);
       deadline += stepMs;
       while (!aborted() && scanCv_.WaitUntil(lock, deadline)) {
       }
@@ -486,30 +537,30 @@ void ScanMontura::ScanLoop() {
     if (aborted()) continue;  // Cierra (or the teardown) has dealt with it
     if (!req.frame) {
       tracer_.status = -1;
-      SetDeviceTextLocked("Scan failed: no frame in the tracer");
+      SetDeviceTextLocked("Scan failed: no frame in the tracer", nullptr);
     } else if (!measured) {
       tracer_.status = -1;
-      SetDeviceTextLocked("Scan failed: out of memory");
+      SetDeviceTextLocked("Scan failed: out of memory", nullptr);
     } else {
       char line[48];
       static_cast<void>(std::snprintf(line, sizeof line, "Trace: %d points", req.points));
       tracer_.trace = std::move(trace);
       tracer_.hasTrace = true;
       tracer_.status = 200;
-      SetDeviceTextLocked(line);
+      SetDeviceTextLocked(line, nullptr);
     }
     scanning_ = false;
     doneCv_.NotifyAll();
   }
 }
 
-void ScanMontura::CierraLocked() {
+void ScanMontura::CierraLocked(bool* changed) {
   if (scanning_) {
     // Aborts the scan in progress, or the one the scan thread has not taken up yet.
     scanning_ = false;
     scanPending_ = false;
     ++scanGeneration_;
-    SetDeviceTextLocked("Scan aborted");
+    SetDeviceTextLocked("Scan aborted", changed);
     scanCv_.NotifyAll();
     doneCv_.NotifyAll();
   }

@@ -4,8 +4,12 @@
 //
 // Threads: member calls may come from any thread. All state sits behind mu_,
 // which is never held while a sink is called. Events fire on the component's
-// event thread (started on first use); scans run on its scan thread. Both end
-// when the last reference goes: joined from the releasing thread, or, when
+// event thread (started on first use); scans run on its scan thread. Created
+// with SCANMONTURA_SIM_EVENTS=in-call, the component fires the OnChange of a
+// member call inside that call instead, on the calling thread, after it has
+// let mu_ go, as many real controls do; a sink may then call the component
+// back on that thread (its put fires its own OnChange, nested). The event and
+// scan threads end when the last reference goes: joined from the releasing thread, or, when
 // that release happens inside a sink call on the event thread itself, the
 // event thread finishes the teardown after it leaves the sink.
 //
@@ -13,8 +17,9 @@
 // registered as "Apartment"), the component behaves as an ActiveX control
 // does there: its apartment's thread, its home thread, is its own thread, and
 // every event is fired on it, to the sinks as the apartment received them.
-// Events of a call (TypeText, FireEvent...) are fired in place; queued ones
-// (OnChange of a member call or a scan) are posted to a message-only window
+// Events of a call (TypeText, FireEvent..., and OnChange of a member call
+// when fired in the call) are fired in place; queued ones (OnChange of a
+// member call otherwise, or of a scan) are posted to a message-only window
 // of the home thread, whose message loop (COM's, in its apartment) fires
 // them, and WaitIdle on the home thread fires them itself. There is no event
 // thread then.
@@ -196,15 +201,29 @@ class ScanMontura final : public IDispatch,
   void RevokeRunning();
 
   void RecordCall(DISPID dispid, WORD flags, const DISPPARAMS* params, const VARIANT* result);
-  HRESULT Execute(const MemberInfo& m, Shape shape, const Arg* a, VARIANT* out, Failure* why);
-  HRESULT ExecuteTracer(const MemberInfo& m, Shape shape, const Arg* a, VARIANT* out, Failure* why);
+  // A member call, under the lock; *changed is set when the call itself is
+  // to fire OnChange once it has let the lock go (see ChangedLocked).
+  HRESULT Execute(const MemberInfo& m, Shape shape, const Arg* a, VARIANT* out, Failure* why,
+                  bool* changed);
+  HRESULT ExecuteTracer(const MemberInfo& m, Shape shape, const Arg* a, VARIANT* out, Failure* why,
+                        bool* changed);
   HRESULT Explora(Failure* why);
-  void CierraLocked();
-  HRESULT EditOutcome(EditResult r, Failure* why);
+  void CierraLocked(bool* changed);
+  HRESULT EditOutcome(EditResult r, Failure* why, bool* changed);
 
   bool EnsureEventThreadLocked();
   void QueueEventLocked(DISPID dispid);
-  void SetDeviceTextLocked(const char* text);
+  // The text changed, under the lock: by a member call (`changed` given) whose
+  // OnChange fires inside it when the component fires its events in the call
+  // (*changed set), else OnChange is queued, as for the scan (null).
+  void ChangedLocked(bool* changed);
+  // Fires OnChange (or another event without arguments) inside the member call
+  // that caused it, without the lock: on the calling thread, or, in a
+  // single-threaded apartment, on the home thread (which is the calling
+  // thread) after the events queued before it. The object may be gone when it
+  // returns (a sink gave up the last reference).
+  void FireOfCall(DISPID dispid);
+  void SetDeviceTextLocked(const char* text, bool* changed);
   HRESULT RunOnEventThread(Job job);
   HRESULT RunJob(const Job& job);
   // Single-threaded apartment: runs a job on the calling thread as the event
@@ -226,6 +245,9 @@ class ScanMontura final : public IDispatch,
   void ScanLoop();
 
   LONG refs_ = 1;
+  // Whether the events of a member call fire inside it (SCANMONTURA_SIM_EVENTS=in-call)
+  // rather than queued to the event thread; fixed at creation.
+  bool inCallEvents_ = false;
   // Where the component lives, fixed by SettleIn.
   bool inSta_ = false;
   unsigned long homeThread_ = 0;

@@ -217,7 +217,8 @@ HRESULT ScanMontura::Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPPA
 
   UniqueVariant value;
   Failure why;
-  HRESULT hr = Execute(*m, shape, args, value.get(), &why);
+  bool changed = false;  // an OnChange this call fires itself, once it has let the lock go
+  HRESULT hr = Execute(*m, shape, args, value.get(), &why, &changed);
   if (FAILED(hr)) {
     if (!why.description.empty()) {
       OleString text = ToOleString(why.description.c_str());
@@ -226,15 +227,17 @@ HRESULT ScanMontura::Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPPA
     return hr;
   }
 
+  HRESULT copied = S_OK;
   {
     Lock lock(mu_);
     auto o = overrides_.find(dispid);
     if (o != overrides_.end()) {
-      HRESULT copied = VariantCopy(value.put(), o->second.value.get());
-      if (FAILED(copied)) return copied;
-      hr = o->second.hr;
+      copied = VariantCopy(value.put(), o->second.value.get());
+      if (SUCCEEDED(copied)) hr = o->second.hr;
     }
   }
+  if (changed) FireOfCall(kOnChange);  // last: nothing of the object is used after it
+  if (FAILED(copied)) return copied;
   if (result) {
     VariantInit(result);
     value.release(result);
@@ -244,17 +247,17 @@ HRESULT ScanMontura::Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPPA
   return HresultOfCurrentException();
 }
 
-HRESULT ScanMontura::EditOutcome(EditResult r, Failure* why) {
+HRESULT ScanMontura::EditOutcome(EditResult r, Failure* why, bool* changed) {
   if (r == EditResult::kReadOnly) {
     why->description = "The control is read-only";
     return E_ACCESSDENIED;
   }
-  if (r == EditResult::kChanged) QueueEventLocked(kOnChange);
+  if (r == EditResult::kChanged) ChangedLocked(changed);
   return S_OK;
 }
 
 HRESULT ScanMontura::Execute(const MemberInfo& m, Shape shape, const Arg* a, VARIANT* out,
-                             Failure* why) {
+                             Failure* why, bool* changed) {
   Lock lock(mu_);
   const bool get = shape == Shape::kGet;
   auto boolProp = [&](bool& field) {
@@ -282,7 +285,7 @@ HRESULT ScanMontura::Execute(const MemberInfo& m, Shape shape, const Arg* a, VAR
       if (get) return PutI4(out, edit_.charCase());
       if (a[0].n < 0 || a[0].n > 2)
         return OutOfRange("CharCase (TxEditCharCase)", a[0].n, 0, 2, &why->description);
-      if (edit_.SetCharCase(a[0].n)) QueueEventLocked(kOnChange);
+      if (edit_.SetCharCase(a[0].n)) ChangedLocked(changed);
       return S_OK;
     }
     case DISPID_BACKCOLOR:
@@ -318,14 +321,14 @@ HRESULT ScanMontura::Execute(const MemberInfo& m, Shape shape, const Arg* a, VAR
     }
     case DISPID_TEXT:
       if (get) return PutBstr(out, edit_.text());
-      return EditOutcome(edit_.SetText(a[0].s), why);
+      return EditOutcome(edit_.SetText(a[0].s), why, changed);
     case 17: return boolProp(props_.visible);
-    case 18: return EditOutcome(edit_.Clear(), why);
-    case 19: return EditOutcome(edit_.ClearSelection(), why);
+    case 18: return EditOutcome(edit_.Clear(), why, changed);
+    case 19: return EditOutcome(edit_.ClearSelection(), why, changed);
     case 20: edit_.Copy(); return S_OK;
-    case 21: return EditOutcome(edit_.Cut(), why);
-    case 22: return EditOutcome(edit_.Paste(), why);
-    case 23: return EditOutcome(edit_.Undo(), why);
+    case 21: return EditOutcome(edit_.Cut(), why, changed);
+    case 22: return EditOutcome(edit_.Paste(), why, changed);
+    case 23: return EditOutcome(edit_.Undo(), why, changed);
     case 24: edit_.ClearUndo(); return S_OK;
     case 25:  // GetSelTextBuf(byte b, int n)
       if (a[1].n < 0)
@@ -335,7 +338,7 @@ HRESULT ScanMontura::Execute(const MemberInfo& m, Shape shape, const Arg* a, VAR
     case 27: {  // SetSelTextBuf(byte b): the selection becomes b (nothing for 0)
       OleString s;
       if (a[0].n != 0) s.push_back(static_cast<OLECHAR>(a[0].n));
-      return EditOutcome(edit_.ReplaceSelection(s), why);
+      return EditOutcome(edit_.ReplaceSelection(s), why, changed);
     }
     case 28: return PutBool(out, edit_.canUndo());
     case 29:  // Modified
@@ -352,7 +355,7 @@ HRESULT ScanMontura::Execute(const MemberInfo& m, Shape shape, const Arg* a, VAR
       return S_OK;
     case 32:  // SelText
       if (get) return PutBstr(out, edit_.selText());
-      return EditOutcome(edit_.ReplaceSelection(a[0].s), why);
+      return EditOutcome(edit_.ReplaceSelection(a[0].s), why, changed);
     case 33: return boolProp(props_.doubleBuffered);
     case 35: return PutI4(out, 0);  // DrawTextBiDiModeFlagsReadingOnly: left to right
     case 36: return S_OK;           // InitiateAction
@@ -361,13 +364,13 @@ HRESULT ScanMontura::Execute(const MemberInfo& m, Shape shape, const Arg* a, VAR
     case 41:                        // UseRightToLeftScrollBar
       return PutBool(out, false);
     case 42: return shortProp(props_.cursor);
-    default: return ExecuteTracer(m, shape, a, out, why);
+    default: return ExecuteTracer(m, shape, a, out, why, changed);
   }
 }
 
 // Called with mu_ held.
 HRESULT ScanMontura::ExecuteTracer(const MemberInfo& m, Shape, const Arg* a, VARIANT* out,
-                                   Failure* why) {
+                                   Failure* why, bool* changed) {
   const Trace& t = tracer_.trace;
   const bool has = tracer_.hasTrace;
   switch (m.dispid) {
@@ -380,13 +383,13 @@ HRESULT ScanMontura::ExecuteTracer(const MemberInfo& m, Shape, const Arg* a, VAR
         return DISP_E_EXCEPTION;
       }
       if (a[0].n == 0) {
-        CierraLocked();
+        CierraLocked(changed);
       } else {
         tracer_.port = a[0].n;
         tracer_.status = has ? 200 : 1;
       }
       return S_OK;
-    case 38: CierraLocked(); return S_OK;
+    case 38: CierraLocked(changed); return S_OK;
     case 39:
       if (a[0].n < 1 || a[0].n > 10)
         return OutOfRange("Velocidad", a[0].n, 1, 10, &why->description);

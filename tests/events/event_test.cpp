@@ -326,10 +326,21 @@ TEST_F(Events, KeyPressDeliversWhatFitsAByteAndWritesBackOnlyThat) {
   sink->Release();
 }
 
-class Registration : public Events {
+// Where the simulated component fires the OnChange of a member call: queued to
+// its event thread, or inside the call, as many real controls do
+// (SCANMONTURA_SIM_EVENTS, read when a component is created).
+enum class Firing { kQueued, kInCall };
+
+std::string FiringName(const ::testing::TestParamInfo<Firing>& info) {
+  return info.param == Firing::kInCall ? "InCall" : "Queued";
+}
+
+// A component to listen to, made in either mode; the tests run in both.
+class Registration : public Events, public ::testing::WithParamInterface<Firing> {
  protected:
   void SetUp() override {
     Events::SetUp();
+    setenv("SCANMONTURA_SIM_EVENTS", in_call() ? "in-call" : "queued", 1);
     component = new_component();
     sim = sim_control(component);
     ASSERT_TRUE(sim.get());
@@ -340,7 +351,10 @@ class Registration : public Events {
     if (sim.get()) {
       EXPECT_EQ(sim->WaitIdle(5000), S_OK);
     }
+    unsetenv("SCANMONTURA_SIM_EVENTS");
   }
+
+  bool in_call() const { return GetParam() == Firing::kInCall; }
 
   jobject remote_add(const char* name) {
     jclass c = e->FindClass("puente/ScanMontura");
@@ -375,7 +389,7 @@ class Registration : public Events {
   Ref<ISimControl> sim;
 };
 
-TEST_F(Registration, RemoteEventAddAndServerSideDelivery) {
+TEST_P(Registration, RemoteEventAddAndServerSideDelivery) {
   auto result = static_cast<jobjectArray>(remote_add("puente.IScanMonturaEvents"));
   ASSERT_TRUE(result) << take_exception(e);
   ASSERT_EQ(e->GetArrayLength(result), 2);
@@ -434,7 +448,7 @@ TEST_F(Registration, RemoteEventAddAndServerSideDelivery) {
       << "both of the sink's references deleted";
 }
 
-TEST_F(Registration, RemoteEventAddRefusesOtherNames) {
+TEST_P(Registration, RemoteEventAddRefusesOtherNames) {
   const long refs = global_ref_count();
   for (const char* name : {"puente/IScanMonturaEvents", "puente.iscanmonturaevents",
                            "IScanMonturaEvents", "puente.IScanMonturaEvents "}) {
@@ -448,7 +462,7 @@ TEST_F(Registration, RemoteEventAddRefusesOtherNames) {
   EXPECT_EQ(take_exception(e), "java.lang.NullPointerException: Argument 1 is null");
 }
 
-TEST_F(Registration, FailedAdviseLeavesNothingBehind) {
+TEST_P(Registration, FailedAdviseLeavesNothingBehind) {
   const long refs = global_ref_count();
   ezjcomTestForceHresult("__JComAdvise", CONNECT_E_CANNOTCONNECT, 1);
   EXPECT_FALSE(remote_add("puente.IScanMonturaEvents"));
@@ -459,7 +473,7 @@ TEST_F(Registration, FailedAdviseLeavesNothingBehind) {
 // A JNI step that fails after the component was advised: the connection is
 // ended before null is returned, so no event reaches server-side delivery
 // afterwards and nothing of the sink is left.
-TEST_F(Registration, RemoteEventAddFailingAfterTheAdviseDisconnects) {
+TEST_P(Registration, RemoteEventAddFailingAfterTheAdviseDisconnects) {
   static int failures = 0;  // how many of the next calls fail
   auto failingArray = [](JNIEnv* env, jsize n, jclass c, jobject init) -> jobjectArray {
     if (failures > 0) {
@@ -504,7 +518,7 @@ TEST_F(Registration, RemoteEventAddFailingAfterTheAdviseDisconnects) {
   }
 }
 
-TEST_F(Registration, DirectListenersThroughTheComponent) {
+TEST_P(Registration, DirectListenersThroughTheComponent) {
   Global listener = new_object("jtztest/FullListener");
   Global second = new_object("jtztest/FullListener");
   ASSERT_TRUE(listen(listener));
@@ -550,7 +564,7 @@ TEST_F(Registration, DirectListenersThroughTheComponent) {
 
 // Typing keys beyond one byte: the listener upper-cases ASCII letters, and
 // nothing it did not see is changed.
-TEST_F(Registration, TypedKeysAreNeverTruncated) {
+TEST_P(Registration, TypedKeysAreNeverTruncated) {
   Global listener = new_object("jtztest/FullListener");
   jclass c = e->GetObjectClass(listener);
   e->SetBooleanField(listener, e->GetFieldID(c, "upperCaseAscii", "Z"), JNI_TRUE);
@@ -611,7 +625,7 @@ TEST_F(Registration, TypedKeysAreNeverTruncated) {
 // A listener holding a copy of another's eventId, and two threads disconnecting
 // one listener: the sink's creation reference is given up once, and nothing
 // is released twice, whatever order things come in.
-TEST_F(Registration, CopiedEventIdAndRacingDisconnectsGiveTheSinkUpOnce) {
+TEST_P(Registration, CopiedEventIdAndRacingDisconnectsGiveTheSinkUpOnce) {
   const long refs = global_ref_count();
   jclass lc = e->FindClass("puente/IScanMonturaEvents");
   jmethodID connect = e->GetMethodID(lc, "connect", "(Lpuente/ScanMontura;)I");
@@ -683,7 +697,7 @@ TEST_F(Registration, CopiedEventIdAndRacingDisconnectsGiveTheSinkUpOnce) {
 // Components opened and closed on several threads at once, each with a
 // listener connected while it fires, as a long-running program does; the
 // wrappers give their references back with close().
-TEST_F(Events, OpenCloseCyclesOnSeveralThreads) {
+TEST_P(Registration, OpenCloseCyclesOnSeveralThreads) {
   const long refs = global_ref_count();
   auto cycles = [](int count) {
     JNIEnv* t = env();
@@ -730,10 +744,77 @@ TEST_F(Events, OpenCloseCyclesOnSeveralThreads) {
   EXPECT_EQ(global_ref_count_settling_at(refs), refs) << "every sink gone with its references";
 }
 
+// A listener that calls the component back from inside OnChange (reads the
+// text, puts another), the first put made by a thread in no apartment or by
+// one in a single-threaded apartment, whose calls the runtime makes on its own
+// thread while it waits: both events arrive, in order, and nothing waits for
+// itself. Fired in the call, they arrive on the caller's own thread, or on
+// the runtime's for the single-threaded caller, the nested one on the same
+// thread; queued, on the component's thread.
+TEST_P(Registration, ListenerCallingBackFromInsideTheEvent) {
+  struct Caller {
+    const char* name;  // its Java thread's name
+    bool singleThreaded;
+  };
+  for (const Caller& caller :
+       {Caller{"caller in no apartment", false}, Caller{"single-threaded caller", true}}) {
+    SCOPED_TRACE(caller.name);
+    Global listener = new_object("jtztest/ReentrantListener");
+    Global dispatch = bind_dispatch(component);
+    jclass lc = e->GetObjectClass(listener);
+    e->SetObjectField(listener, e->GetFieldID(lc, "component", "Lpuente/IScanMontura;"), dispatch);
+    jstring reply = e->NewStringUTF("inner");
+    e->SetObjectField(listener, e->GetFieldID(lc, "reply", "Ljava/lang/String;"), reply);
+    e->DeleteLocalRef(reply);
+    e->DeleteLocalRef(lc);
+    ASSERT_TRUE(listen(listener));
+    const jint cookie = advise(listener);
+    ASSERT_EQ(take_exception(e), "");
+
+    std::string outcome = "not run";
+    std::thread put([&] {
+      if (caller.singleThreaded) {
+        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+      }
+      JNIEnv* t = nullptr;
+      JavaVMAttachArgs args{JNI_VERSION_1_8, const_cast<char*>(caller.name), nullptr};
+      if (vm()->AttachCurrentThread(reinterpret_cast<void**>(&t), &args) == JNI_OK) {
+        jclass dc = t->GetObjectClass(dispatch);
+        jstring text = t->NewStringUTF("outer");
+        t->CallVoidMethod(dispatch, t->GetMethodID(dc, "setText", "(Ljava/lang/String;)V"), text);
+        outcome = take_exception(t);
+        t->DeleteLocalRef(text);
+        t->DeleteLocalRef(dc);
+        vm()->DetachCurrentThread();
+      }
+      if (caller.singleThreaded) CoUninitialize();
+    });
+    put.join();
+    EXPECT_EQ(outcome, "");
+    ASSERT_EQ(sim->WaitIdle(5000), S_OK);
+
+    const auto lines = recorded(listener);
+    ASSERT_EQ(lines.size(), 2u) << "one event per put, neither lost nor repeated";
+    const std::string outer = "outer on ", inner = "inner on ";
+    ASSERT_EQ(lines[0].rfind(outer, 0), 0u) << lines[0];
+    ASSERT_EQ(lines[1].rfind(inner, 0), 0u) << lines[1];
+    const std::string first = lines[0].substr(outer.size());
+    EXPECT_EQ(lines[1].substr(inner.size()), first) << "the nested event on the same thread";
+    if (in_call() && !caller.singleThreaded) {
+      EXPECT_EQ(first, caller.name);
+    } else {
+      EXPECT_NE(first, caller.name);
+      EXPECT_EQ(first.rfind("COM event thread ", 0), 0u) << first;
+    }
+    unadvise(listener, cookie);
+    EXPECT_EQ(take_exception(e), "");
+  }
+}
+
 // The component's own description of its event interface against the bridge's
 // delivery: every event it describes reaches the listener method of that name
 // with its argument, and no DISPID it does not describe reaches the listener.
-TEST_F(Registration, EventsTheComponentDescribesAreTheOnesDelivered) {
+TEST_P(Registration, EventsTheComponentDescribesAreTheOnesDelivered) {
   Global listener = new_object("jtztest/FullListener");
   ASSERT_TRUE(listen(listener));
   const jint cookie = advise(listener);
@@ -806,7 +887,8 @@ TEST_F(Events, SecondListenMakesAnotherSink) {
 
 // Component threads fire while Java threads connect and disconnect listeners:
 // every event fired to a connected listener arrives exactly once.
-TEST_F(Registration, SoakExactlyOnceDelivery) {
+TEST_P(Registration, SoakExactlyOnceDelivery) {
+  if (in_call()) GTEST_SKIP() << "FireBurst fires from threads of its own in either mode";
   const char* scale = std::getenv("JTZ_SOAK_EVENTS");
   const UINT total = scale ? static_cast<UINT>(std::atol(scale)) : 1000000u;
   const UINT perThread = total / 4;
@@ -871,5 +953,8 @@ TEST_F(Registration, SoakExactlyOnceDelivery) {
   churn = Global();
   EXPECT_EQ(global_ref_count_settling_at(refs), refs) << "every sink gone with its references";
 }
+
+INSTANTIATE_TEST_SUITE_P(Firing, Registration, ::testing::Values(Firing::kQueued, Firing::kInCall),
+                         FiringName);
 
 }  // namespace

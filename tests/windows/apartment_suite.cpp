@@ -16,6 +16,7 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -492,12 +493,16 @@ void thread_in_no_apartment() {
         p.exception + exception);
 }
 
-void thread_in_sta() {
+// inCall: the component fires the OnChange of a call inside it
+// (SCANMONTURA_SIM_EVENTS=in-call while it is created), so the event has
+// arrived, on a thread of COM's, when setText returns; otherwise it is queued.
+void thread_in_sta(bool inCall) {
   Pair p;
   HRESULT init = E_FAIL;
   std::u16string text;
   std::string refused, advise_exception, unadvise_exception;
   std::vector<std::string> seen;
+  std::vector<unsigned long> seen_on;
   bool still_sta = false;
   DWORD sta_thread = 0;
   IUnknown* component = nullptr;
@@ -508,7 +513,9 @@ void thread_in_sta() {
     init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     {
       AttachedThread attached;
+      if (inCall) SetEnvironmentVariableW(L"SCANMONTURA_SIM_EVENTS", L"in-call");
       p = create_pair();
+      SetEnvironmentVariableW(L"SCANMONTURA_SIM_EVENTS", nullptr);
       component = p.created ? com_id(p.component) : nullptr;
       SetEvent(created);
       WaitForSingleObject(inspected, INFINITE);
@@ -524,10 +531,17 @@ void thread_in_sta() {
       const jint cookie = call_in<jint>(g_runtime, kAdvise, p.component, listener);
       advise_exception = take_exception();
       member<void>("setText__Ljava_lang_String_2", p.device, jstr(u"changed"));
-      eventually([&] {
-        for (const std::string& d : what_of(take_deliveries())) seen.push_back(d);
+      auto take = [&] {
+        for (const Delivery& d : take_deliveries()) {
+          seen.push_back(d.what);
+          seen_on.push_back(d.threadId);
+        }
         return !seen.empty();
-      });
+      };
+      if (inCall)
+        take();  // already there
+      else
+        eventually(take);
       call_in<void>(g_runtime, kUnadvise, p.component, listener, cookie);
       unadvise_exception = take_exception();
       release(p.device);
@@ -559,10 +573,16 @@ void thread_in_sta() {
         "a thread already in a single-threaded apartment creates the component: no "
         "RPC_E_CHANGED_MODE, and the component is one of the MTA, usable from other threads",
         p.exception + " apartment " + std::to_string(apartment));
+  const bool elsewhere = std::all_of(seen_on.begin(), seen_on.end(), [&](unsigned long t) {
+    return t != sta_thread && t != static_cast<unsigned long>(home);
+  });
   check(text == u"single-threaded" && refused == "Velocidad: 99 is out of range (1 to 10)" &&
             advise_exception.empty() && unadvise_exception.empty() &&
-            seen == std::vector<std::string>{"OnChange"},
-        "from that thread: calls, a refused call's description, a listener and its event",
+            seen == std::vector<std::string>{"OnChange"} && elsewhere,
+        inCall ? "from that thread: calls, a refused call's description, and OnChange fired "
+                 "inside setText, there before it returns, on a thread of COM's"
+               : "from that thread: calls, a refused call's description, a listener and its "
+                 "queued event, on a thread of COM's",
         refused + " " + advise_exception + unadvise_exception + joined(seen));
   check(still_sta, "the thread keeps its apartment and its own initialisation, no more");
 }
@@ -595,7 +615,7 @@ void apartment_suite() {
     failure(w.main.device);
     events(w, *control);
     thread_in_no_apartment();
-    thread_in_sta();
+    for (bool inCall : {false, true}) thread_in_sta(inCall);
   }
   release_all(w, control);
   if (SUCCEEDED(joined)) CoUninitialize();

@@ -531,6 +531,42 @@ void events(const Wrappers& w) {
         first + second);
 }
 
+// A component that fires the OnChange of a call inside it
+// (SCANMONTURA_SIM_EVENTS=in-call while it is created), in the callers'
+// apartment: the event has reached the listener when setText returns, on the
+// calling thread itself (a Java thread in no apartment, the runtime's calls
+// made there in the MTA).
+void events_in_call() {
+  SetEnvironmentVariableW(L"SCANMONTURA_SIM_EVENTS", L"in-call");
+  jobject component = ref(new_instance("puente/ScanMontura"));
+  const jboolean created = native<jboolean>("Java_puente_ScanMontura__1_1JComCreateObject__ZZ",
+                                            component, jboolean{0}, jboolean{0});
+  SetEnvironmentVariableW(L"SCANMONTURA_SIM_EVENTS", nullptr);
+  jobject device = ref(new_instance("puente/IScanMontura"));
+  const jboolean bound =
+      created && native<jboolean>("Java_puente_IScanMontura__1_1JComLoad__Lezjcom_JComObject_2Z",
+                                  device, component, jboolean{0});
+  jobject listener = ref(new_instance(wh::kListenerClass));
+  native<jboolean>("Java_puente_IScanMonturaEvents__1_1JComEventListenerInit", listener);
+  const jint cookie =
+      call_in<jint>(g_runtime, "Java_ezjcom_JComObject__1_1JComAdvise", component, listener);
+  std::string exception = take_exception();
+  member<void>("setText__Ljava_lang_String_2", device, jstr(u"in call"));
+  bool off_main = true;
+  const std::vector<std::string> seen = deliveries(&off_main);  // no wait
+  call_in<void>(g_runtime, "Java_ezjcom_JComObject__1_1JComUnadvise", component, listener, cookie);
+  exception += take_exception();
+  check(created && bound && cookie != 0 && exception.empty() &&
+            seen == std::vector<std::string>{"OnChange"} && !off_main,
+        "OnChange fired inside setText has reached the listener when the call returns, on the "
+        "calling thread",
+        exception + joined(seen));
+  for (jobject o : {device, component}) {
+    if (IUnknown* p = pointer<IUnknown>(deref(o), "comId")) p->Release();
+    deref(o)->set_int("comId", 0);
+  }
+}
+
 // ---- 6. the end ----
 
 void release(Object* wrapper) {
@@ -605,6 +641,7 @@ int wmain(int argc, wchar_t** argv) {
       round_trips(w.device);
       failures(w.device);
       events(w);
+      events_in_call();
     }
     teardown(w);
   }

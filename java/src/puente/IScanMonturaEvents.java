@@ -37,9 +37,9 @@ import java.util.Objects;
  * {@link EventErrorHandler} ({@link EventErrorHandler#LOG} unless another is set), so that a
  * missing method or a listener's exception is never lost. {@link #listen()} also reports, the same
  * way, a method whose name differs from an event's only in case ({@code onChange()}), since the
- * bridge never calls it. Exceptions never reach the component. Events arrive on the component's
- * own thread, not on the thread that connected the listener. {@link ScanMonturaAdapter} declares
- * the four event methods with empty bodies.
+ * bridge never calls it. Exceptions never reach the component. Events arrive on the threads
+ * described below, never on the thread that connected the listener as such.
+ * {@link ScanMonturaAdapter} declares the four event methods with empty bodies.
  *
  * <pre>{@code
  * IScanMonturaEvents listener = new ScanMonturaAdapter() {
@@ -54,6 +54,51 @@ import java.util.Objects;
  * {@link #disconnect()}. Connecting and disconnecting may happen on any thread; no lock of the
  * listener is held while the component is called, so {@link #cookie()} and {@link #isConnected()}
  * may be called from inside an event while another thread disconnects.
+ *
+ * <h2 id="threads">Threads</h2>
+ *
+ * <p>These rules hold for every listener of the component: subclasses of this class, typed
+ * listeners ({@link ScanMontura#addListener(ScanMonturaListener)}, {@link
+ * ScanMontura#onChange(Runnable)} and its siblings) and server-side listeners. The runtime makes
+ * every COM call in the multithreaded apartment (MTA): a thread in no apartment (any Java thread
+ * the program did not initialise) or in the MTA makes the call itself; a thread in a
+ * single-threaded apartment (STA; a GUI thread initialised with {@code
+ * CoInitializeEx(COINIT_APARTMENTTHREADED)}) has one of the runtime's worker threads make it
+ * while it waits. An event arrives on the thread the component fires it on, as follows.
+ *
+ * <ul>
+ *   <li><b>A component of threading model {@code Both}</b> (or {@code Free}; created in the MTA
+ *       and called directly):
+ *       <ul>
+ *         <li>an event fired <em>inside the call that caused it</em> (many controls fire
+ *             {@code OnChange} from inside {@code setText}) arrives on the thread that made the
+ *             COM call, before the call returns: the caller's own thread when it is in no
+ *             apartment or in the MTA; for a caller in an STA, the runtime's worker thread
+ *             making the call for it, while the caller waits;
+ *         <li>an event the component fires later from a thread of its own (queued: the progress
+ *             of a scan, or every event of a component that queues them) arrives on that thread,
+ *             whoever made the call.
+ *       </ul>
+ *   <li><b>A component of threading model {@code Apartment}</b> (Windows; COM puts it in an STA
+ *       of its own and the runtime calls it through a proxy): the control fires every event on
+ *       its own thread, and the event reaches the listener on one of COM's threads in the MTA,
+ *       never on the caller's; an event fired inside a call still arrives before that call
+ *       returns.
+ *   <li><b>With an {@link java.util.concurrent.Executor}</b> ({@link
+ *       ScanMontura#addListener(ScanMonturaListener, java.util.concurrent.Executor)}): the thread
+ *       described above only hands the event to the executor, in arrival order, and does not wait
+ *       for it; the listener runs wherever the executor runs it, possibly after the call that
+ *       fired the event has returned.
+ * </ul>
+ *
+ * <p>The runtime attaches each thread that delivers an event to the JVM as a daemon thread named
+ * {@code COM event thread <n> (EZJcomLib18)}, unless it is a Java thread already. A listener may
+ * call the component back from inside an event, on that same thread: the call is served there
+ * (an event it causes inside its own call arrives nested, on that thread), and nothing waits
+ * for itself. A listener must be thread-safe, should return quickly (the component's next event
+ * waits for it), and must not wait for the thread that made the call it was fired inside (a GUI
+ * thread waiting in the runtime, say, with {@code invokeAndWait}): that thread waits for the
+ * listener. To run listener code on such a thread, register with an executor.
  */
 public class IScanMonturaEvents extends JComEventListener {
     private static final NativeLibrary BRIDGE = NativeLibrary.load("JTrazelo");

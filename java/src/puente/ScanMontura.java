@@ -255,7 +255,8 @@ public class ScanMontura extends JComObject {
 
     /**
      * Registers a typed listener whose methods run on {@code executor} (a GUI toolkit's event
-     * thread, say) rather than on the thread the event arrives on: each event is handed to the
+     * thread, say) rather than on the thread the event arrives on (see <a
+     * href="IScanMonturaEvents.html#threads">the thread rules</a>): each event is handed to the
      * executor, in the order the events arrive, and the component goes on without waiting for it.
      * An event the executor runs after the registration was closed is not delivered, and once
      * {@link Registration#close()} has returned no listener method runs. Since the control has
@@ -281,7 +282,7 @@ public class ScanMontura extends JComObject {
     /**
      * Calls {@code action} whenever the control's text changes.
      *
-     * @param action what to do, on the component's event thread
+     * @param action what to do, on the thread the event arrives on
      * @return the registration; closing it ends exactly this one
      */
     public Registration onChange(Runnable action) {
@@ -292,7 +293,7 @@ public class ScanMontura extends JComObject {
     /**
      * Calls {@code action} whenever the control is clicked.
      *
-     * @param action what to do, on the component's event thread
+     * @param action what to do, on the thread the event arrives on
      * @return the registration; closing it ends exactly this one
      */
     public Registration onClick(Runnable action) {
@@ -303,7 +304,7 @@ public class ScanMontura extends JComObject {
     /**
      * Calls {@code action} whenever the control is double-clicked.
      *
-     * @param action what to do, on the component's event thread
+     * @param action what to do, on the thread the event arrives on
      * @return the registration; closing it ends exactly this one
      */
     public Registration onDblClick(Runnable action) {
@@ -314,7 +315,7 @@ public class ScanMontura extends JComObject {
     /**
      * Calls {@code action} with each key typed into the control, before the control applies it.
      *
-     * @param action what to do, on the component's event thread; it may replace or swallow the key
+     * @param action what to do, on the thread the event arrives on; it may replace or swallow the key
      * @return the registration; closing it ends exactly this one
      */
     public Registration onKeyPress(Consumer<KeyPress> action) {
@@ -470,7 +471,7 @@ public class ScanMontura extends JComObject {
 
     /**
      * Delivers one server-side event to every registered {@link ServerSideListener}, in the order
-     * they were added. Runs on the thread the component fires from. Whatever a listener throws
+     * they were added. Runs on the thread the event arrives on (see {@link IScanMonturaEvents}). Whatever a listener throws
      * (an {@link Error} too) goes to this component's {@link EventErrorHandler}, and the event
      * still reaches the listeners after it.
      */

@@ -14,8 +14,9 @@ package puente;
  * }
  * }</pre>
  *
- * <p>The methods are called on the component's event thread. What a method throws goes to the
- * component's {@link EventErrorHandler}; the component never sees it.
+ * <p>The methods are called on the thread the event arrives on, or through the registration's
+ * executor: see <a href="IScanMonturaEvents.html#threads">the thread rules</a>. What a method
+ * throws goes to the component's {@link EventErrorHandler}; the component never sees it.
  */
 public interface ScanMonturaListener {
     /** The control's text changed. */

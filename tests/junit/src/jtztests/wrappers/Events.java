@@ -14,6 +14,8 @@ import puente.ServerSideListener;
 final class Events {
     /** Events are awaited this long before a test gives up (a safeguard, not a measurement). */
     static final long PATIENCE_SECONDS = 20;
+    /** Whether the simulated component fires a member call's OnChange inside the call. */
+    static final boolean FIRED_IN_CALL = "in-call".equals(System.getenv("SCANMONTURA_SIM_EVENTS"));
 
     private Events() {}
 
