@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Member calls through real COM under Wine (wine_bench.exe, 32-bit): getBoxH and setText through
+# the bridge's natives against IDispatch::Invoke on the same component: Both component, caller in
+# the MTA (direct Invoke); Apartment component, callers in the MTA and in an STA (Invoke through
+# COM's proxy of each). Wall-clock ns per call, median over rounds that take the cases in turn;
+# ratios per round. Builds the windows-x86 preset's wine_bench, makes a fresh Wine prefix,
+# registers the simulator with each model in turn (regsvr32) and prints one table per model.
+# Usage: bench/wine/run.sh [Both|Apartment|all [rounds [target-ms per case and round]]]
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+models=${1:-all}
+rounds=${2:-11}
+target_ms=${3:-50}
+case "$models" in
+  all) models="Both Apartment" ;;
+  Both | Apartment) ;;
+  *) echo "usage: bench/wine/run.sh [Both|Apartment|all [rounds [target-ms]]]" >&2; exit 2 ;;
+esac
+wine=${WINE:-wine}
+
+build=${JTZ_BUILD_DIR:-build/windows-x86}
+if [ -z "${JTZ_BUILD_DIR:-}" ]; then
+  cmake --preset windows-x86 >/dev/null
+fi
+cmake --build "$build" -j2 --target wine_bench >/dev/null
+dir=$(cd "$build" && pwd)
+for f in bench/wine/wine_bench.exe JTrazelo.dll EZJcomLib18.dll ScanMonturaSim.dll; do
+  [ -f "$dir/$f" ] || { echo "FAIL $dir/$f does not exist"; exit 1; }
+done
+
+prefix=$(mktemp -d "${TMPDIR:-/tmp}/jtz-wine-bench.XXXXXX")
+export WINEPREFIX=$prefix WINEDEBUG=-all
+# No Mono or Gecko installation in the new prefix: console programs need neither.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+cleanup() {
+  wineserver -w 2>/dev/null || true
+  rm -rf "$prefix"
+}
+trap cleanup EXIT
+# Wine sees the host's file system as drive Z:.
+windows_dir="Z:${dir//\//\\}"
+
+echo "== machine"
+echo "cpu:    $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc) cores"
+echo "kernel: $(uname -sr)"
+echo "wine:   $("$wine" --version 2>/dev/null)"
+echo "load:   $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) at the start"
+echo "runs:   $rounds rounds a model, each case about $target_ms ms a round"
+status=0
+for model in $models; do
+  # DllRegisterServer reads the model from the environment, which Wine hands to it.
+  if ! SCANMONTURA_SIM_THREADING=$model "$wine" regsvr32 /s "$windows_dir\\ScanMonturaSim.dll" \
+      </dev/null >/dev/null 2>&1; then
+    echo "FAIL regsvr32 ScanMonturaSim.dll (ThreadingModel $model)"
+    exit 1
+  fi
+  "$wine" "$dir/bench/wine/wine_bench.exe" "$windows_dir" "$model" "$rounds" "$target_ms" \
+    </dev/null | tr -d '\r' || status=$?
+done
+echo
+echo "load:   $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) at the end"
+exit "$status"
