@@ -11,7 +11,7 @@ cd "$(dirname "$0")/../.."
 
 models=${1:-all}
 rounds=${2:-11}
-target_ms=${3:-50}
+target_ms=${3:-100}
 case "$models" in
   all) models="Both Apartment" ;;
   Both | Apartment) ;;

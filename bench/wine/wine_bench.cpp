@@ -12,16 +12,19 @@
 // named (regsvr32, see run.sh):
 //   Both       it lives in the MTA with its callers: the natives against a
 //              direct Invoke on the same pointer, both from an MTA thread;
+//              and getBoxH from an STA thread, which the runtime hands to its
+//              own MTA thread: what handing a call over costs;
 //   Apartment  COM hosts it in an STA of its own and the runtime holds a proxy:
 //              from an MTA thread, the natives against Invoke on that proxy;
 //              from an STA thread (which the runtime hands each call to its own
 //              MTA thread for), the natives against Invoke on a proxy of the
 //              STA thread's own, unmarshaled from the Global Interface Table.
 // Each case runs on a thread that stays in its apartment for the whole run.
-// Every case is calibrated to about target-ms of wall-clock time per round;
-// the rounds take the cases in turn, and each ratio is taken per round from
-// two cases that ran one after the other. The table gives medians over the
-// rounds. Exit status 0 only if every call succeeded.
+// Every case is calibrated to about target-ms of wall-clock time per round
+// (default 100), in 10 batches; a round takes the cases in turn batch after
+// batch, and each ratio is taken per round from the two cases' batch medians.
+// The table gives medians over the rounds (default 11). Exit status 0 only if
+// every call succeeded.
 #include <windows.h>
 #include <objbase.h>
 #include <oaidl.h>
@@ -242,9 +245,13 @@ struct Case {
   std::string name;
   Worker* worker;
   std::function<bool(long)> body;
-  long n = 0;
-  std::vector<double> ns;  // per round
+  long n = 0;                 // calls a batch
+  std::vector<double> batch;  // ns per call of each batch of the current round
+  std::vector<double> ns;     // per round: the median of its batches
 };
+
+// The batches of every case in one round: batches[case][batch], ns per call.
+using RoundBatches = std::vector<std::vector<double>>;
 
 struct Ratio {
   std::string name;
@@ -286,32 +293,59 @@ double median(std::vector<double> v) {
   return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
 }
 
+std::string range_text(const std::vector<double>& v, const char* format) {
+  const auto mm = std::minmax_element(v.begin(), v.end());
+  char min[32], max[32];
+  std::snprintf(min, sizeof min, format, *mm.first);
+  std::snprintf(max, sizeof max, format, *mm.second);
+  return std::string(min) + " .. " + max;
+}
+
+// A round takes the cases in turn, batch after batch (in reverse order every
+// other batch, so that no case always follows the same one), so that the two
+// cases of a ratio meet the same load from the rest of the machine (a call
+// across apartments is several thread switches, each at the mercy of the
+// scheduler). A case's figure for the round is the median of its batches; a
+// ratio's is the median of the ratios of its two cases' batches of the same
+// pass. Medians leave out the batches a preemption fell into.
 void run_and_print(const char* title, std::vector<Case>& cases, const std::vector<Ratio>& ratios,
                    int rounds, double target_ms) {
-  for (Case& c : cases) calibrate(c, target_ms);
-  for (int r = 0; r < rounds; ++r)
-    for (Case& c : cases) c.ns.push_back(timed(c, c.n));
-
-  std::printf("\n== %s: %d rounds, the cases in turn, wall-clock ns per call\n", title, rounds);
-  std::printf("%-44s %-6s %10s %22s %11s\n", "case", "thread", "median", "min .. max",
-              "calls/round");
-  for (const Case& c : cases) {
-    const auto mm = std::minmax_element(c.ns.begin(), c.ns.end());
-    char range[64];
-    std::snprintf(range, sizeof range, "%.0f .. %.0f", *mm.first, *mm.second);
-    std::printf("%-44s %-6s %10.0f %22s %11ld\n", c.name.c_str(), c.worker->sta() ? "STA" : "MTA",
-                median(c.ns), range, c.n);
+  constexpr int kBatches = 10;
+  for (Case& c : cases) calibrate(c, target_ms / kBatches);
+  std::vector<RoundBatches> all;
+  for (int r = 0; r < rounds; ++r) {
+    for (int b = 0; b < kBatches; ++b) {
+      for (size_t i = 0; i < cases.size(); ++i) {
+        Case& c = cases[b % 2 ? cases.size() - 1 - i : i];
+        c.batch.push_back(timed(c, c.n));
+      }
+    }
+    all.emplace_back();
+    for (Case& c : cases) {
+      c.ns.push_back(median(c.batch));
+      all.back().push_back(c.batch);
+      c.batch.clear();
+    }
   }
-  std::printf("%-51s %10s %22s\n", "ratio (per round)", "median", "min .. max");
+
+  std::printf("\n== %s\n%d rounds of %d batches, the cases in turn; wall-clock ns per call\n",
+              title, rounds, kBatches);
+  std::printf("%-46s %-6s %9s %20s %11s\n", "case", "thread", "median", "rounds min .. max",
+              "calls/round");
+  for (const Case& c : cases)
+    std::printf("%-46s %-6s %9.0f %20s %11ld\n", c.name.c_str(), c.worker->sta() ? "STA" : "MTA",
+                median(c.ns), range_text(c.ns, "%.0f").c_str(), c.n * kBatches);
+  std::printf("%-53s %9s %20s\n", "ratio (per round)", "median", "rounds min .. max");
   for (const Ratio& q : ratios) {
     std::vector<double> per_round;
-    for (int r = 0; r < rounds; ++r)
-      per_round.push_back(cases[q.over].ns[static_cast<size_t>(r)] /
-                          cases[q.under].ns[static_cast<size_t>(r)]);
-    const auto mm = std::minmax_element(per_round.begin(), per_round.end());
-    char range[64];
-    std::snprintf(range, sizeof range, "%.2f .. %.2f", *mm.first, *mm.second);
-    std::printf("%-51s %10.2f %22s\n", q.name.c_str(), median(per_round), range);
+    for (const RoundBatches& round : all) {
+      std::vector<double> per_batch;
+      for (size_t b = 0; b < round[q.over].size(); ++b)
+        per_batch.push_back(round[q.over][b] / round[q.under][b]);
+      per_round.push_back(median(per_batch));
+    }
+    std::printf("%-53s %9.2f %20s\n", q.name.c_str(), median(per_round),
+                range_text(per_round, "%.2f").c_str());
   }
   std::fflush(stdout);
 }
@@ -363,7 +397,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring folder = argv[1];
   const std::wstring model = argv[2];
   const int rounds = argc > 3 ? std::max(1, _wtoi(argv[3])) : 11;
-  const double target_ms = argc > 4 ? std::max(1, _wtoi(argv[4])) : 50;
+  const double target_ms = argc > 4 ? std::max(1, _wtoi(argv[4])) : 100;
   if (model != L"Both" && model != L"Apartment") fail("the model is Both or Apartment");
   if (registered_threading_model() != model)
     fail("the component is not registered with the threading model asked for");
@@ -396,11 +430,11 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<Case> cases;
     std::vector<Ratio> ratios;
     auto add = [&](const std::string& name, Worker& w, std::function<bool(long)> body) {
-      cases.push_back(Case{name, &w, std::move(body), 0, {}});
+      cases.push_back(Case{name, &w, std::move(body), 0, {}, {}});
       return cases.size() - 1;
     };
     const bool both = model == L"Both";
-    const std::string invoke = both ? "Invoke" : "Invoke through COM's proxy";
+    const std::string invoke = both ? "Invoke" : "proxy Invoke";
     const size_t get_base =
         add(invoke + " getBoxH", mta, [&](long n) { return invoke_get_box_h(held, n); });
     const size_t get_native =
@@ -415,8 +449,14 @@ int wmain(int argc, wchar_t** argv) {
     ratios.push_back({"setText native / " + invoke + " setText" + where, set_native, set_base});
 
     if (both) {
-      run_and_print("Both: the component in the MTA, caller in the MTA", cases, ratios, rounds,
-                    target_ms);
+      // From an STA the runtime hands the call to its own MTA thread, where it
+      // is a direct call: what the handing over costs.
+      Worker sta(COINIT_APARTMENTTHREADED);
+      const size_t sta_native =
+          add("getBoxH native", sta, [&](long n) { return native_get_box_h(device, n); });
+      ratios.push_back({"getBoxH native (STA) / getBoxH native (MTA)", sta_native, get_native});
+      run_and_print("Both: the component in the MTA, callers in the MTA and an STA", cases, ratios,
+                    rounds, target_ms);
     } else {
       // The STA thread's own proxy, from the Global Interface Table.
       Worker sta(COINIT_APARTMENTTHREADED);
@@ -433,12 +473,12 @@ int wmain(int argc, wchar_t** argv) {
       });
       if (FAILED(got) || !own) fail("GetInterfaceFromGlobal on the STA thread: " + hex(got));
 
-      const size_t sta_get_base = add("Invoke through COM's proxy getBoxH", sta,
-                                      [&](long n) { return invoke_get_box_h(own, n); });
+      const size_t sta_get_base =
+          add("proxy Invoke getBoxH", sta, [&](long n) { return invoke_get_box_h(own, n); });
       const size_t sta_get_native =
           add("getBoxH native", sta, [&](long n) { return native_get_box_h(device, n); });
-      const size_t sta_set_base = add("Invoke through COM's proxy setText", sta,
-                                      [&](long n) { return invoke_set_text(own, n); });
+      const size_t sta_set_base =
+          add("proxy Invoke setText", sta, [&](long n) { return invoke_set_text(own, n); });
       const size_t sta_set_native =
           add("setText native", sta, [&](long n) { return native_set_text(device, text, n); });
       ratios.push_back(
