@@ -239,6 +239,49 @@ bool host_frame(jobject device, long n) {
   return sum != 0 && take_exception().empty();
 }
 
+// A thread that answers each signal of `ping` with one of `pong`: the least
+// a call handed to another thread and waited for costs, with the wait an STA
+// thread makes (CoWaitForMultipleHandles, which also dispatches its messages).
+class Echo {
+ public:
+  Echo() {
+    ping_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    pong_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    thread_ = CreateThread(nullptr, 0, main, this, 0, nullptr);
+  }
+  ~Echo() {
+    quit_ = true;
+    SetEvent(ping_);
+    WaitForSingleObject(thread_, INFINITE);
+    for (HANDLE h : {thread_, ping_, pong_}) CloseHandle(h);
+  }
+  Echo(const Echo&) = delete;
+  Echo& operator=(const Echo&) = delete;
+
+  bool round_trips(long n) {
+    bool ok = true;
+    for (long i = 0; i < n; ++i) {
+      SetEvent(ping_);
+      DWORD index = 0;
+      ok = SUCCEEDED(CoWaitForMultipleHandles(0, INFINITE, 1, &pong_, &index)) && ok;
+    }
+    return ok;
+  }
+
+ private:
+  static DWORD WINAPI main(LPVOID self) {
+    auto* echo = static_cast<Echo*>(self);
+    for (;;) {
+      WaitForSingleObject(echo->ping_, INFINITE);
+      if (echo->quit_) return 0;
+      SetEvent(echo->pong_);
+    }
+  }
+
+  HANDLE ping_ = nullptr, pong_ = nullptr, thread_ = nullptr;
+  volatile bool quit_ = false;
+};
+
 // ---- cases, rounds, table ----
 
 struct Case {
@@ -452,9 +495,13 @@ int wmain(int argc, wchar_t** argv) {
       // From an STA the runtime hands the call to its own MTA thread, where it
       // is a direct call: what the handing over costs.
       Worker sta(COINIT_APARTMENTTHREADED);
+      Echo echo;
       const size_t sta_native =
           add("getBoxH native", sta, [&](long n) { return native_get_box_h(device, n); });
+      const size_t round_trip = add("event round trip to another thread", sta,
+                                    [&](long n) { return echo.round_trips(n); });
       ratios.push_back({"getBoxH native (STA) / getBoxH native (MTA)", sta_native, get_native});
+      ratios.push_back({"getBoxH native (STA) / event round trip (STA)", sta_native, round_trip});
       run_and_print("Both: the component in the MTA, callers in the MTA and an STA", cases, ratios,
                     rounds, target_ms);
     } else {
