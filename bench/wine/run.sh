@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
-# Member calls through real COM under Wine (wine_bench.exe, 32-bit): getBoxH and setText through
-# the bridge's natives against IDispatch::Invoke on the same component: Both component, caller in
-# the MTA (direct Invoke); Apartment component, callers in the MTA and in an STA (Invoke through
-# COM's proxy of each). Wall-clock ns per call, median over rounds that take the cases in turn;
-# ratios per round. Builds the windows-x86 preset's wine_bench, makes a fresh Wine prefix,
-# registers the simulator with each model in turn (regsvr32) and prints one table per model.
-# Usage: bench/wine/run.sh [Both|Apartment|all [rounds [target-ms per case and round]]]
+# Member calls through real COM under Wine (32-bit wine_bench.exe): getBoxH and setText through the
+# bridge's natives against IDispatch::Invoke on the same component (Both: direct; Apartment: through
+# COM's proxy), from an MTA thread and an STA thread. Wall-clock ns per call, medians over rounds
+# that take the cases in turn; ratios per round. Builds wine_bench (windows-x86 preset), makes a
+# fresh Wine prefix, registers the simulator with each model in turn and prints one table each.
+# Usage: bench/wine/run.sh [Both|Apartment|all [rounds (11) [ms per case and round (100)]]]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
