@@ -66,8 +66,9 @@ bool ReadEventSetting(bool* inCall) {
   // Read on the creating thread; a process changes its environment between calls only.
   // NOLINTNEXTLINE(concurrency-mt-unsafe)
   const char* set = std::getenv("SCANMONTURA_SIM_EVENTS");
-  if (set && std::strlen(set) >= sizeof value) return false;
-  if (set) std::strcpy(value, set);
+  const std::size_t length = set ? std::strlen(set) : 0;
+  if (length >= sizeof value) return false;
+  if (set) std::memcpy(value, set, length);
 #endif
   *inCall = std::strcmp(value, "in-call") == 0;
   return *inCall || value[0] == 0 || std::strcmp(value, "queued") == 0;
