@@ -1,7 +1,8 @@
 # Whether this machine can run the programs this build makes, and tests that say so.
 #
-# Host builds always run. 32-bit builds (x86 Linux, and Windows under Wine, whose loader is a
-# 32-bit program) run only where the kernel executes 32-bit x86 programs; tools/probe-x86.sh
+# Host builds always run, and so do 64-bit Windows builds (64-bit Wine is an x86-64 program). 32-bit
+# builds (x86 Linux, and 32-bit Windows under Wine, whose loader is a 32-bit program) run only
+# where the kernel executes 32-bit x86 programs; tools/probe-x86.sh
 # finds out at configure time. Where they cannot run, every test that would execute one is still
 # registered, so that CTest lists it, but reports itself as skipped with the reason, and
 # everything that needs no 32-bit execution (the build, the export-table checks) runs as usual.
@@ -12,7 +13,7 @@
 #   jtz_discover_tests(<target> [args...])        gtest_discover_tests, or one skipped stand-in
 set(JTZ_TARGET_RUNS ON)
 set(JTZ_TARGET_SKIP_REASON "" CACHE INTERNAL "")
-if(WIN32 OR CMAKE_SIZEOF_VOID_P EQUAL 4)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   execute_process(COMMAND ${CMAKE_SOURCE_DIR}/tools/probe-x86.sh
                   RESULT_VARIABLE probe_status OUTPUT_VARIABLE probe_out
                   OUTPUT_STRIP_TRAILING_WHITESPACE)

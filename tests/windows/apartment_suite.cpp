@@ -215,13 +215,20 @@ void registration() {
         lstrcmpiW(lib.c_str(), libid.c_str()) != 0)
       wrong += std::string(in->name) + ": " + narrow(ps) + " " + narrow(lib) + "; ";
   }
-  const std::wstring win32 = registry_text(L"TypeLib\\" + libid + L"\\1.0\\0\\win32");
+  // RegisterTypeLib files it under the key of its system kind: win32 or win64.
+#ifdef _WIN64
+  const wchar_t* const syskind = L"win64";
+#else
+  const wchar_t* const syskind = L"win32";
+#endif
+  const std::wstring typelib_path = registry_text(L"TypeLib\\" + libid + L"\\1.0\\0\\" + syskind);
   const std::wstring server =
       registry_text(L"CLSID\\{834FBEE5-D957-11D3-9C50-0060972F00DC}\\InprocServer32");
-  check(wrong.empty() && !win32.empty() && lstrcmpiW(win32.c_str(), server.c_str()) == 0,
+  check(wrong.empty() && !typelib_path.empty() &&
+            lstrcmpiW(typelib_path.c_str(), server.c_str()) == 0,
         "RegisterTypeLib: the type library (embedded in the module) and its three "
         "dispinterfaces, with oleaut32's proxy/stub class",
-        wrong + narrow(win32));
+        wrong + narrow(typelib_path));
 
   // Loaded as the marshaler loads it; IDispatch resolves to the system's stdole2.
   ITypeLib* lib = nullptr;

@@ -109,19 +109,42 @@ inline JNIEnv* env() {
   return vm.main_env();
 }
 
-// Bytes of the arguments on the stack of a __stdcall call: each rounded up to 4.
+// Bytes of the arguments on the stack of a __stdcall call: each rounded up to 4
+// (what the decoration of a 32-bit x86 native counts; x86-64 has none).
 template <class... A>
 constexpr size_t stack_bytes() {
   return sizeof(JNIEnv*) + (0 + ... + ((sizeof(A) + 3) / 4 * 4));
 }
 
-// Calls the native jniName of `module` as the JVM would: found under its
-// decorated name _jniName@bytes, with bytes from the C++ types of the
-// arguments, in a frame of its own whose local references end with the call.
+// The name under which the JVM of this machine looks up a native: on 32-bit
+// x86 the Microsoft-style __stdcall name _jniName@bytes (the first it tries),
+// on x86-64 the plain name (the only one it tries: no decoration there).
+inline std::string jvm_export_name(const std::string& jniName, size_t bytes) {
+#ifdef _WIN64
+  (void)bytes;
+  return jniName;
+#else
+  return "_" + jniName + "@" + std::to_string(bytes);
+#endif
+}
+
+// The other forms a native could be exported under; the bridge has none of them.
+inline std::vector<std::string> other_export_names(const std::string& jniName, size_t bytes) {
+  const std::string at = jniName + "@" + std::to_string(bytes);
+#ifdef _WIN64
+  return {"_" + at, at};
+#else
+  return {at, jniName};
+#endif
+}
+
+// Calls the native jniName of `module` as the JVM would: found under
+// jvm_export_name, with bytes from the C++ types of the arguments, in a frame
+// of its own whose local references end with the call.
 template <class R, class... A>
 R call_in(HMODULE module, const std::string& jniName, A... args) {
   using Fn = R(JNICALL*)(JNIEnv*, A...);
-  const std::string name = "_" + jniName + "@" + std::to_string(stack_bytes<A...>());
+  const std::string name = jvm_export_name(jniName, stack_bytes<A...>());
   FARPROC p = module ? GetProcAddress(module, name.c_str()) : nullptr;
   if (!p) {
     g_missing.push_back(name);
@@ -190,10 +213,14 @@ inline Object* take_throwable() {
   return t;
 }
 
+// The interface pointer a wrapper's com-id or event-id field stands for, as
+// the runtime resolves it (a pointer value in a 32-bit process, a handle in a
+// 64-bit one), or null when no binding of the value is open. No reference is
+// added.
 template <class T>
 T* pointer(Object* wrapper, const char* field) {
-  return reinterpret_cast<T*>(
-      static_cast<uintptr_t>(static_cast<uint32_t>(wrapper->get_int(field))));
+  static auto object_of = runtime_function<IUnknown*(__cdecl*)(jint)>("ezjcomTestObjectOf");
+  return reinterpret_cast<T*>(object_of(wrapper->get_int(field)));
 }
 
 // ---- threads ----

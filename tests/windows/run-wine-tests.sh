@@ -9,6 +9,9 @@
 #   Both (the default): the component lives in its callers' apartment;
 #   Apartment: COM hosts it in a single-threaded apartment of its own, and
 #   every call and event crosses apartments.
+# Environment: WINE, the loader to run the programs with (default wine; the
+# 64-bit build names /usr/lib/wine/wine64, whose regsvr32 is then the 64-bit
+# one); WINESERVER, the server that goes with it (default wineserver).
 set -euo pipefail
 
 usage="usage: run-wine-tests.sh <folder of wine_host.exe and the DLLs> [Both|Apartment]"
@@ -29,7 +32,7 @@ export WINEPREFIX=$prefix WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() {
   # The prefix's wineserver ends by itself shortly after its last program.
-  wineserver -w 2>/dev/null || true
+  "${WINESERVER:-wineserver}" -w 2>/dev/null || true
   rm -rf "$prefix"
 }
 trap cleanup EXIT

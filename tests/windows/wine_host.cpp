@@ -1,5 +1,6 @@
 // The Windows test host: loads EZJcomLib18.dll and JTrazelo.dll the way the
-// JVM does (LoadLibrary, then GetProcAddress with the decorated JNI names) and
+// JVM does (LoadLibrary, then GetProcAddress with the JNI names in the form the
+// JVM of the machine looks up: decorated on 32-bit x86, plain on x86-64) and
 // drives the natives with the JNIEnv of its own small VM (mini_jvm.h), against
 // the simulated component registered in the real COM registry.
 //
@@ -129,16 +130,16 @@ void dll_main_sequence(const std::wstring& folder) {
         joined(attached));
   check(ended == attached, "thread detach calls nothing", joined(ended));
 
-  // Every native under its decorated name, as the JVM looks it up, and no other form.
+  // Every native under the name the JVM looks up, and no other form.
   std::vector<std::string> absent;
   int found = 0;
   auto lookup = [&](const std::string& name, int bytes) {
-    const std::string decorated = "_" + name + "@" + std::to_string(bytes);
-    if (GetProcAddress(g_bridge, decorated.c_str()))
+    const std::string wanted = jvm_export_name(name, bytes);
+    if (GetProcAddress(g_bridge, wanted.c_str()))
       ++found;
     else
-      absent.push_back(decorated);
-    for (const std::string& other : {name + "@" + std::to_string(bytes), name})
+      absent.push_back(wanted);
+    for (const std::string& other : other_export_names(name, bytes))
       if (GetProcAddress(g_bridge, other.c_str())) absent.push_back("also exported: " + other);
   };
 #define JTZ_WH_SIG_Bool "Z"
@@ -164,7 +165,11 @@ void dll_main_sequence(const std::wstring& folder) {
 #define NATIVE(Class, JniName, Bytes) lookup(#JniName, Bytes);
 #include "natives.def"
   check(found == 93 && absent.empty(),
+#ifdef _WIN64
+        "GetProcAddress finds all 93 natives by their plain names, and no decorated form",
+#else
         "GetProcAddress finds all 93 natives by _Name@bytes, and no undecorated form",
+#endif
         std::to_string(found) + " found; " + joined(absent));
   bool hooks = false;
   for (const char* name : {"JNI_OnLoad", "_JNI_OnLoad@8", "JNI_OnUnload", "_JNI_OnUnload@8"})
@@ -445,7 +450,7 @@ void events(const Wrappers& w) {
   g_sim->ConnectionCount(&connections);
   check(made && deref(listener)->get_int("eventId") != 0 && cookie != 0 && connections == 1 &&
             take_exception().empty(),
-        "__JComEventListenerInit makes a sink; the runtime's _..._1_1JComAdvise@12 connects it");
+        "__JComEventListenerInit makes a sink; the runtime's __JComAdvise connects it");
 
   const long daemons = vm.accounts().daemonAttaches;
   g_sim->Click();

@@ -1,0 +1,48 @@
+# cmake -DARCHIVE=<bundle .zip> -DPLATFORM=<win32|win64> -DOBJDUMP=<objdump> -P check_bundle.cmake
+# Unpacks the Windows bundle into a fresh folder and checks that it holds the files the guide
+# lists, and that each of its DLLs is of the machine the bundle is named for: a JVM loads only
+# DLLs of its own kind (win32: pei-i386 for a 32-bit JVM; win64: pei-x86-64 for a 64-bit one).
+set(machines win32 pei-i386 win64 pei-x86-64)
+list(FIND machines "${PLATFORM}" at)
+if(at LESS 0)
+  message(FATAL_ERROR "PLATFORM must be win32 or win64, not \"${PLATFORM}\"")
+endif()
+math(EXPR at "${at} + 1")
+list(GET machines ${at} machine)
+get_filename_component(name ${ARCHIVE} NAME)
+if(NOT name MATCHES "^jtrazelo-[0-9.]+-${PLATFORM}\\.zip$")
+  message(FATAL_ERROR "the bundle is named ${name}, not jtrazelo-<version>-${PLATFORM}.zip")
+endif()
+
+string(RANDOM LENGTH 8 tag)
+set(work ${CMAKE_CURRENT_BINARY_DIR}/jtz-bundle-${tag})
+file(REMOVE_RECURSE ${work})
+file(ARCHIVE_EXTRACT INPUT ${ARCHIVE} DESTINATION ${work})
+file(GLOB top LIST_DIRECTORIES true ${work}/jtrazelo-*)
+
+set(problems "")
+foreach(file bin/JTrazelo.dll bin/EZJcomLib18.dll bin/ScanMonturaSim.dll bin/ScanMonturaSimJava.dll
+             jtrazelo.jar scanmontura-sim.jar jtrazelo-javadoc.jar README.txt
+             docs/windows-deployment.md example/ScanExample.java example/jtrazelo-example.jar)
+  if(NOT EXISTS ${top}/${file})
+    string(APPEND problems "  lacks ${file}\n")
+  endif()
+endforeach()
+file(GLOB dlls ${top}/bin/*.dll)
+foreach(dll IN LISTS dlls)
+  execute_process(COMMAND ${OBJDUMP} -f ${dll} OUTPUT_VARIABLE out RESULT_VARIABLE status)
+  string(REGEX MATCH "file format ([a-z0-9-]+)" found "${out}")
+  get_filename_component(dll_name ${dll} NAME)
+  if(NOT status EQUAL 0 OR NOT CMAKE_MATCH_1 STREQUAL machine)
+    string(APPEND problems "  bin/${dll_name} is ${CMAKE_MATCH_1}, not ${machine}\n")
+  endif()
+endforeach()
+file(READ ${top}/README.txt readme)
+if(NOT readme MATCHES "\\(${PLATFORM}\\)")
+  string(APPEND problems "  README.txt does not name ${PLATFORM}\n")
+endif()
+file(REMOVE_RECURSE ${work})
+if(problems)
+  message(FATAL_ERROR "${name}:\n${problems}")
+endif()
+message(STATUS "${name}: the guide's files, and DLLs all ${machine}")
