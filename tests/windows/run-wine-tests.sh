@@ -5,20 +5,27 @@
 # model asked for, and registers its type library), runs wine_host.exe, and
 # removes the prefix again.
 #
-# Usage: run-wine-tests.sh <folder of wine_host.exe and the DLLs> [Both|Apartment]
+# Usage: run-wine-tests.sh <folder of wine_host.exe and the DLLs> [Both|Apartment] [high]
 #   Both (the default): the component lives in its callers' apartment;
 #   Apartment: COM hosts it in a single-threaded apartment of its own, and
 #   every call and event crosses apartments.
+#   high (64-bit build, with Both): the host first takes the address space
+#   below 4 GiB, so that everything the run makes lies above (high_addresses.h).
 # Environment: WINE, the loader to run the programs with (default wine; the
 # 64-bit build names /usr/lib/wine/wine64, whose regsvr32 is then the 64-bit
 # one); WINESERVER, the server that goes with it (default wineserver).
 set -euo pipefail
 
-usage="usage: run-wine-tests.sh <folder of wine_host.exe and the DLLs> [Both|Apartment]"
+usage="usage: run-wine-tests.sh <folder of wine_host.exe and the DLLs> [Both|Apartment] [high]"
 dir=$(cd "${1:?$usage}" && pwd)
 model=${2:-Both}
 case "$model" in
   Both | Apartment) ;;
+  *) echo "$usage" >&2; exit 2 ;;
+esac
+high=${3:-}
+case "$high" in
+  "" | high) ;;
   *) echo "$usage" >&2; exit 2 ;;
 esac
 wine=${WINE:-wine}
@@ -52,7 +59,7 @@ echo "ok   regsvr32 ScanMonturaSim.dll (ThreadingModel $model)"
 # suite passes only on the host's own last line, "N passed, 0 failed" with N > 0.
 out="$prefix/host.out"
 status=0
-"$wine" "$dir/wine_host.exe" "$windows_dir" "$model" </dev/null >"$out" || status=$?
+"$wine" "$dir/wine_host.exe" "$windows_dir" "$model" $high </dev/null >"$out" || status=$?
 tr -d '\r' <"$out"
 last=$(tr -d '\r' <"$out" | sed '/^[[:space:]]*$/d' | tail -n 1)
 if [ "$status" -ne 0 ]; then

@@ -9,8 +9,10 @@
 // The folder defaults to the program's; the second argument names the
 // threading model the component was registered with (default Both): Both runs
 // the checks of this file, on a component that lives in the callers'
-// apartment; Apartment those of apartment_suite.cpp, across apartments. One
-// line per check, then "N passed, N failed"; exit status 0 only if all pass.
+// apartment; Apartment those of apartment_suite.cpp, across apartments. A
+// third argument "high" first takes the address space below 4 GiB and adds
+// the checks of high_addresses.h to the Both suite. One line per check, then
+// "N passed, N failed"; exit status 0 only if all pass.
 #include <windows.h>
 #include <oaidl.h>
 #include <ocidl.h>
@@ -24,6 +26,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "high_addresses.h"
 #include "host_classes.h"
 #include "host_support.h"
 #include "mini_jvm.h"
@@ -624,6 +627,9 @@ using namespace wh;
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  // Before anything of the bridge is loaded or made.
+  const bool high = argc > 3 && std::wstring(argv[3]) == L"high";
+  if (high) take_low_address_space();
   Vm& vm = Vm::instance();  // the main thread is the VM's
   wh::define_classes(vm);
   const std::wstring folder = argc > 1 ? argv[1] : folder_of_program();
@@ -643,10 +649,12 @@ int wmain(int argc, wchar_t** argv) {
   } else if (g_bridge) {
     Wrappers w;
     if (create_and_bind(w)) {
+      if (high) check_high_addresses(w.component, w.device, w.events);
       round_trips(w.device);
       failures(w.device);
       events(w);
       events_in_call();
+      if (high) check_stale_and_forged_values();
     }
     teardown(w);
   }
