@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
-# Member calls through real COM under Wine (32-bit wine_bench.exe): getBoxH and setText through the
-# bridge's natives against IDispatch::Invoke on the same component (Both: direct; Apartment: through
-# COM's proxy), from an MTA thread and an STA thread. Wall-clock ns per call, medians over rounds
-# that take the cases in turn; ratios per round. Builds wine_bench (windows-x86 preset), makes a
-# fresh Wine prefix, registers the simulator with each model in turn and prints one table each.
-# Usage: bench/wine/run.sh [Both|Apartment|all [rounds (11) [ms per case and round (100)]]]
+# Member calls through real COM under Wine (wine_bench.exe, 32-bit or 64-bit): getBoxH and setText
+# through the bridge's natives against IDispatch::Invoke on the same component (Both: direct;
+# Apartment: through COM's proxy), from an MTA thread and an STA thread. Wall-clock ns per call,
+# medians over rounds that take the cases in turn; ratios per round. Builds wine_bench (windows-x86
+# or windows-x64 preset), makes a fresh Wine prefix, registers the simulator with each model in turn
+# and prints one table each.
+# Usage: bench/wine/run.sh [x86|x64] [Both|Apartment|all [rounds (11) [ms per case and round (100)]]]
+# x64 measures the 64-bit build instead (windows-x64 preset, /usr/lib/wine/wine64), where com-id
+# fields hold handles; x86 (the default) the 32-bit one.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+
+bits=x86
+case "${1:-}" in
+  x86 | x64) bits=$1; shift ;;
+esac
 
 models=${1:-all}
 rounds=${2:-11}
@@ -14,13 +22,19 @@ target_ms=${3:-100}
 case "$models" in
   all) models="Both Apartment" ;;
   Both | Apartment) ;;
-  *) echo "usage: bench/wine/run.sh [Both|Apartment|all [rounds [target-ms]]]" >&2; exit 2 ;;
+  *) echo "usage: bench/wine/run.sh [x86|x64] [Both|Apartment|all [rounds [target-ms]]]" >&2; exit 2 ;;
 esac
 wine=${WINE:-wine}
+wineserver=${WINESERVER:-wineserver}
+if [ "$bits" = x64 ]; then
+  # /usr/bin/wine starts the 32-bit loader whenever 32-bit Wine is installed as well.
+  wine=${WINE:-/usr/lib/wine/wine64}
+  wineserver=${WINESERVER:-/usr/lib/wine/wineserver64}
+fi
 
-build=${JTZ_BUILD_DIR:-build/windows-x86}
+build=${JTZ_BUILD_DIR:-build/windows-$bits}
 if [ -z "${JTZ_BUILD_DIR:-}" ]; then
-  cmake --preset windows-x86 >/dev/null
+  cmake --preset "windows-$bits" >/dev/null
 fi
 cmake --build "$build" -j2 --target wine_bench >/dev/null
 dir=$(cd "$build" && pwd)
@@ -33,7 +47,7 @@ export WINEPREFIX=$prefix WINEDEBUG=-all
 # No Mono or Gecko installation in the new prefix: console programs need neither.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() {
-  wineserver -w 2>/dev/null || true
+  "$wineserver" -w 2>/dev/null || true
   rm -rf "$prefix"
 }
 trap cleanup EXIT
@@ -43,7 +57,7 @@ windows_dir="Z:${dir//\//\\}"
 echo "== machine"
 echo "cpu:    $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc) cores"
 echo "kernel: $(uname -sr)"
-echo "wine:   $("$wine" --version 2>/dev/null)"
+echo "wine:   $("$wine" --version 2>/dev/null), $bits build ($build)"
 echo "load:   $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) at the start"
 echo "runs:   $rounds rounds a model, each case about $target_ms ms a round"
 status=0

@@ -4,6 +4,7 @@
 // from one in a single-threaded apartment (STA).
 //
 //   wine wine_bench.exe <folder of the DLLs> Both|Apartment [rounds [target-ms]]
+//   (wine64 for the 64-bit build: run.sh x64)
 //
 // The DLLs are loaded as the JVM loads them (EZJcomLib18.dll, then
 // JTrazelo.dll) and the natives are driven by the small JVM of the Windows
@@ -39,6 +40,7 @@
 #include "host_classes.h"
 #include "host_support.h"
 #include "mini_jvm.h"
+#include "runtime.h"
 
 namespace {
 
@@ -62,6 +64,25 @@ Fn bridge_native(const char* decorated) {
   FARPROC p = GetProcAddress(g_bridge, decorated);
   if (!p) fail(std::string("JTrazelo.dll has no export ") + decorated);
   return reinterpret_cast<Fn>(reinterpret_cast<void*>(p));
+}
+
+// The interface pointer the runtime holds for wrapper's binding, through the
+// shipped runtime's own export (the one the bridge reads a com-id with): the
+// pointer itself in a 32-bit process, the handle's object in a 64-bit one. The
+// binding stays open until the wrapper is released, and with it the pointer.
+IDispatch* held_pointer(jobject wrapper) {
+  using Enter = int(EZJCOM_CALL*)(JNIEnv*, jobject, EzjcomComUse*);
+  using Leave = void(EZJCOM_CALL*)(EzjcomComUse*);
+  auto enter = reinterpret_cast<Enter>(
+      reinterpret_cast<void*>(GetProcAddress(g_runtime, "ezjcomEnterComId")));
+  auto leave = reinterpret_cast<Leave>(
+      reinterpret_cast<void*>(GetProcAddress(g_runtime, "ezjcomLeaveComId")));
+  if (!enter || !leave) fail("EZJcomLib18.dll has no ezjcomEnterComId or ezjcomLeaveComId");
+  EzjcomComUse use{};
+  if (enter(env(), wrapper, &use) != EZJCOM_USE_OK) fail("ezjcomEnterComId");
+  auto* held = static_cast<IDispatch*>(use.object);
+  leave(&use);
+  return held;
 }
 
 double seconds_per_tick() {
@@ -454,9 +475,11 @@ int wmain(int argc, wchar_t** argv) {
   if (!g_runtime) fail("LoadLibrary(EZJcomLib18.dll): error " + std::to_string(GetLastError()));
   g_bridge = LoadLibraryW((folder + L"\\JTrazelo.dll").c_str());
   if (!g_bridge) fail("LoadLibrary(JTrazelo.dll): error " + std::to_string(GetLastError()));
-  g_get_box_h = bridge_native<GetFloat>("_Java_puente_IScanMontura_getBoxH@8");
-  g_set_text =
-      bridge_native<SetString>("_Java_puente_IScanMontura_setText__Ljava_lang_String_2@12");
+  // Under the names the JVM of the machine looks up (decorated on 32-bit x86 only).
+  g_get_box_h = bridge_native<GetFloat>(
+      jvm_export_name("Java_puente_IScanMontura_getBoxH", 8).c_str());
+  g_set_text = bridge_native<SetString>(
+      jvm_export_name("Java_puente_IScanMontura_setText__Ljava_lang_String_2", 12).c_str());
 
   Bound b = create_and_bind();
   JNIEnv* e = vm.main_env();
@@ -464,7 +487,7 @@ int wmain(int argc, wchar_t** argv) {
   jobject device = e->NewGlobalRef(b.device);
   jstring text = static_cast<jstring>(e->NewGlobalRef(jstr(kText)));
   // The pointer the runtime holds: the component itself (Both), or a proxy of the MTA (Apartment).
-  IDispatch* held = pointer<IDispatch>(deref(b.device), "comId");
+  IDispatch* held = held_pointer(b.device);
   g_set_text(e, device, text);  // the text every put then sets again
   if (!take_exception().empty()) fail("setText");
 
