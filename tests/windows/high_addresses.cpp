@@ -23,8 +23,10 @@
 namespace wh {
 namespace {
 
-constexpr uintptr_t k4GiB = uintptr_t{1} << 32;
-constexpr uintptr_t kGranularity = 0x10000;  // VirtualAlloc's allocation granularity
+// 64-bit arithmetic throughout, so that the file builds for 32-bit x86 too
+// (where nothing lies above 4 GiB and the host never takes this path).
+constexpr uint64_t k4GiB = uint64_t{1} << 32;
+constexpr uint64_t kGranularity = 0x10000;  // VirtualAlloc's allocation granularity
 
 bool high(const void* p) { return reinterpret_cast<uintptr_t>(p) >= k4GiB; }
 
@@ -40,13 +42,15 @@ std::string address(const void* p) {
 template <class Fn>
 void free_low_regions(Fn fn) {
   MEMORY_BASIC_INFORMATION mbi;
-  uintptr_t at = kGranularity;
-  while (at < k4GiB && VirtualQuery(reinterpret_cast<void*>(at), &mbi, sizeof mbi) == sizeof mbi) {
-    const uintptr_t base = reinterpret_cast<uintptr_t>(mbi.BaseAddress);
-    const uintptr_t end = base + mbi.RegionSize;
+  uint64_t at = kGranularity;
+  while (at < k4GiB &&
+         VirtualQuery(reinterpret_cast<void*>(static_cast<uintptr_t>(at)), &mbi, sizeof mbi) ==
+             sizeof mbi) {
+    const uint64_t base = reinterpret_cast<uintptr_t>(mbi.BaseAddress);
+    const uint64_t end = base + mbi.RegionSize;
     if (mbi.State == MEM_FREE) {
-      const uintptr_t from = (base + kGranularity - 1) & ~(kGranularity - 1);
-      const uintptr_t to = (end < k4GiB ? end : k4GiB) & ~(kGranularity - 1);
+      const uint64_t from = (base + kGranularity - 1) & ~(kGranularity - 1);
+      const uint64_t to = (end < k4GiB ? end : k4GiB) & ~(kGranularity - 1);
       if (to > from) fn(from, to - from);
     }
     if (end <= at) break;
@@ -138,8 +142,9 @@ std::string get_text_through(jint value) {
 }  // namespace
 
 void take_low_address_space() {
-  free_low_regions([](uintptr_t base, uintptr_t size) {
-    if (VirtualAlloc(reinterpret_cast<void*>(base), size, MEM_RESERVE, PAGE_NOACCESS))
+  free_low_regions([](uint64_t base, uint64_t size) {
+    if (VirtualAlloc(reinterpret_cast<void*>(static_cast<uintptr_t>(base)),
+                     static_cast<size_t>(size), MEM_RESERVE, PAGE_NOACCESS))
       g_reserved += size;
     else
       g_refused += size;  // Wine keeps some ranges for itself, listed free (ERROR_INVALID_ADDRESS)
@@ -149,7 +154,7 @@ void take_low_address_space() {
 
 void check_high_addresses(jobject component, jobject device, jobject events) {
   uint64_t still_free = 0;
-  free_low_regions([&](uintptr_t, uintptr_t size) { still_free += size; });
+  free_low_regions([&](uint64_t, uint64_t size) { still_free += size; });
   // Regions of several sizes, wherever the system puts them.
   std::string regions;
   bool regions_high = true;
@@ -260,7 +265,7 @@ void check_stale_and_forged_values() {
   // Made-up values, among them the halves of the live interface pointer (a
   // value that stored the pointer itself would hold its low half) and the
   // live value with a bit of it changed.
-  const auto bits = reinterpret_cast<uintptr_t>(face);
+  const uint64_t bits = reinterpret_cast<uintptr_t>(face);
   const struct {
     const char* what;
     jint value;
