@@ -476,8 +476,8 @@ int wmain(int argc, wchar_t** argv) {
   g_bridge = LoadLibraryW((folder + L"\\JTrazelo.dll").c_str());
   if (!g_bridge) fail("LoadLibrary(JTrazelo.dll): error " + std::to_string(GetLastError()));
   // Under the names the JVM of the machine looks up (decorated on 32-bit x86 only).
-  g_get_box_h = bridge_native<GetFloat>(
-      jvm_export_name("Java_puente_IScanMontura_getBoxH", 8).c_str());
+  g_get_box_h =
+      bridge_native<GetFloat>(jvm_export_name("Java_puente_IScanMontura_getBoxH", 8).c_str());
   g_set_text = bridge_native<SetString>(
       jvm_export_name("Java_puente_IScanMontura_setText__Ljava_lang_String_2", 12).c_str());
 

@@ -43,9 +43,8 @@ template <class Fn>
 void free_low_regions(Fn fn) {
   MEMORY_BASIC_INFORMATION mbi;
   uint64_t at = kGranularity;
-  while (at < k4GiB &&
-         VirtualQuery(reinterpret_cast<void*>(static_cast<uintptr_t>(at)), &mbi, sizeof mbi) ==
-             sizeof mbi) {
+  while (at < k4GiB && VirtualQuery(reinterpret_cast<void*>(static_cast<uintptr_t>(at)), &mbi,
+                                    sizeof mbi) == sizeof mbi) {
     const uint64_t base = reinterpret_cast<uintptr_t>(mbi.BaseAddress);
     const uint64_t end = base + mbi.RegionSize;
     if (mbi.State == MEM_FREE) {
@@ -58,8 +57,8 @@ void free_low_regions(Fn fn) {
   }
 }
 
-uint64_t g_reserved = 0;         // bytes reserved below 4 GiB
-uint64_t g_refused = 0;          // bytes of free regions VirtualAlloc would not reserve
+uint64_t g_reserved = 0;           // bytes reserved below 4 GiB
+uint64_t g_refused = 0;            // bytes of free regions VirtualAlloc would not reserve
 unsigned long g_heap_fillers = 0;  // heap blocks taken below 4 GiB
 
 // Takes the blocks that `alloc` still hands out below 4 GiB, size by size from
@@ -259,8 +258,8 @@ void check_stale_and_forged_values() {
   check(renewed != 0 && renewed != closed && through_old == kStale && old_calls == before &&
             through_new.empty() && calls(p.sim) == before + 1,
         "the object bound anew: the old value refused, the new one reaches it",
-        hex(static_cast<uint32_t>(closed)) + " then " + hex(static_cast<uint32_t>(renewed)) +
-            ": " + through_old + through_new);
+        hex(static_cast<uint32_t>(closed)) + " then " + hex(static_cast<uint32_t>(renewed)) + ": " +
+            through_old + through_new);
 
   // Made-up values, among them the halves of the live interface pointer (a
   // value that stored the pointer itself would hold its low half) and the
@@ -272,8 +271,10 @@ void check_stale_and_forged_values() {
   } forged[] = {
       {"low half of the pointer", static_cast<jint>(static_cast<uint32_t>(bits))},
       {"high half of the pointer", static_cast<jint>(static_cast<uint32_t>(bits >> 32))},
-      {"live value, top bit changed", static_cast<jint>(static_cast<uint32_t>(renewed) ^ 0x80000000u)},
-      {"live value, bit 30 changed", static_cast<jint>(static_cast<uint32_t>(renewed) ^ 0x40000000u)},
+      {"live value, top bit changed",
+       static_cast<jint>(static_cast<uint32_t>(renewed) ^ 0x80000000u)},
+      {"live value, bit 30 changed",
+       static_cast<jint>(static_cast<uint32_t>(renewed) ^ 0x40000000u)},
       {"2", 2},
       {"-1", -1},
       {"0x7FFFFFFF", 0x7FFFFFFF},
