@@ -104,6 +104,26 @@ HRESULT SimControl::Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPPAR
     component_ = static_cast<ScanMontura*>(self);
     return S_OK;
   }
+  if (dispid == Id("Create")) {
+    IDispatch* made = nullptr;
+    HRESULT hr = ScanMontura::Create(IID_IDispatch, reinterpret_cast<void**>(&made));
+    void* self = nullptr;
+    if (SUCCEEDED(hr)) hr = made->QueryInterface(kIidSimSelf, &self);
+    if (FAILED(hr)) {
+      if (made) made->Release();
+      return hr;
+    }
+    if (component_) component_->Release();
+    component_ = static_cast<ScanMontura*>(self);
+    if (result) {
+      VariantInit(result);
+      result->vt = VT_DISPATCH;
+      result->pdispVal = made;  // the reference Create gave
+    } else {
+      made->Release();
+    }
+    return S_OK;
+  }
   if (!component_) return E_UNEXPECTED;  // attach first
   ScanMontura& c = *component_;
   LONG value = 0;
