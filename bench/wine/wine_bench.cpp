@@ -3,7 +3,7 @@
 // the same component, from a thread in the multithreaded apartment (MTA) and
 // from one in a single-threaded apartment (STA).
 //
-//   wine wine_bench.exe <folder of the DLLs> Both|Apartment [rounds [target-ms]]
+//   wine wine_bench.exe <folder of the DLLs> Both|Apartment|OutOfProcess [rounds [target-ms]]
 //
 // The DLLs are loaded as the JVM loads them (EZJcomLib18.dll, then
 // JTrazelo.dll) and the natives are driven by the small JVM of the Windows
@@ -18,7 +18,13 @@
 //              from an MTA thread, the natives against Invoke on that proxy;
 //              from an STA thread (which the runtime hands each call to its own
 //              MTA thread for), the natives against Invoke on a proxy of the
-//              STA thread's own, unmarshaled from the Global Interface Table.
+//              STA thread's own, unmarshaled from the Global Interface Table;
+//   OutOfProcess  registered "Both", with the AppID of COM's DLL surrogate
+//              (jtrazelo-surrogate.cmd register /64): the program asks the
+//              runtime for a local server (EZJCOM_SERVER=local), COM hosts
+//              the component in the surrogate, another process, and the
+//              runtime holds a proxy: from an MTA thread, the natives against
+//              Invoke on that proxy.
 // Each case runs on a thread that stays in its apartment for the whole run.
 // Every case is calibrated to about target-ms of wall-clock time per round
 // (default 100), in 10 batches; a round takes the cases in turn batch after
@@ -434,16 +440,21 @@ void final_checks() {}
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) {
-    std::printf("usage: wine_bench.exe <folder of the DLLs> Both|Apartment [rounds [target-ms]]\n");
+    std::printf(
+        "usage: wine_bench.exe <folder of the DLLs> Both|Apartment|OutOfProcess "
+        "[rounds [target-ms]]\n");
     return 2;
   }
   const std::wstring folder = argv[1];
   const std::wstring model = argv[2];
   const int rounds = argc > 3 ? std::max(1, _wtoi(argv[3])) : 11;
   const double target_ms = argc > 4 ? std::max(1, _wtoi(argv[4])) : 100;
-  if (model != L"Both" && model != L"Apartment") fail("the model is Both or Apartment");
-  if (registered_threading_model() != model)
+  const bool out_of_process = model == L"OutOfProcess";
+  if (model != L"Both" && model != L"Apartment" && !out_of_process)
+    fail("the model is Both, Apartment or OutOfProcess");
+  if (registered_threading_model() != (out_of_process ? std::wstring(L"Both") : model))
     fail("the component is not registered with the threading model asked for");
+  if (out_of_process) SetEnvironmentVariableW(L"EZJCOM_SERVER", L"local");
 
   // The main thread only sets up and hands out the work; it is a Java thread
   // that joined the MTA, as the Apartment suite's main thread is.
@@ -454,11 +465,17 @@ int wmain(int argc, wchar_t** argv) {
   if (!g_runtime) fail("LoadLibrary(EZJcomLib18.dll): error " + std::to_string(GetLastError()));
   g_bridge = LoadLibraryW((folder + L"\\JTrazelo.dll").c_str());
   if (!g_bridge) fail("LoadLibrary(JTrazelo.dll): error " + std::to_string(GetLastError()));
-  g_get_box_h = bridge_native<GetFloat>("_Java_puente_IScanMontura_getBoxH@8");
-  g_set_text =
-      bridge_native<SetString>("_Java_puente_IScanMontura_setText__Ljava_lang_String_2@12");
+  // By the name the JVM of this machine looks up (decorated on 32-bit x86 only).
+  g_get_box_h = bridge_native<GetFloat>(
+      jvm_export_name("Java_puente_IScanMontura_getBoxH", stack_bytes<jobject>()).c_str());
+  g_set_text = bridge_native<SetString>(
+      jvm_export_name("Java_puente_IScanMontura_setText__Ljava_lang_String_2",
+                      stack_bytes<jobject, jstring>())
+          .c_str());
 
   Bound b = create_and_bind();
+  if (out_of_process && GetModuleHandleW(L"ScanMonturaSim.dll"))
+    fail("the component was loaded into this process, not served by the surrogate");
   JNIEnv* e = vm.main_env();
   // Global references: the workers use them on their own environments.
   jobject device = e->NewGlobalRef(b.device);
@@ -504,6 +521,10 @@ int wmain(int argc, wchar_t** argv) {
       ratios.push_back({"getBoxH native (STA) / event round trip (STA)", sta_native, round_trip});
       run_and_print("Both: the component in the MTA, callers in the MTA and an STA", cases, ratios,
                     rounds, target_ms);
+    } else if (out_of_process) {
+      run_and_print("OutOfProcess: the component in COM's surrogate, another process; callers in "
+                    "the MTA",
+                    cases, ratios, rounds, target_ms);
     } else {
       // The STA thread's own proxy, from the Global Interface Table.
       Worker sta(COINIT_APARTMENTTHREADED);
