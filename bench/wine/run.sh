@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Member calls through real COM under Wine (32-bit wine_bench.exe): getBoxH and setText through the
-# bridge's natives against IDispatch::Invoke on the same component (Both: direct; Apartment: through
-# COM's proxy), from an MTA thread and an STA thread. Wall-clock ns per call, medians over rounds
-# that take the cases in turn; ratios per round. Builds wine_bench (windows-x86 preset), makes a
-# fresh Wine prefix, registers the simulator with each model in turn and prints one table each.
-# Usage: bench/wine/run.sh [Both|Apartment|all [rounds (11) [ms per case and round (100)]]]
+# Member calls through real COM under Wine: getBoxH and setText, the bridge's natives against Invoke
+# on the same component (Both: direct; Apartment: COM's proxy; OutOfProcess: the proxy of the 64-bit
+# component in COM's DLL surrogate, set up with dist/jtrazelo-surrogate.cmd), from MTA and STA threads.
+# Wall-clock ns per call, medians over rounds taking the cases in turn; ratios per round. Builds
+# wine_bench (windows-x86; windows-x64 for OutOfProcess), one fresh Wine prefix, one table per model.
+# Usage: bench/wine/run.sh [Both|Apartment|all|OutOfProcess [rounds (11) [ms per case and round (100)]]]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -13,14 +13,20 @@ rounds=${2:-11}
 target_ms=${3:-100}
 case "$models" in
   all) models="Both Apartment" ;;
-  Both | Apartment) ;;
-  *) echo "usage: bench/wine/run.sh [Both|Apartment|all [rounds [target-ms]]]" >&2; exit 2 ;;
+  Both | Apartment | OutOfProcess) ;;
+  *) echo "usage: bench/wine/run.sh [Both|Apartment|all|OutOfProcess [rounds [target-ms]]]" >&2; exit 2 ;;
 esac
+preset=windows-x86
 wine=${WINE:-wine}
+if [ "$models" = OutOfProcess ]; then
+  preset=windows-x64
+  wine=${WINE:-/usr/lib/wine/wine64}
+  export WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver64}
+fi
 
-build=${JTZ_BUILD_DIR:-build/windows-x86}
+build=${JTZ_BUILD_DIR:-build/$preset}
 if [ -z "${JTZ_BUILD_DIR:-}" ]; then
-  cmake --preset windows-x86 >/dev/null
+  cmake --preset "$preset" >/dev/null
 fi
 cmake --build "$build" -j2 --target wine_bench >/dev/null
 dir=$(cd "$build" && pwd)
@@ -33,7 +39,9 @@ export WINEPREFIX=$prefix WINEDEBUG=-all
 # No Mono or Gecko installation in the new prefix: console programs need neither.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() {
-  wineserver -w 2>/dev/null || true
+  # The surrogate of OutOfProcess does not end by itself under Wine.
+  if [ "$models" = OutOfProcess ]; then "${WINESERVER:-wineserver}" -k 2>/dev/null || true; fi
+  "${WINESERVER:-wineserver}" -w 2>/dev/null || true
   rm -rf "$prefix"
 }
 trap cleanup EXIT
@@ -49,9 +57,17 @@ echo "runs:   $rounds rounds a model, each case about $target_ms ms a round"
 status=0
 for model in $models; do
   # DllRegisterServer reads the model from the environment, which Wine hands to it.
-  if ! SCANMONTURA_SIM_THREADING=$model "$wine" regsvr32 /s "$windows_dir\\ScanMonturaSim.dll" \
+  threading=$model
+  [ "$model" = OutOfProcess ] && threading=Both
+  if ! SCANMONTURA_SIM_THREADING=$threading "$wine" regsvr32 /s "$windows_dir\\ScanMonturaSim.dll" \
       </dev/null >/dev/null 2>&1; then
-    echo "FAIL regsvr32 ScanMonturaSim.dll (ThreadingModel $model)"
+    echo "FAIL regsvr32 ScanMonturaSim.dll (ThreadingModel $threading)"
+    exit 1
+  fi
+  if [ "$model" = OutOfProcess ] &&
+    ! "$wine" cmd /c "Z:$(pwd | sed 's#/#\\#g')\\dist\\jtrazelo-surrogate.cmd" register /64 \
+      </dev/null >/dev/null 2>&1; then
+    echo "FAIL jtrazelo-surrogate.cmd register /64"
     exit 1
   fi
   "$wine" "$dir/bench/wine/wine_bench.exe" "$windows_dir" "$model" "$rounds" "$target_ms" \

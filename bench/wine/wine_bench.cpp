@@ -430,11 +430,26 @@ void release(jobject wrapper) {
   w->set_int("comId", 0);
 }
 
+// The component's running instance, from the running object table, as IScanMontura.
+IDispatch* running_proxy() {
+  const CLSID clsid = {
+      0x834FBEE5, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
+  IUnknown* unknown = nullptr;
+  IDispatch* d = nullptr;
+  const HRESULT hr = GetActiveObject(clsid, nullptr, &unknown);
+  if (SUCCEEDED(hr))
+    unknown->QueryInterface(kIidIScanMontura, reinterpret_cast<void**>(&d));
+  if (unknown) unknown->Release();
+  if (!d) fail("the running instance in the running object table: " + hex(hr));
+  return d;
+}
+
 }  // namespace
 
 // The host's suites are not part of this program; host_support.h declares them.
 namespace wh {
 void apartment_suite() {}
+void out_of_process_suite(bool) {}
 void final_checks() {}
 }  // namespace wh
 
@@ -481,7 +496,11 @@ int wmain(int argc, wchar_t** argv) {
   jobject device = e->NewGlobalRef(b.device);
   jstring text = static_cast<jstring>(e->NewGlobalRef(jstr(kText)));
   // The pointer the runtime holds: the component itself (Both), or a proxy of the MTA (Apartment).
-  IDispatch* held = pointer<IDispatch>(deref(b.device), "comId");
+  // OutOfProcess: the IScanMontura proxy of the running instance in the surrogate, this
+  // apartment's; COM keeps one proxy per object and interface in an apartment, so it is the
+  // runtime's own (the shipped runtime has no way to hand its pointer out).
+  IDispatch* running = out_of_process ? running_proxy() : nullptr;
+  IDispatch* held = out_of_process ? running : pointer<IDispatch>(deref(b.device), "comId");
   g_set_text(e, device, text);  // the text every put then sets again
   if (!take_exception().empty()) fail("setText");
 
@@ -568,6 +587,7 @@ int wmain(int argc, wchar_t** argv) {
 
   e->DeleteGlobalRef(text);
   e->DeleteGlobalRef(device);
+  if (running) running->Release();
   release(b.device);
   release(b.component);
   const std::vector<std::string> misuse = vm.violations();
