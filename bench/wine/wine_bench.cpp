@@ -437,8 +437,7 @@ IDispatch* running_proxy() {
   IUnknown* unknown = nullptr;
   IDispatch* d = nullptr;
   const HRESULT hr = GetActiveObject(clsid, nullptr, &unknown);
-  if (SUCCEEDED(hr))
-    unknown->QueryInterface(kIidIScanMontura, reinterpret_cast<void**>(&d));
+  if (SUCCEEDED(hr)) unknown->QueryInterface(kIidIScanMontura, reinterpret_cast<void**>(&d));
   if (unknown) unknown->Release();
   if (!d) fail("the running instance in the running object table: " + hex(hr));
   return d;
@@ -541,9 +540,10 @@ int wmain(int argc, wchar_t** argv) {
       run_and_print("Both: the component in the MTA, callers in the MTA and an STA", cases, ratios,
                     rounds, target_ms);
     } else if (out_of_process) {
-      run_and_print("OutOfProcess: the component in COM's surrogate, another process; callers in "
-                    "the MTA",
-                    cases, ratios, rounds, target_ms);
+      run_and_print(
+          "OutOfProcess: the component in COM's surrogate, another process; callers in "
+          "the MTA",
+          cases, ratios, rounds, target_ms);
     } else {
       // The STA thread's own proxy, from the Global Interface Table.
       Worker sta(COINIT_APARTMENTTHREADED);

@@ -447,10 +447,8 @@ class CreatedBy {
     const DISPID id = scanmontura::Find(scanmontura::kISimControlDispatch, name)->dispid;
     DISPPARAMS p{arg, nullptr, arg ? n : 0, 0};
     const scanmontura::Function* f = scanmontura::Find(scanmontura::kISimControlDispatch, name);
-    const WORD flags =
-        f->kind == scanmontura::Kind::kGet ? DISPATCH_PROPERTYGET : DISPATCH_METHOD;
-    return control_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &p, result, nullptr,
-                            nullptr);
+    const WORD flags = f->kind == scanmontura::Kind::kGet ? DISPATCH_PROPERTYGET : DISPATCH_METHOD;
+    return control_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &p, result, nullptr, nullptr);
   }
   // A new component from Create, with the caller's reference; null on failure.
   IDispatch* Create() {

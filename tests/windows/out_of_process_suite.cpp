@@ -202,7 +202,8 @@ void refused_settings() {
   struct Case {
     const wchar_t* value;
     const char* name;
-  } const cases[] = {{L"sideways", "sideways"}, {L"LOCALSERVER", "LOCALSERVER"},
+  } const cases[] = {{L"sideways", "sideways"},
+                     {L"LOCALSERVER", "LOCALSERVER"},
                      {L"inproc-or-local-or-anything", "a value longer than any known"}};
   std::string wrong;
   for (const Case& c : cases) {
@@ -246,8 +247,8 @@ bool bind_running(Wrappers& w, Control*& control, bool x86) {
 
   control = new Control(CLSCTX_LOCAL_SERVER | (x86 ? CLSCTX_ACTIVATE_32_BIT_SERVER : 0));
   w.main.component = ref(new_instance("puente/ScanMontura"));
-  w.main.created = control->ok() &&
-                   native<jboolean>(kCreate, w.main.component, jboolean{1}, jboolean{0}) != 0;
+  w.main.created =
+      control->ok() && native<jboolean>(kCreate, w.main.component, jboolean{1}, jboolean{0}) != 0;
   w.main.exception = take_exception();
   w.main.device = ref(new_instance("puente/IScanMontura"));
   if (w.main.created)
@@ -261,9 +262,9 @@ bool bind_running(Wrappers& w, Control*& control, bool x86) {
   if (!w.main.bound) return false;
 
   w.events = ref(new_instance("puente/IScanMonturaEvents"));
-  const jboolean bound = native<jboolean>(
-      "Java_puente_IScanMonturaEvents__1_1JComLoad__Lezjcom_JComObject_2Z", w.events,
-      w.main.component, jboolean{1});
+  const jboolean bound =
+      native<jboolean>("Java_puente_IScanMonturaEvents__1_1JComLoad__Lezjcom_JComObject_2Z",
+                       w.events, w.main.component, jboolean{1});
   check(bound && take_exception().empty() && com_id(w.events) != nullptr,
         "IScanMonturaEvents.__JComLoad binds the proxy's IDispatch");
   return true;
@@ -359,8 +360,7 @@ void events(const Wrappers& w, Control& control) {
     elsewhere = elsewhere && d.threadId != me;
   }
   check(clicked && idle == S_OK && what == std::vector<std::string>(3, "OnClick") && elsewhere,
-        "OnClick from the surrogate reaches the listener, on a thread of COM's here",
-        joined(what));
+        "OnClick from the surrogate reaches the listener, on a thread of COM's here", joined(what));
 
   member<void>("setText__Ljava_lang_String_2", w.main.device, jstr(u"changed"));
   const HRESULT changed = control.wait_idle();
@@ -489,8 +489,9 @@ void release_all(Wrappers& w, Control*& control) {
     if (running) running->Release();
     return FAILED(hr);
   });
-  check(gone, "every reference given back: the component in the surrogate is gone from the "
-              "running object table");
+  check(gone,
+        "every reference given back: the component in the surrogate is gone from the "
+        "running object table");
 }
 
 // What the setting does where this process could load the component itself:
