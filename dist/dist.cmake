@@ -1,6 +1,7 @@
 # cmake -DSTAGE=<folder> -DARCHIVE=<file> -DMODE=<cf|cfz> -DFORMAT=<zip|gnutar> -DNATIVE_DIR=<dir>
 #       "-DNATIVES=<files>" "-DREGISTRY=<line or empty>" "-DJARS=<jars>" -DJAVADOC=<jar>
-#       -DEXAMPLE_JAR=<jar> -DEXAMPLE_SOURCE=<java> "-DGUIDES=<md files>" -DREADME=<txt> -P dist.cmake
+#       -DEXAMPLE_JAR=<jar> -DEXAMPLE_SOURCE=<java> "-DGUIDES=<md files>" -DREADME=<txt>
+#       "-DTOOLS=<scripts or empty>" -P dist.cmake
 # Stages one bundle in STAGE (whose name is the bundle's top folder) and packs it as ARCHIVE.
 file(REMOVE_RECURSE ${STAGE})
 file(MAKE_DIRECTORY ${STAGE}/${NATIVE_DIR} ${STAGE}/docs ${STAGE}/example)
@@ -10,7 +11,7 @@ if(REGISTRY)
   file(WRITE ${STAGE}/${NATIVE_DIR}/com-registry
        "# CLSID  module (relative to this folder)  threading model\n${REGISTRY}\n")
 endif()
-file(COPY ${JARS} ${JAVADOC} ${README} DESTINATION ${STAGE})
+file(COPY ${JARS} ${JAVADOC} ${README} ${TOOLS} DESTINATION ${STAGE})
 file(COPY ${GUIDES} DESTINATION ${STAGE}/docs)
 file(COPY ${EXAMPLE_JAR} ${EXAMPLE_SOURCE} DESTINATION ${STAGE}/example)
 get_filename_component(parent ${STAGE} DIRECTORY)

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Member calls through real COM under Wine (wine_bench.exe, 32-bit or 64-bit): getBoxH and setText
 # through the bridge's natives against IDispatch::Invoke on the same component (Both: direct;
-# Apartment: through COM's proxy), from an MTA thread and an STA thread. Wall-clock ns per call,
-# medians over rounds that take the cases in turn; ratios per round. Builds wine_bench (windows-x86
-# or windows-x64 preset), makes a fresh Wine prefix, registers the simulator with each model in turn
-# and prints one table each.
-# Usage: bench/wine/run.sh [x86|x64] [Both|Apartment|all [rounds (11) [ms per case and round (100)]]]
+# Apartment: through COM's proxy; OutOfProcess: the proxy of the 64-bit component in COM's DLL
+# surrogate, set up with dist/jtrazelo-surrogate.cmd), from an MTA thread and an STA thread.
+# Wall-clock ns per call, medians over rounds that take the cases in turn; ratios per round. Builds
+# wine_bench (windows-x86 or windows-x64 preset), makes a fresh Wine prefix, registers the simulator
+# for each model in turn and prints one table each.
+# Usage: bench/wine/run.sh [x86|x64] [Both|Apartment|all|OutOfProcess [rounds (11) [ms per case and round (100)]]]
 # x64 measures the 64-bit build instead (windows-x64 preset, /usr/lib/wine/wine64), where com-id
-# fields hold handles; x86 (the default) the 32-bit one.
+# fields hold handles; x86 (the default) the 32-bit one. OutOfProcess always measures x64.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -22,7 +23,8 @@ target_ms=${3:-100}
 case "$models" in
   all) models="Both Apartment" ;;
   Both | Apartment) ;;
-  *) echo "usage: bench/wine/run.sh [x86|x64] [Both|Apartment|all [rounds [target-ms]]]" >&2; exit 2 ;;
+  OutOfProcess) bits=x64 ;;
+  *) echo "usage: bench/wine/run.sh [x86|x64] [Both|Apartment|all|OutOfProcess [rounds [target-ms]]]" >&2; exit 2 ;;
 esac
 wine=${WINE:-wine}
 wineserver=${WINESERVER:-wineserver}
@@ -47,6 +49,8 @@ export WINEPREFIX=$prefix WINEDEBUG=-all
 # No Mono or Gecko installation in the new prefix: console programs need neither.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() {
+  # The surrogate of OutOfProcess does not end by itself under Wine.
+  if [ "$models" = OutOfProcess ]; then "$wineserver" -k 2>/dev/null || true; fi
   "$wineserver" -w 2>/dev/null || true
   rm -rf "$prefix"
 }
@@ -63,9 +67,17 @@ echo "runs:   $rounds rounds a model, each case about $target_ms ms a round"
 status=0
 for model in $models; do
   # DllRegisterServer reads the model from the environment, which Wine hands to it.
-  if ! SCANMONTURA_SIM_THREADING=$model "$wine" regsvr32 /s "$windows_dir\\ScanMonturaSim.dll" \
+  threading=$model
+  [ "$model" = OutOfProcess ] && threading=Both
+  if ! SCANMONTURA_SIM_THREADING=$threading "$wine" regsvr32 /s "$windows_dir\\ScanMonturaSim.dll" \
       </dev/null >/dev/null 2>&1; then
-    echo "FAIL regsvr32 ScanMonturaSim.dll (ThreadingModel $model)"
+    echo "FAIL regsvr32 ScanMonturaSim.dll (ThreadingModel $threading)"
+    exit 1
+  fi
+  if [ "$model" = OutOfProcess ] &&
+    ! "$wine" cmd /c "Z:$(pwd | sed 's#/#\\#g')\\dist\\jtrazelo-surrogate.cmd" register /64 \
+      </dev/null >/dev/null 2>&1; then
+    echo "FAIL jtrazelo-surrogate.cmd register /64"
     exit 1
   fi
   "$wine" "$dir/bench/wine/wine_bench.exe" "$windows_dir" "$model" "$rounds" "$target_ms" \

@@ -3,8 +3,8 @@
 // the same component, from a thread in the multithreaded apartment (MTA) and
 // from one in a single-threaded apartment (STA).
 //
-//   wine wine_bench.exe <folder of the DLLs> Both|Apartment [rounds [target-ms]]
-//   (wine64 for the 64-bit build: run.sh x64)
+//   wine wine_bench.exe <folder of the DLLs> Both|Apartment|OutOfProcess [rounds [target-ms]]
+//   (wine64 for the 64-bit build: run.sh x64; OutOfProcess is 64-bit only)
 //
 // The DLLs are loaded as the JVM loads them (EZJcomLib18.dll, then
 // JTrazelo.dll) and the natives are driven by the small JVM of the Windows
@@ -19,7 +19,13 @@
 //              from an MTA thread, the natives against Invoke on that proxy;
 //              from an STA thread (which the runtime hands each call to its own
 //              MTA thread for), the natives against Invoke on a proxy of the
-//              STA thread's own, unmarshaled from the Global Interface Table.
+//              STA thread's own, unmarshaled from the Global Interface Table;
+//   OutOfProcess  registered "Both", with the AppID of COM's DLL surrogate
+//              (jtrazelo-surrogate.cmd register /64): the program asks the
+//              runtime for a local server (EZJCOM_SERVER=local), COM hosts
+//              the component in the surrogate, another process, and the
+//              runtime holds a proxy: from an MTA thread, the natives against
+//              Invoke on that proxy.
 // Each case runs on a thread that stays in its apartment for the whole run.
 // Every case is calibrated to about target-ms of wall-clock time per round
 // (default 100), in 10 batches; a round takes the cases in turn batch after
@@ -445,26 +451,45 @@ void release(jobject wrapper) {
   w->set_int("comId", 0);
 }
 
+// The component's running instance, from the running object table, as IScanMontura.
+IDispatch* running_proxy() {
+  const CLSID clsid = {
+      0x834FBEE5, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
+  IUnknown* unknown = nullptr;
+  IDispatch* d = nullptr;
+  const HRESULT hr = GetActiveObject(clsid, nullptr, &unknown);
+  if (SUCCEEDED(hr)) unknown->QueryInterface(kIidIScanMontura, reinterpret_cast<void**>(&d));
+  if (unknown) unknown->Release();
+  if (!d) fail("the running instance in the running object table: " + hex(hr));
+  return d;
+}
+
 }  // namespace
 
 // The host's suites are not part of this program; host_support.h declares them.
 namespace wh {
 void apartment_suite() {}
+void out_of_process_suite(bool) {}
 void final_checks() {}
 }  // namespace wh
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) {
-    std::printf("usage: wine_bench.exe <folder of the DLLs> Both|Apartment [rounds [target-ms]]\n");
+    std::printf(
+        "usage: wine_bench.exe <folder of the DLLs> Both|Apartment|OutOfProcess "
+        "[rounds [target-ms]]\n");
     return 2;
   }
   const std::wstring folder = argv[1];
   const std::wstring model = argv[2];
   const int rounds = argc > 3 ? std::max(1, _wtoi(argv[3])) : 11;
   const double target_ms = argc > 4 ? std::max(1, _wtoi(argv[4])) : 100;
-  if (model != L"Both" && model != L"Apartment") fail("the model is Both or Apartment");
-  if (registered_threading_model() != model)
+  const bool out_of_process = model == L"OutOfProcess";
+  if (model != L"Both" && model != L"Apartment" && !out_of_process)
+    fail("the model is Both, Apartment or OutOfProcess");
+  if (registered_threading_model() != (out_of_process ? std::wstring(L"Both") : model))
     fail("the component is not registered with the threading model asked for");
+  if (out_of_process) SetEnvironmentVariableW(L"EZJCOM_SERVER", L"local");
 
   // The main thread only sets up and hands out the work; it is a Java thread
   // that joined the MTA, as the Apartment suite's main thread is.
@@ -475,19 +500,27 @@ int wmain(int argc, wchar_t** argv) {
   if (!g_runtime) fail("LoadLibrary(EZJcomLib18.dll): error " + std::to_string(GetLastError()));
   g_bridge = LoadLibraryW((folder + L"\\JTrazelo.dll").c_str());
   if (!g_bridge) fail("LoadLibrary(JTrazelo.dll): error " + std::to_string(GetLastError()));
-  // Under the names the JVM of the machine looks up (decorated on 32-bit x86 only).
-  g_get_box_h =
-      bridge_native<GetFloat>(jvm_export_name("Java_puente_IScanMontura_getBoxH", 8).c_str());
+  // By the name the JVM of this machine looks up (decorated on 32-bit x86 only).
+  g_get_box_h = bridge_native<GetFloat>(
+      jvm_export_name("Java_puente_IScanMontura_getBoxH", stack_bytes<jobject>()).c_str());
   g_set_text = bridge_native<SetString>(
-      jvm_export_name("Java_puente_IScanMontura_setText__Ljava_lang_String_2", 12).c_str());
+      jvm_export_name("Java_puente_IScanMontura_setText__Ljava_lang_String_2",
+                      stack_bytes<jobject, jstring>())
+          .c_str());
 
   Bound b = create_and_bind();
+  if (out_of_process && GetModuleHandleW(L"ScanMonturaSim.dll"))
+    fail("the component was loaded into this process, not served by the surrogate");
   JNIEnv* e = vm.main_env();
   // Global references: the workers use them on their own environments.
   jobject device = e->NewGlobalRef(b.device);
   jstring text = static_cast<jstring>(e->NewGlobalRef(jstr(kText)));
   // The pointer the runtime holds: the component itself (Both), or a proxy of the MTA (Apartment).
-  IDispatch* held = held_pointer(b.device);
+  // OutOfProcess: the IScanMontura proxy of the running instance in the surrogate, this
+  // apartment's; COM keeps one proxy per object and interface in an apartment, so it is the
+  // runtime's own.
+  IDispatch* running = out_of_process ? running_proxy() : nullptr;
+  IDispatch* held = out_of_process ? running : held_pointer(b.device);
   g_set_text(e, device, text);  // the text every put then sets again
   if (!take_exception().empty()) fail("setText");
 
@@ -527,6 +560,11 @@ int wmain(int argc, wchar_t** argv) {
       ratios.push_back({"getBoxH native (STA) / event round trip (STA)", sta_native, round_trip});
       run_and_print("Both: the component in the MTA, callers in the MTA and an STA", cases, ratios,
                     rounds, target_ms);
+    } else if (out_of_process) {
+      run_and_print(
+          "OutOfProcess: the component in COM's surrogate, another process; callers in "
+          "the MTA",
+          cases, ratios, rounds, target_ms);
     } else {
       // The STA thread's own proxy, from the Global Interface Table.
       Worker sta(COINIT_APARTMENTTHREADED);
@@ -570,6 +608,7 @@ int wmain(int argc, wchar_t** argv) {
 
   e->DeleteGlobalRef(text);
   e->DeleteGlobalRef(device);
+  if (running) running->Release();
   release(b.device);
   release(b.component);
   const std::vector<std::string> misuse = vm.violations();

@@ -51,10 +51,82 @@ namespace {
 constexpr DWORD kLocalContext = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER;
 constexpr DWORD kAnyContext = CLSCTX_REMOTE_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER;
 
+#if defined(_WIN64)
+
+// A 64-bit process cannot load a 32-bit control, and may be asked not to load
+// a 64-bit one either. COM then serves the class from a local server: for a
+// control registered only as an in-process server, the DLL surrogate named by
+// the AppID of the class (its DllSurrogate value).
+//
+// The environment variable EZJCOM_SERVER chooses where a control whose
+// in-process server this process could load runs: unset, empty or "inproc",
+// in the process; "local", in a local server (a surrogate), isolated from the
+// JVM. Any other value fails every creation with E_INVALIDARG, so that a
+// mistyped setting is not taken for the default.
+const wchar_t kServerVariable[] = L"EZJCOM_SERVER";
+
+HRESULT wants_local_server(bool* local) {
+  wchar_t value[16];
+  const DWORD n = GetEnvironmentVariableW(kServerVariable, value, 16);
+  *local = false;
+  if (n == 0) return S_OK;  // unset or empty
+  if (n >= 16) return E_INVALIDARG;
+  if (lstrcmpiW(value, L"inproc") == 0) return S_OK;
+  if (lstrcmpiW(value, L"local") == 0) {
+    *local = true;
+    return S_OK;
+  }
+  return E_INVALIDARG;
+}
+
+// Whether HKCR\CLSID\{clsid}\<server> exists in the registry view given
+// (KEY_WOW64_64KEY: this process's own; KEY_WOW64_32KEY: 32-bit programs').
+bool registered(REFCLSID clsid, const wchar_t* server, REGSAM view) {
+  wchar_t path[96] = L"CLSID\\";
+  if (!StringFromGUID2(clsid, path + 6, 40)) return false;
+  lstrcatW(path, L"\\");
+  lstrcatW(path, server);
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+    return false;
+  RegCloseKey(key);
+  return true;
+}
+
+HRESULT create_local(REFCLSID clsid, void** out) {
+  bool local = false;
+  if (const HRESULT hr = wants_local_server(&local); FAILED(hr)) return hr;
+  const bool own = registered(clsid, L"InprocServer32", KEY_WOW64_64KEY);
+  if (own && !local)
+    return in_mta(
+        [&] { return CoCreateInstance(clsid, nullptr, kLocalContext, IID_IDispatch, out); });
+  // A class registered for 32-bit programs only is asked for as such: COM
+  // reads its AppID in the 32-bit view then. Where that fails (no surrogate
+  // set up for it), the plain local server, whose failure is the answer only
+  // when there was no 32-bit attempt to report.
+  const bool only_32 = !own && (registered(clsid, L"InprocServer32", KEY_WOW64_32KEY) ||
+                                registered(clsid, L"LocalServer32", KEY_WOW64_32KEY));
+  return in_mta([&] {
+    HRESULT first = S_OK;
+    if (only_32) {
+      first = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_ACTIVATE_32_BIT_SERVER,
+                               IID_IDispatch, out);
+      if (SUCCEEDED(first)) return first;
+      *out = nullptr;
+    }
+    const HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch, out);
+    return FAILED(hr) && FAILED(first) ? first : hr;
+  });
+}
+
+#else
+
 HRESULT create_local(REFCLSID clsid, void** out) {
   return in_mta(
       [&] { return CoCreateInstance(clsid, nullptr, kLocalContext, IID_IDispatch, out); });
 }
+
+#endif
 
 HRESULT take_remote(REFCLSID clsid, void** out);
 

@@ -212,8 +212,11 @@ inline constexpr Function kIScanMonturaEventsFunctions[] = {
 // creates in the apartment where a component created by the same caller
 // lives (the class has the component's threading model); Attach ties it to
 // that component (passed as the caller holds it), whose ISimControl it then
-// calls there. Thread numbers are Windows thread identifiers there, and small
-// numbers of the process's own elsewhere.
+// calls there. Create makes a component of its own there and attaches to it,
+// for a caller in another process: COM's DLL surrogate may serve each class,
+// or each creation, from a process of its own, where no Attach can reach the
+// caller's component. Thread numbers are Windows thread identifiers there,
+// and small numbers of the process's own elsewhere.
 inline constexpr Function kISimControlDispatchFunctions[] = {
     Method("Attach", 1, kVoid, {"Component", kDispatch},
            "ties the control to a component of its apartment"),
@@ -227,6 +230,8 @@ inline constexpr Function kISimControlDispatchFunctions[] = {
     Get("HomeThread", 8, kLong, "the thread the component was created on"),
     Get("CallThread", 9, kLong, "the thread of the latest IScanMontura call"),
     Get("EventThread", 10, kLong, "the thread the latest event was fired on, 0 before the first"),
+    Method("Create", 11, kDispatch,
+           "creates a component in the control's apartment, attaches to it and returns it"),
 };
 
 inline constexpr Interface kIScanMontura{

@@ -4,6 +4,7 @@
 #include "component.h"
 #include "module.h"
 #include "scanmontura_interface.h"
+#include "sync.h"
 #include "type_info.h"
 
 namespace sim {
@@ -64,8 +65,27 @@ class SimControl final : public OneInterfaceObject<IDispatch> {
     ModuleObjectDestroyed();
   }
 
-  // The component attached, held; only ever called on the thread Invoke
-  // runs on, which is the component's apartment's.
+  // Attaches c (taking over the caller's reference); the one attached before goes.
+  void Attach(ScanMontura* c) {
+    ScanMontura* before;
+    {
+      Lock lock(mu_);
+      before = component_;
+      component_ = c;
+    }
+    if (before) before->Release();
+  }
+  // The component attached, with a reference of the caller's own; null before Attach.
+  ScanMontura* Attached() {
+    Lock lock(mu_);
+    if (component_) component_->AddRef();
+    return component_;
+  }
+
+  // The component attached, held. Calls may come from several threads at once
+  // (a control in the multithreaded apartment): each works on a reference of
+  // its own, so that an Attach or Create meanwhile cannot take it away.
+  Mutex mu_;
   ScanMontura* component_ = nullptr;
 };
 
@@ -100,12 +120,35 @@ HRESULT SimControl::Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPPAR
     void* self = nullptr;
     IDispatch* given = arg.v->pdispVal;
     if (!given || FAILED(given->QueryInterface(kIidSimSelf, &self)) || !self) return E_INVALIDARG;
-    if (component_) component_->Release();
-    component_ = static_cast<ScanMontura*>(self);
+    Attach(static_cast<ScanMontura*>(self));
     return S_OK;
   }
-  if (!component_) return E_UNEXPECTED;  // attach first
-  ScanMontura& c = *component_;
+  if (dispid == Id("Create")) {
+    IDispatch* made = nullptr;
+    HRESULT hr = ScanMontura::Create(IID_IDispatch, reinterpret_cast<void**>(&made));
+    void* self = nullptr;
+    if (SUCCEEDED(hr)) hr = made->QueryInterface(kIidSimSelf, &self);
+    if (FAILED(hr)) {
+      if (made) made->Release();
+      return hr;
+    }
+    Attach(static_cast<ScanMontura*>(self));
+    if (result) {
+      VariantInit(result);
+      result->vt = VT_DISPATCH;
+      result->pdispVal = made;  // the reference Create gave
+    } else {
+      made->Release();
+    }
+    return S_OK;
+  }
+  ScanMontura* const attached = Attached();
+  if (!attached) return E_UNEXPECTED;  // attach first
+  struct Held {
+    ScanMontura* c;
+    ~Held() { c->Release(); }
+  } const held{attached};
+  ScanMontura& c = *attached;
   LONG value = 0;
   HRESULT hr = S_OK;
   if (dispid == Id("TypeText")) {

@@ -3,7 +3,11 @@
 #include "scanmontura_interface.h"
 #include "sim_test_support.h"
 
+#include <atomic>
 #include <condition_variable>
+#include <string>
+#include <thread>
+#include <vector>
 
 using namespace simtest;
 
@@ -422,6 +426,122 @@ TEST(SimControl, DrivesTheAttachedComponentAndTellsItsThreads) {
   }
   EXPECT_EQ(invoke(99, DISPATCH_METHOD, nullptr, 0, &none), DISP_E_MEMBERNOTFOUND);
   control->Release();  // and with it the component it held
+}
+
+// Create: a component of the control's own, attached; for callers in another
+// process, whom COM may serve each class from a process of its own.
+class CreatedBy {
+ public:
+  CreatedBy() {
+    EXPECT_EQ(CoCreateInstance(scanmontura::kSimControl.clsid, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_IDispatch, reinterpret_cast<void**>(&control_)),
+              S_OK);
+  }
+  ~CreatedBy() {
+    if (control_) control_->Release();
+  }
+  CreatedBy(const CreatedBy&) = delete;
+  CreatedBy& operator=(const CreatedBy&) = delete;
+
+  HRESULT Invoke(const char* name, VARIANT* arg, VARIANT* result, UINT n = 1) {
+    const DISPID id = scanmontura::Find(scanmontura::kISimControlDispatch, name)->dispid;
+    DISPPARAMS p{arg, nullptr, arg ? n : 0, 0};
+    const scanmontura::Function* f = scanmontura::Find(scanmontura::kISimControlDispatch, name);
+    const WORD flags = f->kind == scanmontura::Kind::kGet ? DISPATCH_PROPERTYGET : DISPATCH_METHOD;
+    return control_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &p, result, nullptr, nullptr);
+  }
+  // A new component from Create, with the caller's reference; null on failure.
+  IDispatch* Create() {
+    Variant made;
+    if (Invoke("Create", nullptr, &made) != S_OK || made.v.vt != VT_DISPATCH) return nullptr;
+    IDispatch* d = made.v.pdispVal;
+    d->AddRef();
+    return d;
+  }
+  HRESULT Type(const char* text) {
+    BstrArg arg(text);
+    Variant none;
+    return Invoke("TypeText", &arg.v, &none);
+  }
+
+ private:
+  IDispatch* control_ = nullptr;
+};
+
+std::string TextOf(IDispatch* d) {
+  Variant r;
+  DISPPARAMS p{nullptr, nullptr, 0, 0};
+  EXPECT_EQ(d->Invoke(DISPID_TEXT, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &p, &r,
+                      nullptr, nullptr),
+            S_OK);
+  return r.str();
+}
+
+TEST(SimControl, CreateMakesAComponentAndAttachesToIt) {
+  CreatedBy control;
+  IDispatch* first = control.Create();
+  ASSERT_NE(first, nullptr);
+  CountingSink sink;
+  {
+    Advised advised(first, &sink);
+    ASSERT_EQ(control.Type("ab"), S_OK);
+    EXPECT_EQ(TextOf(first), "ab");
+    EXPECT_EQ(sink.Count(kOnKeyPress), 2);
+  }
+  // A second Create attaches the control to the new one; the first keeps its text.
+  IDispatch* second = control.Create();
+  ASSERT_NE(second, nullptr);
+  EXPECT_NE(second, first);
+  ASSERT_EQ(control.Type("z"), S_OK);
+  EXPECT_EQ(TextOf(second), "z");
+  EXPECT_EQ(TextOf(first), "ab");
+
+  VARIANT one = I4(1);
+  Variant none;
+  EXPECT_EQ(control.Invoke("Create", &one, &none), DISP_E_BADPARAMCOUNT);
+  Component attached;  // Attach takes over from Create
+  VARIANT arg;
+  VariantInit(&arg);
+  arg.vt = VT_DISPATCH;
+  arg.pdispVal = attached.disp();
+  EXPECT_EQ(control.Invoke("Attach", &arg, &none), S_OK);
+  ASSERT_EQ(control.Type("q"), S_OK);
+  EXPECT_EQ(attached.Text(), "q");
+  EXPECT_EQ(TextOf(second), "z");
+  first->Release();
+  second->Release();
+}
+
+// One thread keeps making new components with Create while others type into
+// and click whichever is attached: every call finds a component that lives
+// until it is over (the ThreadSanitizer build checks the control's own state).
+TEST(SimControl, CreateRacesTheCallsOfOtherThreads) {
+  CreatedBy control;
+  IDispatch* start = control.Create();
+  ASSERT_NE(start, nullptr);
+  start->Release();
+  std::atomic<bool> stop{false};
+  std::atomic<int> failures{0};
+  std::atomic<int> calls{0};
+  std::vector<std::thread> callers;
+  for (int t = 0; t < 2; ++t)
+    callers.emplace_back([&] {
+      while (!stop.load()) {
+        Variant none;
+        if (control.Type("k") != S_OK || control.Invoke("Click", nullptr, &none) != S_OK)
+          failures.fetch_add(1);
+        calls.fetch_add(1);
+      }
+    });
+  // At least 200 creations, and on until the callers have made 400 calls among them.
+  for (int i = 0; i < 200 || calls.load() < 400; ++i) {
+    IDispatch* made = control.Create();
+    if (!made) failures.fetch_add(1);
+    if (made) made->Release();
+  }
+  stop = true;
+  for (std::thread& t : callers) t.join();
+  EXPECT_EQ(failures.load(), 0);
 }
 
 }  // namespace

@@ -272,6 +272,10 @@ inline std::wstring registered_threading_model() {
 // The checks of the apartment-threaded component (apartment_suite.cpp).
 void apartment_suite();
 
+// The checks of the component in COM's surrogate, another process
+// (out_of_process_suite.cpp): the 32-bit component where x86, else the 64-bit one.
+void out_of_process_suite(bool x86);
+
 // The checks of the end of every run (wine_host.cpp): every global reference,
 // weak one and string's characters given back, every native found, no misuse
 // of JNI, and nothing called at process detach.

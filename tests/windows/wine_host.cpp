@@ -4,15 +4,17 @@
 // drives the natives with the JNIEnv of its own small VM (mini_jvm.h), against
 // the simulated component registered in the real COM registry.
 //
-//   wine wine_host.exe [folder of the DLLs [Both|Apartment]]
+//   wine wine_host.exe [folder of the DLLs [Both|Apartment|OutOfProcess|OutOfProcess32]]
 //
 // The folder defaults to the program's; the second argument names the
 // threading model the component was registered with (default Both): Both runs
 // the checks of this file, on a component that lives in the callers'
-// apartment; Apartment those of apartment_suite.cpp, across apartments. A
-// third argument "high" first takes the address space below 4 GiB and adds
-// the checks of high_addresses.h to the Both suite. One line per check, then
-// "N passed, N failed"; exit status 0 only if all pass.
+// apartment; Apartment those of apartment_suite.cpp, across apartments;
+// OutOfProcess and OutOfProcess32 those of out_of_process_suite.cpp, against
+// the 64-bit or the 32-bit component in COM's surrogate. A third argument
+// "high" (with Both) first takes the address space below 4 GiB and adds the
+// checks of high_addresses.h. One line per check, then "N passed, N failed";
+// exit status 0 only if all pass.
 #include <windows.h>
 #include <oaidl.h>
 #include <ocidl.h>
@@ -645,6 +647,9 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (g_bridge && model == L"Apartment") {
     apartment_suite();
+    final_checks();
+  } else if (g_bridge && (model == L"OutOfProcess" || model == L"OutOfProcess32")) {
+    out_of_process_suite(model == L"OutOfProcess32");
     final_checks();
   } else if (g_bridge) {
     Wrappers w;
