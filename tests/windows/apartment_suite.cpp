@@ -23,20 +23,14 @@
 
 #include "host_classes.h"
 #include "host_support.h"
+#include "sim_control.h"
 #include "scanmontura_interface.h"
 
 namespace wh {
 namespace {
 
-const std::string kAdvise = "Java_ezjcom_JComObject__1_1JComAdvise";
-const std::string kUnadvise = "Java_ezjcom_JComObject__1_1JComUnadvise";
-const std::string kRelease = "Java_ezjcom_JComObject__1_1JComRelease";
-const std::string kCreate = "Java_puente_ScanMontura__1_1JComCreateObject__ZZ";
-const std::string kLoad = "Java_puente_IScanMontura__1_1JComLoad__Lezjcom_JComObject_2Z";
 const std::string kLoadEvents =
     "Java_puente_IScanMonturaEvents__1_1JComLoad__Lezjcom_JComObject_2Z";
-const std::string kListenerInit = "Java_puente_IScanMonturaEvents__1_1JComEventListenerInit";
-constexpr LONG kWaitMs = 60000;
 
 std::wstring guid_text(const GUID& g) {
   wchar_t text[40] = L"";
@@ -55,20 +49,10 @@ std::wstring registry_text(const std::wstring& key, const wchar_t* value = nullp
 
 std::string narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
 
-// Waits (up to 10 s) until done() says so; what done() says last.
-template <class Done>
-bool eventually(Done done) {
-  for (int i = 0; i < 1000; ++i) {
-    if (done()) return true;
-    Sleep(10);
-  }
-  return done();
-}
-
 // A SimControl attached to a component, reached from the calling thread's
 // apartment (the component is passed to Attach as the caller holds it, and
 // arrives in its own apartment as itself).
-class Control {
+class Control : public SimControlCalls {
  public:
   explicit Control(IUnknown* component) {
     IDispatch* dispatch = nullptr;
@@ -85,67 +69,11 @@ class Control {
     }
     dispatch->Release();
   }
-  ~Control() {
-    if (face_) face_->Release();
-  }
-  Control(const Control&) = delete;
-  Control& operator=(const Control&) = delete;
 
   bool ok() const { return face_ != nullptr && attached_ == S_OK; }
   HRESULT attached() const { return attached_; }
 
-  HRESULT call(const char* name, VARIANT* arg = nullptr) {
-    return invoke(name, DISPATCH_METHOD, arg, nullptr);
-  }
-  HRESULT type_text(const wchar_t* text) {
-    VARIANT arg;
-    VariantInit(&arg);
-    arg.vt = VT_BSTR;
-    arg.bstrVal = SysAllocString(text);
-    const HRESULT hr = call("TypeText", &arg);
-    VariantClear(&arg);
-    return hr;
-  }
-  // Waits until the component has fired every queued event. While the
-  // component's thread is making an outgoing call (firing an event), COM lets
-  // this incoming call in, and the component refuses to wait inside an event
-  // (E_UNEXPECTED): asked again until it answers for itself.
-  HRESULT wait_idle() {
-    VARIANT arg;
-    VariantInit(&arg);
-    arg.vt = VT_I4;
-    arg.lVal = kWaitMs;
-    HRESULT hr = call("WaitIdle", &arg);
-    for (DWORD start = GetTickCount(); hr == E_UNEXPECTED && GetTickCount() - start < kWaitMs;) {
-      Sleep(1);
-      hr = call("WaitIdle", &arg);
-    }
-    return hr;
-  }
-  // A property of the control; -1 when it cannot be read.
-  LONG get(const char* name) {
-    VARIANT result;
-    VariantInit(&result);
-    const HRESULT hr = invoke(name, DISPATCH_PROPERTYGET, nullptr, &result);
-    const LONG value = SUCCEEDED(hr) && result.vt == VT_I4 ? result.lVal : -1;
-    VariantClear(&result);
-    return value;
-  }
-
  private:
-  HRESULT invoke(const char* name, WORD flags, VARIANT* arg, VARIANT* result) {
-    if (!face_) return E_POINTER;
-    const scanmontura::Function* f = scanmontura::Find(scanmontura::kISimControlDispatch, name);
-    DISPPARAMS params{arg, nullptr, arg ? 1u : 0u, 0};
-    VARIANT ignored;
-    VariantInit(&ignored);
-    const HRESULT hr = face_->Invoke(f->dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
-                                     result ? result : &ignored, nullptr, nullptr);
-    VariantClear(&ignored);
-    return hr;
-  }
-
-  IDispatch* face_ = nullptr;
   HRESULT attached_ = E_FAIL;
 };
 

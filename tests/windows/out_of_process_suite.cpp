@@ -21,21 +21,15 @@
 
 #include "host_classes.h"
 #include "host_support.h"
+#include "sim_control.h"
 #include "scanmontura_interface.h"
 
 namespace wh {
 namespace {
 
-const std::string kAdvise = "Java_ezjcom_JComObject__1_1JComAdvise";
-const std::string kUnadvise = "Java_ezjcom_JComObject__1_1JComUnadvise";
-const std::string kRelease = "Java_ezjcom_JComObject__1_1JComRelease";
-const std::string kCreate = "Java_puente_ScanMontura__1_1JComCreateObject__ZZ";
-const std::string kLoad = "Java_puente_IScanMontura__1_1JComLoad__Lezjcom_JComObject_2Z";
-const std::string kListenerInit = "Java_puente_IScanMonturaEvents__1_1JComEventListenerInit";
 const wchar_t kSetting[] = L"EZJCOM_SERVER";
 const wchar_t kServerKey[] = L"CLSID\\{834FBEE5-D957-11D3-9C50-0060972F00DC}\\InprocServer32";
 const CLSID kClsid = {0x834FBEE5, 0xD957, 0x11D3, {0x9C, 0x50, 0x00, 0x60, 0x97, 0x2F, 0x00, 0xDC}};
-constexpr LONG kWaitMs = 60000;
 
 bool sim_loaded() { return GetModuleHandleW(L"ScanMonturaSim.dll") != nullptr; }
 
@@ -47,17 +41,8 @@ bool key_exists(const wchar_t* path, REGSAM view) {
   return true;
 }
 
-template <class Done>
-bool eventually(Done done) {
-  for (int i = 0; i < 1000; ++i) {
-    if (done()) return true;
-    Sleep(10);
-  }
-  return done();
-}
-
 // SimControl in a surrogate, attached to a component it made there.
-class Control {
+class Control : public SimControlCalls {
  public:
   explicit Control(DWORD context) {
     created_ = CoCreateInstance(scanmontura::kSimControl.clsid, nullptr, context, IID_IDispatch,
@@ -73,11 +58,8 @@ class Control {
     VariantClear(&made);
   }
   ~Control() {
-    if (component_) component_->Release();
-    if (face_) face_->Release();
+    if (component_) component_->Release();  // before the control, which the base releases
   }
-  Control(const Control&) = delete;
-  Control& operator=(const Control&) = delete;
 
   bool ok() const { return face_ != nullptr && component_ != nullptr; }
   IDispatch* component() const { return component_; }
@@ -86,55 +68,7 @@ class Control {
            hex(static_cast<unsigned long>(made_));
   }
 
-  HRESULT call(const char* name, VARIANT* arg = nullptr) {
-    return invoke(name, DISPATCH_METHOD, arg, nullptr);
-  }
-  HRESULT type_text(const wchar_t* text) {
-    VARIANT arg;
-    VariantInit(&arg);
-    arg.vt = VT_BSTR;
-    arg.bstrVal = SysAllocString(text);
-    const HRESULT hr = call("TypeText", &arg);
-    VariantClear(&arg);
-    return hr;
-  }
-  // Waits until the component has fired every queued event (asked again while
-  // it refuses because the call came in while it was firing one).
-  HRESULT wait_idle() {
-    VARIANT arg;
-    VariantInit(&arg);
-    arg.vt = VT_I4;
-    arg.lVal = kWaitMs;
-    HRESULT hr = call("WaitIdle", &arg);
-    for (DWORD start = GetTickCount(); hr == E_UNEXPECTED && GetTickCount() - start < kWaitMs;) {
-      Sleep(1);
-      hr = call("WaitIdle", &arg);
-    }
-    return hr;
-  }
-  LONG get(const char* name) {
-    VARIANT result;
-    VariantInit(&result);
-    const HRESULT hr = invoke(name, DISPATCH_PROPERTYGET, nullptr, &result);
-    const LONG value = SUCCEEDED(hr) && result.vt == VT_I4 ? result.lVal : -1;
-    VariantClear(&result);
-    return value;
-  }
-
  private:
-  HRESULT invoke(const char* name, WORD flags, VARIANT* arg, VARIANT* result) {
-    if (!face_) return E_POINTER;
-    const scanmontura::Function* f = scanmontura::Find(scanmontura::kISimControlDispatch, name);
-    DISPPARAMS params{arg, nullptr, arg ? 1u : 0u, 0};
-    VARIANT ignored;
-    VariantInit(&ignored);
-    const HRESULT hr = face_->Invoke(f->dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
-                                     result ? result : &ignored, nullptr, nullptr);
-    VariantClear(&ignored);
-    return hr;
-  }
-
-  IDispatch* face_ = nullptr;
   IDispatch* component_ = nullptr;
   HRESULT created_ = E_FAIL;
   HRESULT made_ = E_FAIL;

@@ -1,0 +1,102 @@
+// Calls to the simulated component's control interface (ISimControl) through
+// IDispatch, as the Windows suites make them: the control is reached across
+// apartments or processes, where only dispatch calls are marshaled by the type
+// library. A suite's own class gets hold of the control (attached to a
+// component, or making one) and stores it in face_.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <string>
+
+#include "scanmontura_interface.h"
+
+namespace wh {
+
+// The JNI names of the natives the suites call (the host finds each under the
+// name its machine's JVM would look up).
+inline const std::string kAdvise = "Java_ezjcom_JComObject__1_1JComAdvise";
+inline const std::string kUnadvise = "Java_ezjcom_JComObject__1_1JComUnadvise";
+inline const std::string kRelease = "Java_ezjcom_JComObject__1_1JComRelease";
+inline const std::string kCreate = "Java_puente_ScanMontura__1_1JComCreateObject__ZZ";
+inline const std::string kLoad = "Java_puente_IScanMontura__1_1JComLoad__Lezjcom_JComObject_2Z";
+inline const std::string kListenerInit = "Java_puente_IScanMonturaEvents__1_1JComEventListenerInit";
+
+// How long the suites wait for the component to fire what it queued.
+constexpr LONG kWaitMs = 60000;
+
+// Waits (up to 10 s) until done() says so; what done() says last.
+template <class Done>
+bool eventually(Done done) {
+  for (int i = 0; i < 1000; ++i) {
+    if (done()) return true;
+    Sleep(10);
+  }
+  return done();
+}
+
+class SimControlCalls {
+ public:
+  SimControlCalls() = default;
+  SimControlCalls(const SimControlCalls&) = delete;
+  SimControlCalls& operator=(const SimControlCalls&) = delete;
+  ~SimControlCalls() {
+    if (face_) face_->Release();
+  }
+
+  HRESULT call(const char* name, VARIANT* arg = nullptr) {
+    return invoke(name, DISPATCH_METHOD, arg, nullptr);
+  }
+  HRESULT type_text(const wchar_t* text) {
+    VARIANT arg;
+    VariantInit(&arg);
+    arg.vt = VT_BSTR;
+    arg.bstrVal = SysAllocString(text);
+    const HRESULT hr = call("TypeText", &arg);
+    VariantClear(&arg);
+    return hr;
+  }
+  // Waits until the component has fired every queued event. While the
+  // component's thread is making an outgoing call (firing an event), COM lets
+  // this incoming call in, and the component refuses to wait inside an event
+  // (E_UNEXPECTED): asked again until it answers for itself.
+  HRESULT wait_idle() {
+    VARIANT arg;
+    VariantInit(&arg);
+    arg.vt = VT_I4;
+    arg.lVal = kWaitMs;
+    HRESULT hr = call("WaitIdle", &arg);
+    for (DWORD start = GetTickCount(); hr == E_UNEXPECTED && GetTickCount() - start < kWaitMs;) {
+      Sleep(1);
+      hr = call("WaitIdle", &arg);
+    }
+    return hr;
+  }
+  // A property of the control; -1 when it cannot be read.
+  LONG get(const char* name) {
+    VARIANT result;
+    VariantInit(&result);
+    const HRESULT hr = invoke(name, DISPATCH_PROPERTYGET, nullptr, &result);
+    const LONG value = SUCCEEDED(hr) && result.vt == VT_I4 ? result.lVal : -1;
+    VariantClear(&result);
+    return value;
+  }
+
+ protected:
+  HRESULT invoke(const char* name, WORD flags, VARIANT* arg, VARIANT* result) {
+    if (!face_) return E_POINTER;
+    const scanmontura::Function* f = scanmontura::Find(scanmontura::kISimControlDispatch, name);
+    DISPPARAMS params{arg, nullptr, arg ? 1u : 0u, 0};
+    VARIANT ignored;
+    VariantInit(&ignored);
+    const HRESULT hr = face_->Invoke(f->dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
+                                     result ? result : &ignored, nullptr, nullptr);
+    VariantClear(&ignored);
+    return hr;
+  }
+
+  IDispatch* face_ = nullptr;
+};
+
+}  // namespace wh
