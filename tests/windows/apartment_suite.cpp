@@ -23,7 +23,7 @@
 
 #include "host_classes.h"
 #include "host_support.h"
-#include "sim_control.h"
+#include "suite_support.h"
 #include "scanmontura_interface.h"
 
 namespace wh {
@@ -77,44 +77,12 @@ class Control : public SimControlCalls {
   HRESULT attached_ = E_FAIL;
 };
 
-// The reference a wrapper's com-id field holds, given back through the
-// runtime (in its apartment) as ezjcom.JComObject's cleaner does.
-void release(jobject wrapper) {
-  Object* w = deref(wrapper);
-  if (!w || w->get_int("comId") == 0) return;
-  call_in<void>(g_runtime, kRelease, jclass{nullptr}, w->get_int("comId"));
-  w->set_int("comId", 0);
-}
-
-IUnknown* com_id(jobject wrapper) { return pointer<IUnknown>(deref(wrapper), "comId"); }
-
 std::vector<Delivery> take_deliveries() { return recorder().take(); }
 
 std::vector<std::string> what_of(const std::vector<Delivery>& ds) {
   std::vector<std::string> out;
   for (const Delivery& d : ds) out.push_back(d.what);
   return out;
-}
-
-// A wrapper of a new component and an IScanMontura wrapper bound to it,
-// made through the natives on the calling thread.
-struct Pair {
-  jobject component = nullptr;
-  jobject device = nullptr;
-  bool created = false;
-  bool bound = false;
-  std::string exception;
-};
-
-Pair create_pair() {
-  Pair p;
-  p.component = ref(new_instance("puente/ScanMontura"));
-  p.created = native<jboolean>(kCreate, p.component, jboolean{0}, jboolean{0}) != 0;
-  p.exception = take_exception();
-  p.device = ref(new_instance("puente/IScanMontura"));
-  if (p.created) p.bound = native<jboolean>(kLoad, p.device, p.component, jboolean{0}) != 0;
-  p.exception += take_exception();
-  return p;
 }
 
 // ---- 1. the registration ----

@@ -21,7 +21,7 @@
 
 #include "host_classes.h"
 #include "host_support.h"
-#include "sim_control.h"
+#include "suite_support.h"
 #include "scanmontura_interface.h"
 
 namespace wh {
@@ -73,45 +73,6 @@ class Control : public SimControlCalls {
   HRESULT created_ = E_FAIL;
   HRESULT made_ = E_FAIL;
 };
-
-IUnknown* com_id(jobject wrapper) { return pointer<IUnknown>(deref(wrapper), "comId"); }
-
-void release(jobject wrapper) {
-  Object* w = deref(wrapper);
-  if (!w || w->get_int("comId") == 0) return;
-  call_in<void>(g_runtime, kRelease, jclass{nullptr}, w->get_int("comId"));
-  w->set_int("comId", 0);
-}
-
-std::vector<std::string> taken() {
-  std::vector<std::string> out;
-  for (const Delivery& d : recorder().take()) out.push_back(d.what);
-  return out;
-}
-
-struct Pair {
-  jobject component = nullptr;
-  jobject device = nullptr;
-  bool created = false;
-  bool bound = false;
-  std::string exception;
-};
-
-Pair create_pair() {
-  Pair p;
-  p.component = ref(new_instance("puente/ScanMontura"));
-  p.created = native<jboolean>(kCreate, p.component, jboolean{0}, jboolean{0}) != 0;
-  p.exception = take_exception();
-  p.device = ref(new_instance("puente/IScanMontura"));
-  if (p.created) p.bound = native<jboolean>(kLoad, p.device, p.component, jboolean{0}) != 0;
-  p.exception += take_exception();
-  return p;
-}
-
-void release_pair(Pair& p) {
-  release(p.device);
-  release(p.component);
-}
 
 // The value of EZJCOM_SERVER for the scope; null unsets it.
 class Setting {

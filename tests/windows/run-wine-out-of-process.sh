@@ -48,16 +48,9 @@ for f in wine_host.exe JTrazelo.dll EZJcomLib18.dll ScanMonturaSim.dll; do
   [ -f "$dir/$f" ] || { echo "FAIL $dir/$f does not exist"; exit 1; }
 done
 
-prefix=$(mktemp -d "${TMPDIR:-/tmp}/jtz-wine-oop.XXXXXX")
-export WINEPREFIX=$prefix WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() {
-  "$wineserver" -k 2>/dev/null || true
-  rm -rf "$prefix"
-}
-trap cleanup EXIT
+source "$here/wine-host.sh"
+new_prefix jtz-wine-oop -k
 
-windows() { local p=$1; echo "Z:${p//\//\\}"; }
 clsid='{834FBEE5-D957-11D3-9C50-0060972F00DC}'
 control='{5C1A0E23-7E4B-4C55-9B0D-3D6A91C2E003}'
 failed=0
@@ -72,7 +65,6 @@ step() {  # step <what> <command...>: "ok" or "FAIL" with the command's output
   fi
 }
 
-echo "Wine prefix $prefix (the first program in a new prefix takes some seconds)"
 if [ "$bits" = 64 ]; then
   regsvr32=regsvr32
   view=/reg:64
@@ -86,34 +78,23 @@ else
   undo=(unregister "$clsid" "$control")
   suite=OutOfProcess32
 fi
-if ! "$wine" "$regsvr32" /s "$(windows "$server")" </dev/null; then
+if ! "$wine" "$regsvr32" /s "$(windows_path "$server")" </dev/null; then
   echo "FAIL regsvr32 $server"
   exit 1
 fi
 echo "ok   regsvr32 $server ($bits-bit)"
-step "jtrazelo-surrogate ${set_up[*]}" "$wine" cmd /c "$(windows "$helper")" "${set_up[@]}"
+step "jtrazelo-surrogate ${set_up[*]}" "$wine" cmd /c "$(windows_path "$helper")" "${set_up[@]}"
 step "HKCR\\AppID\\$clsid has DllSurrogate ($view)" \
   "$wine" reg query "HKCR\\AppID\\$clsid" /v DllSurrogate "$view"
 step "HKCR\\CLSID\\$control (SimControl) names that AppID ($view)" \
   "$wine" reg query "HKCR\\CLSID\\$control" /v AppID "$view"
 [ "$failed" = 0 ] || exit 1
 
-out="$prefix/host.out"
-status=0
-"$wine" "$dir/wine_host.exe" "$(windows "$dir")" "$suite" </dev/null >"$out" || status=$?
-tr -d '\r' <"$out"
-last=$(tr -d '\r' <"$out" | sed '/^[[:space:]]*$/d' | tail -n 1)
-if [ "$status" -ne 0 ]; then
-  echo "FAIL wine_host.exe exited with status $status"
-  failed=1
-elif ! [[ "$last" =~ ^([0-9]+)\ passed,\ 0\ failed$ ]] || [ "${BASH_REMATCH[1]}" -eq 0 ]; then
-  echo "FAIL wine_host.exe did not report its checks as passed (last line: \"${last:-none}\")"
-  failed=1
-fi
+run_host "$dir" "$(windows_path "$dir")" "$suite" || failed=1
 
 # The surrogate stays after the last Release under Wine: end it (and this prefix's server).
 "$wineserver" -k 2>/dev/null || true
-step "jtrazelo-surrogate ${undo[*]}" "$wine" cmd /c "$(windows "$helper")" "${undo[@]}"
+step "jtrazelo-surrogate ${undo[*]}" "$wine" cmd /c "$(windows_path "$helper")" "${undo[@]}"
 step "the AppID key and both AppID values are gone ($view)" bash -c '
   ! "$0" reg query "HKCR\\AppID\\$1" "$3" && ! "$0" reg query "HKCR\\CLSID\\$1" /v AppID "$3" &&
   ! "$0" reg query "HKCR\\CLSID\\$2" /v AppID "$3"' "$wine" "$clsid" "$control" "$view"

@@ -29,25 +29,15 @@ case "$high" in
   *) echo "$usage" >&2; exit 2 ;;
 esac
 wine=${WINE:-wine}
+wineserver=${WINESERVER:-wineserver}
 for f in wine_host.exe JTrazelo.dll EZJcomLib18.dll ScanMonturaSim.dll; do
   [ -f "$dir/$f" ] || { echo "FAIL $dir/$f does not exist"; exit 1; }
 done
 
-prefix=$(mktemp -d "${TMPDIR:-/tmp}/jtz-wine.XXXXXX")
-export WINEPREFIX=$prefix WINEDEBUG=-all
-# No Mono or Gecko installation in the new prefix: console programs need neither.
-export WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() {
-  # The prefix's wineserver ends by itself shortly after its last program.
-  "${WINESERVER:-wineserver}" -w 2>/dev/null || true
-  rm -rf "$prefix"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/wine-host.sh"
+new_prefix jtz-wine -w
+windows_dir=$(windows_path "$dir")
 
-# Wine sees the host's file system as drive Z:.
-windows_dir="Z:${dir//\//\\}"
-
-echo "Wine prefix $prefix (the first program in a new prefix takes some seconds)"
 # Wine hands the environment to the Windows programs it runs: DllRegisterServer reads it.
 if ! SCANMONTURA_SIM_THREADING=$model "$wine" regsvr32 /s "$windows_dir\\ScanMonturaSim.dll" \
     </dev/null; then
@@ -55,18 +45,4 @@ if ! SCANMONTURA_SIM_THREADING=$model "$wine" regsvr32 /s "$windows_dir\\ScanMon
   exit 1
 fi
 echo "ok   regsvr32 ScanMonturaSim.dll (ThreadingModel $model)"
-# Wine may exit 0 without running anything (a program it cannot start): the
-# suite passes only on the host's own last line, "N passed, 0 failed" with N > 0.
-out="$prefix/host.out"
-status=0
-"$wine" "$dir/wine_host.exe" "$windows_dir" "$model" $high </dev/null >"$out" || status=$?
-tr -d '\r' <"$out"
-last=$(tr -d '\r' <"$out" | sed '/^[[:space:]]*$/d' | tail -n 1)
-if [ "$status" -ne 0 ]; then
-  echo "FAIL wine_host.exe exited with status $status"
-  exit 1
-fi
-if ! [[ "$last" =~ ^([0-9]+)\ passed,\ 0\ failed$ ]] || [ "${BASH_REMATCH[1]}" -eq 0 ]; then
-  echo "FAIL wine_host.exe did not report its checks as passed (last line: \"${last:-none}\")"
-  exit 1
-fi
+run_host "$dir" "$windows_dir" "$model" $high

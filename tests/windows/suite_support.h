@@ -1,15 +1,19 @@
-// Calls to the simulated component's control interface (ISimControl) through
-// IDispatch, as the Windows suites make them: the control is reached across
-// apartments or processes, where only dispatch calls are marshaled by the type
-// library. A suite's own class gets hold of the control (attached to a
-// component, or making one) and stores it in face_.
+// What the apartment and out-of-process suites share: the natives they call,
+// wrappers made and given back through them, and calls to the simulated
+// component's control interface (ISimControl) through IDispatch. The control
+// is reached across apartments or processes, where only dispatch calls are
+// marshaled by the type library; a suite's own class gets hold of it
+// (attached to a component, or making one) and stores it in face_.
 #pragma once
 
 #include <windows.h>
 #include <oaidl.h>
 
 #include <string>
+#include <vector>
 
+#include "host_classes.h"
+#include "host_support.h"
 #include "scanmontura_interface.h"
 
 namespace wh {
@@ -22,6 +26,50 @@ inline const std::string kRelease = "Java_ezjcom_JComObject__1_1JComRelease";
 inline const std::string kCreate = "Java_puente_ScanMontura__1_1JComCreateObject__ZZ";
 inline const std::string kLoad = "Java_puente_IScanMontura__1_1JComLoad__Lezjcom_JComObject_2Z";
 inline const std::string kListenerInit = "Java_puente_IScanMonturaEvents__1_1JComEventListenerInit";
+
+// The reference a wrapper's com-id field holds, given back through the
+// runtime (in its apartment) as ezjcom.JComObject's cleaner does.
+inline void release(jobject wrapper) {
+  Object* w = deref(wrapper);
+  if (!w || w->get_int("comId") == 0) return;
+  call_in<void>(g_runtime, kRelease, jclass{nullptr}, w->get_int("comId"));
+  w->set_int("comId", 0);
+}
+
+inline IUnknown* com_id(jobject wrapper) { return pointer<IUnknown>(deref(wrapper), "comId"); }
+
+// The names of the events recorded since the last call.
+inline std::vector<std::string> taken() {
+  std::vector<std::string> out;
+  for (const Delivery& d : recorder().take()) out.push_back(d.what);
+  return out;
+}
+
+// A wrapper of a new component and an IScanMontura wrapper bound to it,
+// made through the natives on the calling thread.
+struct Pair {
+  jobject component = nullptr;
+  jobject device = nullptr;
+  bool created = false;
+  bool bound = false;
+  std::string exception;
+};
+
+inline Pair create_pair() {
+  Pair p;
+  p.component = ref(new_instance("puente/ScanMontura"));
+  p.created = native<jboolean>(kCreate, p.component, jboolean{0}, jboolean{0}) != 0;
+  p.exception = take_exception();
+  p.device = ref(new_instance("puente/IScanMontura"));
+  if (p.created) p.bound = native<jboolean>(kLoad, p.device, p.component, jboolean{0}) != 0;
+  p.exception += take_exception();
+  return p;
+}
+
+inline void release_pair(Pair& p) {
+  release(p.device);
+  release(p.component);
+}
 
 // How long the suites wait for the component to fire what it queued.
 constexpr LONG kWaitMs = 60000;
