@@ -335,34 +335,7 @@ void events(const Wrappers& w, Control& control) {
         "OnChange queued by setText is fired from the component thread's message loop",
         joined(queued));
 
-  // Server-side delivery.
-  Object* pair = deref(native<jobject>("Java_puente_ScanMontura__1_1RemoteEventAdd",
-                                       w.main.component, jstr(u"puente.IScanMonturaEvents")));
-  Object* remote = pair && pair->elements.size() == 2 ? pair->elements[0] : nullptr;
-  const jint remote_cookie = pair && pair->elements.size() == 2 && pair->elements[1]
-                                 ? pair->elements[1]->get_int("value")
-                                 : 0;
-  const std::string remote_exception = take_exception();
-  control.call("Click");
-  const std::vector<std::string> both = what_of(take_deliveries());
-  check(remote && remote_cookie != 0 && remote_exception.empty() &&
-            both == std::vector<std::string>{"OnClick",
-                                             "server-side puente.IScanMonturaEvents OnClick 0"},
-        "__RemoteEventAdd across the apartments: server-side delivery next to the direct one",
-        remote_exception + joined(both));
-
-  // Disconnecting: the component lets go of the sinks' proxies, and the
-  // sinks, released from the component's apartment, delete their global references.
-  call_in<void>(g_runtime, kUnadvise, w.main.component, listener, cookie);
-  const std::string first = take_exception();
-  call_in<void>(g_runtime, kUnadvise, w.main.component, ref(remote), remote_cookie);
-  const std::string second = take_exception();
-  const bool refs_back =
-      eventually([&] { return vm.accounts().globalsLive == runtime_held_global_refs(); });
-  check(first.empty() && second.empty() && control.get("ConnectionCount") == 0 &&
-            deref(listener)->get_int("eventId") == 0 && refs_back,
-        "__JComUnadvise of both: no connection left, the sinks' global references deleted",
-        first + second + " " + std::to_string(vm.accounts().globalsLive) + " live");
+  server_side_then_disconnect(w.main.component, listener, cookie, control, "across the apartments");
 }
 
 // ---- 4. callers in no apartment and in a single-threaded one ----

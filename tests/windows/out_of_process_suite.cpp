@@ -280,32 +280,7 @@ void events(const Wrappers& w, Control& control) {
         "component in the other process",
         joined(typed) + " text " + vm.utf8(vm.new_string(text)));
 
-  Object* pair = deref(native<jobject>("Java_puente_ScanMontura__1_1RemoteEventAdd",
-                                       w.main.component, jstr(u"puente.IScanMonturaEvents")));
-  Object* remote = pair && pair->elements.size() == 2 ? pair->elements[0] : nullptr;
-  const jint remote_cookie = pair && pair->elements.size() == 2 && pair->elements[1]
-                                 ? pair->elements[1]->get_int("value")
-                                 : 0;
-  const std::string remote_exception = take_exception();
-  control.call("Click");
-  control.wait_idle();
-  const std::vector<std::string> both = taken();
-  check(remote && remote_cookie != 0 && remote_exception.empty() &&
-            both == std::vector<std::string>{"OnClick",
-                                             "server-side puente.IScanMonturaEvents OnClick 0"},
-        "__RemoteEventAdd: server-side delivery next to the direct one, from the surrogate",
-        remote_exception + joined(both));
-
-  call_in<void>(g_runtime, kUnadvise, w.main.component, listener, cookie);
-  const std::string first = take_exception();
-  call_in<void>(g_runtime, kUnadvise, w.main.component, ref(remote), remote_cookie);
-  const std::string second = take_exception();
-  const bool refs_back =
-      eventually([&] { return vm.accounts().globalsLive == runtime_held_global_refs(); });
-  check(first.empty() && second.empty() && control.get("ConnectionCount") == 0 &&
-            deref(listener)->get_int("eventId") == 0 && refs_back,
-        "__JComUnadvise of both: no connection left, the sinks' global references deleted",
-        first + second + " " + std::to_string(vm.accounts().globalsLive) + " live");
+  server_side_then_disconnect(w.main.component, listener, cookie, control, "from the surrogate");
 }
 
 // ---- 5. creation through the bridge ----

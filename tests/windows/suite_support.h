@@ -147,4 +147,39 @@ class SimControlCalls {
   IDispatch* face_ = nullptr;
 };
 
+// Server-side delivery next to a listener connected with the given cookie,
+// then both disconnected: the component lets go of the sinks' proxies, and the
+// sinks, released where the component lives, delete their global references.
+// where says across what the events come.
+inline void server_side_then_disconnect(jobject component, jobject listener, jint cookie,
+                                        SimControlCalls& control, const std::string& where) {
+  Vm& vm = Vm::instance();
+  Object* pair = deref(native<jobject>("Java_puente_ScanMontura__1_1RemoteEventAdd", component,
+                                       jstr(u"puente.IScanMonturaEvents")));
+  Object* remote = pair && pair->elements.size() == 2 ? pair->elements[0] : nullptr;
+  const jint remote_cookie = pair && pair->elements.size() == 2 && pair->elements[1]
+                                 ? pair->elements[1]->get_int("value")
+                                 : 0;
+  const std::string remote_exception = take_exception();
+  control.call("Click");
+  const HRESULT idle = control.wait_idle();
+  const std::vector<std::string> both = taken();
+  check(remote && remote_cookie != 0 && remote_exception.empty() && idle == S_OK &&
+            both == std::vector<std::string>{"OnClick",
+                                             "server-side puente.IScanMonturaEvents OnClick 0"},
+        "__RemoteEventAdd " + where + ": server-side delivery next to the direct one",
+        remote_exception + joined(both));
+
+  call_in<void>(g_runtime, kUnadvise, component, listener, cookie);
+  const std::string first = take_exception();
+  call_in<void>(g_runtime, kUnadvise, component, ref(remote), remote_cookie);
+  const std::string second = take_exception();
+  const bool refs_back =
+      eventually([&] { return vm.accounts().globalsLive == runtime_held_global_refs(); });
+  check(first.empty() && second.empty() && control.get("ConnectionCount") == 0 &&
+            deref(listener)->get_int("eventId") == 0 && refs_back,
+        "__JComUnadvise of both: no connection left, the sinks' global references deleted",
+        first + second + " " + std::to_string(vm.accounts().globalsLive) + " live");
+}
+
 }  // namespace wh
