@@ -191,86 +191,6 @@ bool create_and_bind(Wrappers& w, Control*& control) {
   return true;
 }
 
-void round_trips(jobject dev, Control& control) {
-  Vm& vm = Vm::instance();
-  // Colours: the system colour "window" as the component keeps it, then an RGB one.
-  Object* white = deref(member<jobject>("getColor", dev));
-  member<void>("setColor__Ljava_awt_Color_2", dev, ref(new_color(0x12, 0x34, 0x56)));
-  Object* back = deref(member<jobject>("getColor", dev));
-  check(white && white->get_int("value") == static_cast<jint>(0xFFFFFFFF) && back &&
-            back->get_int("value") == static_cast<jint>(0xFF123456) && take_exception().empty(),
-        "colours both ways: 0x80000005 (COLOR_WINDOW) and 0x563412 as VT_I4");
-
-  const std::u16string text = u"Trazo \u00F1 \u20AC \U0001F600";
-  member<void>("setText__Ljava_lang_String_2", dev, jstr(text));
-  const std::u16string got = chars(member<jstring>("getText", dev));
-  member<void>("setText__Ljava_lang_String_2", dev, jstr(u""));
-  const std::u16string empty = chars(member<jstring>("getText", dev));
-  check(got == text && empty.empty() && take_exception().empty(),
-        "strings both ways as BSTRs: a surrogate pair, and the empty string",
-        vm.utf8(vm.new_string(got)));
-
-  bool same = true;
-  for (jboolean b : {jboolean{0}, jboolean{1}}) {
-    member<void>("setAutoSelect__Z", dev, b);
-    same = same && member<jboolean>("getAutoSelect", dev) == b;
-  }
-  for (int b : {-128, -1, 0, 127}) {
-    member<void>("setPasswordChar__B", dev, static_cast<jbyte>(b));
-    same = same && member<jbyte>("getPasswordChar", dev) == b;
-  }
-  for (int v : {-32768, -12, 32767}) {
-    member<void>("setCursor__S", dev, static_cast<jshort>(v));
-    same = same && member<jshort>("getCursor", dev) == v;
-  }
-  member<void>("setMaxLength__I", dev, jint{2147483647});
-  same = same && member<jint>("getMaxLength", dev) == 2147483647;
-  member<void>("setMaxLength__I", dev, jint{0});
-  member<void>("setPasswordChar__B", dev, jbyte{0});
-  member<void>("setCursor__S", dev, jshort{0});
-  // Machine ints (VT_INT) have no getter: a value the component takes, one it refuses.
-  member<void>("setVelocidad__I", dev, jint{10});
-  member<void>("setOjo__I", dev, jint{1});
-  same = same && take_exception().empty();
-  member<void>("setBorderStyle__Lpuente_TxFormBorderStyle_2", dev,
-               ref(enum_constant("puente/TxFormBorderStyle", 3)));
-  member<void>("setImeMode__Lpuente_TxImeMode_2", dev, ref(enum_constant("puente/TxImeMode", 11)));
-  same = same &&
-         deref(member<jobject>("getBorderStyle", dev)) ==
-             enum_constant("puente/TxFormBorderStyle", 3) &&
-         deref(member<jobject>("getImeMode", dev)) == enum_constant("puente/TxImeMode", 11) &&
-         take_exception().empty();
-  check(same, "booleans, bytes (-128..127), shorts, ints, machine ints and enumerations both ways");
-
-  // Floats: a scan of the simulated tracer, waited for on the component's thread.
-  member<void>("setPuertoComm__S", dev, jshort{1});
-  member<void>("Explora", dev);
-  const std::string scan_exception = take_exception();
-  const HRESULT waited = control.wait_idle();
-  const jint status = member<jint>("getStatus", dev);
-  const jfloat box_h = member<jfloat>("getBoxH", dev);
-  const jfloat perimeter = member<jfloat>("getPerimetro", dev);
-  const std::u16string deltas = chars(member<jstring>("getRadioDeltas", dev));
-  check(scan_exception.empty() && waited == S_OK && status == 200 && box_h > 0.0f &&
-            perimeter > box_h && deltas.rfind(u"400;", 0) == 0,
-        "a scan: status 200, floats (VT_R4) getBoxH and getPerimetro, 400 radius deltas",
-        scan_exception + " wait " + hex(static_cast<unsigned long>(waited)) + " status " +
-            std::to_string(status));
-}
-
-void failure(jobject dev) {
-  member<void>("setVelocidad__I", dev, jint{99});
-  Object* e = take_throwable();
-  check(e && e->cls->name == "ezjcom/JComException" &&
-            static_cast<unsigned long>(e->get_int("hResult")) == 0x80070057ul &&
-            Vm::instance().utf8(e->get_obj("description")) ==
-                "Velocidad: 99 is out of range (1 to 10)" &&
-            Vm::instance().utf8(e->get_obj("comSource")) == "ScanMontura",
-        "a refused call: the component's EXCEPINFO (E_INVALIDARG, source, description) crosses "
-        "the apartments into the Java exception",
-        e ? e->cls->name + " " + e->message : "no exception");
-}
-
 // ---- 3. events ----
 
 void events(const Wrappers& w, Control& control) {
@@ -487,8 +407,8 @@ void apartment_suite() {
   Wrappers w;
   Control* control = nullptr;
   if (create_and_bind(w, control)) {
-    round_trips(w.main.device, *control);
-    failure(w.main.device);
+    round_trips(w.main.device, *control, "the apartments");
+    refused_call(w.main.device, "the apartments");
     events(w, *control);
     thread_in_no_apartment();
     for (bool inCall : {false, true}) thread_in_sta(inCall);

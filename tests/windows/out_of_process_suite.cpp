@@ -165,73 +165,7 @@ bool bind_running(Wrappers& w, Control*& control, bool x86) {
   return true;
 }
 
-// ---- 3. calls ----
-
-void round_trips(jobject dev, Control& control) {
-  Vm& vm = Vm::instance();
-  const std::u16string text = u"Trazo \u00F1 \u20AC \U0001F600";
-  member<void>("setText__Ljava_lang_String_2", dev, jstr(text));
-  const std::u16string got = chars(member<jstring>("getText", dev));
-  member<void>("setText__Ljava_lang_String_2", dev, jstr(u""));
-  const std::u16string empty = chars(member<jstring>("getText", dev));
-  check(got == text && empty.empty() && take_exception().empty(),
-        "strings both ways across the processes: a surrogate pair, and the empty string",
-        vm.utf8(vm.new_string(got)));
-
-  Object* white = deref(member<jobject>("getColor", dev));
-  member<void>("setColor__Ljava_awt_Color_2", dev, ref(new_color(0x12, 0x34, 0x56)));
-  Object* back = deref(member<jobject>("getColor", dev));
-  bool same = white && white->get_int("value") == static_cast<jint>(0xFFFFFFFF) && back &&
-              back->get_int("value") == static_cast<jint>(0xFF123456);
-  for (jboolean b : {jboolean{0}, jboolean{1}}) {
-    member<void>("setAutoSelect__Z", dev, b);
-    same = same && member<jboolean>("getAutoSelect", dev) == b;
-  }
-  for (int b : {-128, -1, 0, 127}) {
-    member<void>("setPasswordChar__B", dev, static_cast<jbyte>(b));
-    same = same && member<jbyte>("getPasswordChar", dev) == b;
-  }
-  for (int v : {-32768, -12, 32767}) {
-    member<void>("setCursor__S", dev, static_cast<jshort>(v));
-    same = same && member<jshort>("getCursor", dev) == v;
-  }
-  member<void>("setMaxLength__I", dev, jint{2147483647});
-  same = same && member<jint>("getMaxLength", dev) == 2147483647;
-  member<void>("setMaxLength__I", dev, jint{0});
-  member<void>("setPasswordChar__B", dev, jbyte{0});
-  member<void>("setCursor__S", dev, jshort{0});
-  member<void>("setBorderStyle__Lpuente_TxFormBorderStyle_2", dev,
-               ref(enum_constant("puente/TxFormBorderStyle", 3)));
-  same = same && deref(member<jobject>("getBorderStyle", dev)) ==
-                     enum_constant("puente/TxFormBorderStyle", 3);
-  check(same && take_exception().empty(),
-        "colours, booleans, bytes (-128..127), shorts, ints and enumerations both ways");
-
-  member<void>("setVelocidad__I", dev, jint{10});
-  member<void>("setPuertoComm__S", dev, jshort{1});
-  member<void>("Explora", dev);
-  const std::string scan_exception = take_exception();
-  const HRESULT waited = control.wait_idle();
-  const jint status = member<jint>("getStatus", dev);
-  const jfloat box_h = member<jfloat>("getBoxH", dev);
-  const std::u16string deltas = chars(member<jstring>("getRadioDeltas", dev));
-  check(scan_exception.empty() && waited == S_OK && status == 200 && box_h > 0.0f &&
-            deltas.rfind(u"400;", 0) == 0,
-        "a scan in the surrogate: status 200, a float (getBoxH), 400 radius deltas",
-        scan_exception + " wait " + hex(static_cast<unsigned long>(waited)) + " status " +
-            std::to_string(status));
-
-  member<void>("setVelocidad__I", dev, jint{99});
-  Object* e = take_throwable();
-  check(e && e->cls->name == "ezjcom/JComException" &&
-            static_cast<unsigned long>(e->get_int("hResult")) == 0x80070057ul &&
-            vm.utf8(e->get_obj("description")) == "Velocidad: 99 is out of range (1 to 10)" &&
-            vm.utf8(e->get_obj("comSource")) == "ScanMontura",
-        "a refused call: the component's EXCEPINFO crosses the processes into the Java exception",
-        e ? e->cls->name + " " + e->message : "no exception");
-}
-
-// ---- 4. events from the other process ----
+// ---- 3. events from the other process ----
 
 void events(const Wrappers& w, Control& control) {
   Vm& vm = Vm::instance();
@@ -283,7 +217,7 @@ void events(const Wrappers& w, Control& control) {
   server_side_then_disconnect(w.main.component, listener, cookie, control, "from the surrogate");
 }
 
-// ---- 5. creation through the bridge ----
+// ---- 4. creation through the bridge ----
 
 void creation() {
   const std::size_t journaled = journal_of("ezjcomCreateInstance").size();
@@ -308,7 +242,7 @@ void creation() {
   release_pair(p);
 }
 
-// ---- 6. creations, calls and releases from several threads at once ----
+// ---- 5. creations, calls and releases from several threads at once ----
 
 void concurrent_pairs() {
   constexpr int kThreads = 4;
@@ -345,7 +279,7 @@ void concurrent_pairs() {
         wrong);
 }
 
-// ---- 7. the end ----
+// ---- 6. the end ----
 
 void release_all(Wrappers& w, Control*& control) {
   delete control;
@@ -408,7 +342,8 @@ void out_of_process_suite(bool x86) {
     Wrappers w;
     Control* control = nullptr;
     if (bind_running(w, control, x86)) {
-      round_trips(w.main.device, *control);
+      round_trips(w.main.device, *control, "the processes");
+      refused_call(w.main.device, "the processes");
       events(w, *control);
     }
     release_all(w, control);
