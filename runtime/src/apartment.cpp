@@ -34,20 +34,19 @@ class MtaThreads {
  public:
   // Starts the first thread once and waits until it is in the MTA.
   void ensure_started() {
-    // Every COM call of the runtime passes here: once started, one load.
-    if (started_.load(std::memory_order_acquire)) return;
+    if (detail::g_mta_started.load(std::memory_order_acquire)) return;
     std::unique_lock<std::mutex> hold(lock_);
-    if (started_.load(std::memory_order_relaxed)) return;
+    if (detail::g_mta_started.load(std::memory_order_relaxed)) return;
     // The first caller starts the thread; callers meanwhile wait with it.
     if (!first_started_) {
       first_started_ = start_locked();
       if (!first_started_) {
-        started_.store(true, std::memory_order_release);  // no thread: calls are made where asked
+        detail::g_mta_started.store(true, std::memory_order_release);  // no thread: calls are made where asked
         return;
       }
     }
     joined_cv_.wait(hold, [this] { return joined_ > 0; });
-    started_.store(true, std::memory_order_release);
+    detail::g_mta_started.store(true, std::memory_order_release);
   }
 
   // Runs f on one of the threads; false when none could take it.
@@ -122,7 +121,6 @@ class MtaThreads {
     done_cv_.wait(hold, [&f] { return f.done; });
   }
 
-  std::atomic<bool> started_{false};  // the first thread is in the MTA, or could not start
   bool first_started_ = false;        // under the lock
   std::mutex lock_;
   std::condition_variable work_cv_;    // a call was queued
@@ -190,19 +188,20 @@ bool forward(MtaThreads& threads, MtaCall call, void* context) {
 
 }  // namespace
 
+namespace detail {
+std::atomic<bool> g_mta_started{false};
+void start_mta() { mta_threads().ensure_started(); }
+}  // namespace detail
+
 void run_in_mta(MtaCall call, void* context) {
   MtaThreads& threads = mta_threads();
-  threads.ensure_started();
-  // The runtime's first MTA thread keeps the MTA alive: a thread in it, or in
-  // no apartment at all (which COM then counts in the MTA, implicitly), makes
-  // the call as it is, with no initialisation of its own.
-  APTTYPE type = APTTYPE_CURRENT;
-  APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
-  const HRESULT apartment = CoGetApartmentType(&type, &qualifier);
-  if (SUCCEEDED(apartment) && type == APTTYPE_MTA) {
+  if (mta_here()) {
     call(context);
     return;
   }
+  APTTYPE type = APTTYPE_CURRENT;
+  APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+  const HRESULT apartment = CoGetApartmentType(&type, &qualifier);
   if (SUCCEEDED(apartment) && (type == APTTYPE_STA || type == APTTYPE_MAINSTA)) {
     if (forward(threads, call, context)) return;
     call(context);  // no thread to make it: made here, COM answers as for the wrong apartment
