@@ -34,20 +34,24 @@ class MtaThreads {
  public:
   // Starts the first thread once and waits until it is in the MTA.
   void ensure_started() {
-    if (detail::g_mta_started.load(std::memory_order_acquire)) return;
+    if (started_.load(std::memory_order_acquire)) return;
     std::unique_lock<std::mutex> hold(lock_);
-    if (detail::g_mta_started.load(std::memory_order_relaxed)) return;
+    if (started_.load(std::memory_order_relaxed)) return;
     // The first caller starts the thread; callers meanwhile wait with it.
     if (!first_started_) {
       first_started_ = start_locked();
       if (!first_started_) {
-        detail::g_mta_started.store(true, std::memory_order_release);  // no thread: calls are made where asked
+        started_.store(true, std::memory_order_release);  // no thread: calls are made where asked
         return;
       }
     }
     joined_cv_.wait(hold, [this] { return joined_ > 0; });
-    detail::g_mta_started.store(true, std::memory_order_release);
+    running_.store(true, std::memory_order_release);
+    started_.store(true, std::memory_order_release);
   }
+
+  // True once the first thread is in the MTA; it stays there for good.
+  bool running() const { return running_.load(std::memory_order_acquire); }
 
   // Runs f on one of the threads; false when none could take it.
   bool run(Forwarded& f) {
@@ -121,6 +125,8 @@ class MtaThreads {
     done_cv_.wait(hold, [&f] { return f.done; });
   }
 
+  std::atomic<bool> started_{false};  // the first thread is in the MTA, or could not start
+  std::atomic<bool> running_{false};  // the first thread is in the MTA
   bool first_started_ = false;        // under the lock
   std::mutex lock_;
   std::condition_variable work_cv_;    // a call was queued
@@ -188,10 +194,67 @@ bool forward(MtaThreads& threads, MtaCall call, void* context) {
 
 }  // namespace
 
-namespace detail {
-std::atomic<bool> g_mta_started{false};
-void start_mta() { mta_threads().ensure_started(); }
-}  // namespace detail
+namespace {
+
+// What the runtime knows of the calling thread's apartment.
+enum class Known : unsigned char { kNothing, kMta };
+enum class Spied : unsigned char { kNot, kYes, kCannot };
+thread_local Known t_known = Known::kNothing;
+thread_local Spied t_spied = Spied::kNot;
+
+// Forgets what the runtime knows of a thread's apartment whenever COM is
+// initialised or uninitialised on it. One object for every thread, never
+// freed: COM calls it on the thread concerned.
+class ApartmentSpy final : public IInitializeSpy {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IInitializeSpy)) {
+      *out = static_cast<IInitializeSpy*>(this);
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE PreInitialize(DWORD, DWORD) override { return forget(S_OK); }
+  HRESULT STDMETHODCALLTYPE PostInitialize(HRESULT hr, DWORD, DWORD) override {
+    return forget(hr);  // what CoInitializeEx answers
+  }
+  HRESULT STDMETHODCALLTYPE PreUninitialize(DWORD) override { return forget(S_OK); }
+  HRESULT STDMETHODCALLTYPE PostUninitialize(DWORD) override { return forget(S_OK); }
+
+ private:
+  static HRESULT forget(HRESULT hr) {
+    t_known = Known::kNothing;
+    return hr;
+  }
+};
+
+ApartmentSpy g_spy;
+
+bool ask_com() {
+  mta_threads().ensure_started();
+  if (t_spied == Spied::kNot) {
+    ULARGE_INTEGER cookie{};
+    t_spied = SUCCEEDED(CoRegisterInitializeSpy(&g_spy, &cookie)) ? Spied::kYes : Spied::kCannot;
+  }
+  // The runtime's first MTA thread keeps the MTA alive: a thread in it, or in
+  // no apartment at all (which COM then counts in the MTA, implicitly), makes
+  // the call as it is, with no initialisation of its own.
+  APTTYPE type = APTTYPE_CURRENT;
+  APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+  const bool mta = SUCCEEDED(CoGetApartmentType(&type, &qualifier)) && type == APTTYPE_MTA;
+  // Kept only where a change would be told: the spy watches this thread, and
+  // the runtime's thread keeps the MTA for good.
+  if (mta && t_spied == Spied::kYes && mta_threads().running()) t_known = Known::kMta;
+  return mta;
+}
+
+}  // namespace
+
+bool mta_here() { return t_known == Known::kMta || ask_com(); }
 
 void run_in_mta(MtaCall call, void* context) {
   MtaThreads& threads = mta_threads();

@@ -27,9 +27,6 @@
 // run on another thread. What it throws reaches the caller.
 #pragma once
 
-#include <objbase.h>
-
-#include <atomic>
 #include <type_traits>
 
 namespace ezjcom {
@@ -39,25 +36,13 @@ using MtaCall = void (*)(void* context);
 // Runs call(context) in the MTA, as described above, and returns when it has run.
 void run_in_mta(MtaCall call, void* context);
 
-namespace detail {
-// Set once the runtime's first MTA thread is in the MTA (or could not start).
-extern std::atomic<bool> g_mta_started;
-// Starts that thread, once, and returns when it is in the MTA.
-void start_mta();
-}  // namespace detail
-
 // True when the calling thread is in the MTA, explicitly or implicitly, so that
-// it makes the call itself: what almost every call finds, checked inline
-// before the call is packed up for run_in_mta.
-inline bool mta_here() {
-  if (!detail::g_mta_started.load(std::memory_order_acquire)) detail::start_mta();
-  // The runtime's first MTA thread keeps the MTA alive: a thread in it, or in
-  // no apartment at all (which COM then counts in the MTA, implicitly), makes
-  // the call as it is, with no initialisation of its own.
-  APTTYPE type = APTTYPE_CURRENT;
-  APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
-  return SUCCEEDED(CoGetApartmentType(&type, &qualifier)) && type == APTTYPE_MTA;
-}
+// it makes the call itself: what almost every call finds, checked before the
+// call is packed up for run_in_mta. Once COM has said so for a thread, the
+// answer is kept until COM is initialised or uninitialised on that thread
+// (an initialize spy registered on it tells the runtime), so that a call
+// from a thread in the MTA asks COM nothing.
+bool mta_here();
 
 template <class Fn>
 auto in_mta(Fn fn) -> decltype(fn()) {

@@ -404,6 +404,24 @@ EZJCOM_API HRESULT EZJCOM_CALL ezjcomQueryInterface(JNIEnv*, jint comId, REFIID 
   return in_mta([&] { return object->QueryInterface(iid, out); });
 }
 
+namespace {
+
+// The Invoke of a member call; Invoke takes the result before the exception information.
+HRESULT invoke(IDispatch* dispatch, DISPID dispid, DISPPARAMS* params, WORD flags,
+               EXCEPINFO* excepInfo, UINT* argErr, VARIANT* result) {
+  return dispatch->Invoke(dispid, IID_NULL, GetUserDefaultLCID(), flags, params, result, excepInfo,
+                          argErr);
+}
+
+// The same from a thread that is not in the MTA, kept out of the common path.
+[[gnu::noinline]] HRESULT invoke_in_mta(IDispatch* dispatch, DISPID dispid, DISPPARAMS* params,
+                                        WORD flags, EXCEPINFO* excepInfo, UINT* argErr,
+                                        VARIANT* result) {
+  return in_mta([&] { return invoke(dispatch, dispid, params, flags, excepInfo, argErr, result); });
+}
+
+}  // namespace
+
 EZJCOM_API HRESULT EZJCOM_CALL ezjcomInvokeHelper(JNIEnv*, IDispatch* dispatch, DISPID dispid,
                                                   DISPPARAMS* params, WORD flags,
                                                   EXCEPINFO* excepInfo, UINT* argErr,
@@ -422,9 +440,7 @@ EZJCOM_API HRESULT EZJCOM_CALL ezjcomInvokeHelper(JNIEnv*, IDispatch* dispatch, 
   if (!dispatch) return E_POINTER;
   DISPPARAMS none{};  // Invoke needs parameters, if only an empty set
   if (!params) params = &none;
-  // Invoke takes the result before the exception information.
-  return in_mta([&] {
-    return dispatch->Invoke(dispid, IID_NULL, GetUserDefaultLCID(), flags, params, result,
-                            excepInfo, argErr);
-  });
+  // The common case first, with nothing packed up for another thread.
+  if (mta_here()) return invoke(dispatch, dispid, params, flags, excepInfo, argErr, result);
+  return invoke_in_mta(dispatch, dispid, params, flags, excepInfo, argErr, result);
 }

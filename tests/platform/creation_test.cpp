@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -366,3 +367,77 @@ TEST(RunningObjectTable, ReleaseDuringRevocationMayUseTheTable) {
 }
 
 }  // namespace
+
+// An initialize spy that writes down what it is told and answers
+// PostInitialize with `answer` when set.
+struct RecordingSpy : IInitializeSpy {
+  std::vector<std::string> told;
+  std::atomic<long> refs{1};
+  HRESULT answer = S_OK;
+  bool replace_answer = false;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IInitializeSpy)) {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    *out = this;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
+  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
+  HRESULT STDMETHODCALLTYPE PreInitialize(DWORD model, DWORD refs_now) override {
+    told.push_back("pre-init " + std::to_string(model) + " " + std::to_string(refs_now));
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE PostInitialize(HRESULT hr, DWORD, DWORD refs_now) override {
+    told.push_back("post-init " + std::to_string(hr) + " " + std::to_string(refs_now));
+    return replace_answer ? answer : hr;
+  }
+  HRESULT STDMETHODCALLTYPE PreUninitialize(DWORD refs_now) override {
+    told.push_back("pre-uninit " + std::to_string(refs_now));
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE PostUninitialize(DWORD refs_now) override {
+    told.push_back("post-uninit " + std::to_string(refs_now));
+    return S_OK;
+  }
+};
+
+// A spy hears its own thread only, until revoked; PostInitialize's answer is
+// CoInitializeEx's; its reference goes back at the revocation or at the end of
+// the thread it was registered on.
+TEST(InitializeSpy, HearsItsThreadUntilRevokedAndIsGivenBack) {
+  RecordingSpy spy;
+  std::vector<HRESULT> answers;
+  std::thread([&] {
+    ULARGE_INTEGER cookie{};
+    ASSERT_EQ(CoRegisterInitializeSpy(&spy, &cookie), S_OK);
+    std::thread([] {
+      CoInitializeEx(nullptr, COINIT_MULTITHREADED);  // another thread: not heard
+      CoUninitialize();
+    }).join();
+    answers.push_back(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    spy.replace_answer = true;
+    spy.answer = E_ACCESSDENIED;
+    answers.push_back(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    spy.replace_answer = false;
+    CoUninitialize();
+    CoUninitialize();
+    ULARGE_INTEGER wrong = cookie;
+    wrong.QuadPart += 100;
+    answers.push_back(CoRevokeInitializeSpy(wrong));
+    answers.push_back(CoRevokeInitializeSpy(cookie));
+    answers.push_back(CoRevokeInitializeSpy(cookie));
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);  // revoked: not heard
+    CoUninitialize();
+    ASSERT_EQ(CoRegisterInitializeSpy(&spy, &cookie), S_OK);  // kept until the thread ends
+  }).join();
+  EXPECT_EQ(answers,
+            (std::vector<HRESULT>{S_OK, E_ACCESSDENIED, E_INVALIDARG, S_OK, E_INVALIDARG}));
+  EXPECT_EQ(spy.told, (std::vector<std::string>{"pre-init 2 0", "post-init 0 1", "pre-init 2 1",
+                                                "post-init 1 2", "pre-uninit 2", "post-uninit 1",
+                                                "pre-uninit 1", "post-uninit 0"}));
+  EXPECT_EQ(spy.refs.load(), 1);
+  EXPECT_EQ(CoRegisterInitializeSpy(nullptr, nullptr), E_INVALIDARG);
+}

@@ -156,6 +156,58 @@ TEST(Apartments, CallsAreMadeInTheMultithreadedApartmentAndLeaveTheThreadAsItWas
   }
 }
 
+// What the runtime knows of a thread's apartment follows the thread: after
+// each change between two calls (in either direction, with calls made in
+// between so that an answer is known), the next call is made where the new
+// apartment says, and the thread's own initialisation answers as it would.
+TEST(Apartments, AThreadThatChangesApartmentBetweenCallsIsServedByItsNewOne) {
+  auto* probe = rtest::make<ApartmentProbe>();
+  std::vector<std::string> faults;
+  std::thread([&] {
+    const auto caller = std::this_thread::get_id();
+    // Calls made from here, and whether each was made on this thread.
+    auto calls_made_here = [&](const char* when) {
+      size_t before;
+      {
+        std::lock_guard<std::mutex> hold(probe->lock);
+        before = probe->threads.size();
+      }
+      DISPPARAMS none{};
+      for (int i = 0; i < 3; ++i)
+        ezjcomInvokeHelper(nullptr, probe, 1, &none, DISPATCH_METHOD, nullptr, nullptr, nullptr);
+      std::lock_guard<std::mutex> hold(probe->lock);
+      int here = 0;
+      for (size_t i = before; i < probe->threads.size(); ++i) here += probe->threads[i] == caller;
+      if (here != 0 && here != 3)
+        faults.push_back(std::string(when) + ": calls made in two places");
+      return here == 3;
+    };
+    if (!calls_made_here("in no apartment")) faults.push_back("in no apartment: not made here");
+    if (CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED) != S_OK)
+      faults.push_back("joining an STA did not answer S_OK");
+    if (calls_made_here("in an STA")) faults.push_back("in an STA: made here");
+    if (CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED) != S_FALSE)
+      faults.push_back("joining the STA again did not answer S_FALSE");
+    CoUninitialize();
+    if (calls_made_here("in the STA, joined twice and left once"))
+      faults.push_back("in the STA, joined twice and left once: made here");
+    CoUninitialize();
+    if (!calls_made_here("out of the STA")) faults.push_back("out of the STA: not made here");
+    if (CoInitializeEx(nullptr, COINIT_MULTITHREADED) != S_OK)
+      faults.push_back("joining the MTA did not answer S_OK");
+    if (!calls_made_here("in the MTA")) faults.push_back("in the MTA: not made here");
+    CoUninitialize();
+    if (CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED) != S_OK)
+      faults.push_back("joining an STA after the MTA did not answer S_OK");
+    if (calls_made_here("in an STA after the MTA"))
+      faults.push_back("in an STA after the MTA: made here");
+    CoUninitialize();
+  }).join();
+  EXPECT_EQ(faults, std::vector<std::string>{});
+  EXPECT_EQ(probe->in_sta_calls, 0) << "the object was called on a thread in an STA";
+  rtest::destroy(probe);
+}
+
 // The runtime's own thread keeps the MTA alive: a thread in no apartment (in
 // it implicitly) or in the MTA makes its calls with no initialisation of COM.
 TEST(Apartments, CallsFromTheMultithreadedApartmentInitialiseNothing) {

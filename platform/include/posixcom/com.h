@@ -492,6 +492,28 @@ typedef enum _APTTYPEQUALIFIER {
   APTTYPEQUALIFIER_IMPLICIT_MTA = 1
 } APTTYPEQUALIFIER;
 JTZCOM_API HRESULT CoGetApartmentType(APTTYPE* pAptType, APTTYPEQUALIFIER* pAptQualifier);
+
+// Told, on the calling thread, of each CoInitializeEx and CoUninitialize made
+// on it; what PostInitialize returns is what CoInitializeEx returns.
+// Registered per thread (CoRegisterInitializeSpy takes a reference, given back
+// by CoRevokeInitializeSpy on the same thread or at the thread's end).
+typedef union _ULARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    DWORD HighPart;
+  } u;
+  ULONGLONG QuadPart;
+} ULARGE_INTEGER;
+JTZCOM_API const IID IID_IInitializeSpy;
+struct IInitializeSpy : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE PreInitialize(DWORD dwCoInit, DWORD dwCurThreadAptRefs) = 0;
+  virtual HRESULT STDMETHODCALLTYPE PostInitialize(HRESULT hrCoInit, DWORD dwCoInit,
+                                                   DWORD dwNewThreadAptRefs) = 0;
+  virtual HRESULT STDMETHODCALLTYPE PreUninitialize(DWORD dwCurThreadAptRefs) = 0;
+  virtual HRESULT STDMETHODCALLTYPE PostUninitialize(DWORD dwNewThreadAptRefs) = 0;
+};
+JTZCOM_API HRESULT CoRegisterInitializeSpy(IInitializeSpy* pSpy, ULARGE_INTEGER* puliCookie);
+JTZCOM_API HRESULT CoRevokeInitializeSpy(ULARGE_INTEGER uliCookie);
 // Classes come from the class registry: the file named by $JTZCOM_REGISTRY,
 // else "com-registry" next to libjtzcom (written by the CMake function
 // jtz_register_inproc_server). Only in-process servers exist; CLSCTX_LOCAL_SERVER
