@@ -161,13 +161,13 @@ final class MemberSuite {
     }
 
     private static Ratio numeric(String member) {
-        return new Ratio(member + ": bridge / (empty + Invoke)", 1.3, m -> m.get(member) / base(m, member));
+        return new Ratio(member + ": bridge / (empty + Invoke)", 1.1, m -> m.get(member) / base(m, member));
     }
 
-    // "at most 1.5 x (empty + Invoke) plus the string conversion": the conversion is taken off the
+    // "at most 1.1 x (empty + Invoke) plus the string conversion": the conversion is taken off the
     // bridge's time, the rest divided by (empty + Invoke).
     private static Ratio string(String member, String conversion) {
-        return new Ratio(member + ": (bridge - conversion) / (empty + Invoke)", 1.5,
+        return new Ratio(member + ": (bridge - conversion) / (empty + Invoke)", 1.1,
                 m -> (m.get(member) - m.get(conversion)) / base(m, member));
     }
 
