@@ -1,6 +1,9 @@
 #include "apartment.h"
 
 #include <objbase.h>
+#if !defined(_WIN32)
+#include <dlfcn.h>
+#endif
 
 #include <atomic>
 #include <condition_variable>
@@ -234,11 +237,32 @@ class ApartmentSpy final : public IInitializeSpy {
 
 ApartmentSpy g_spy;
 
+// COM keeps a thread's spy until the thread ends, and the runtime's MTA
+// threads run its code for good: the library stays loaded for the life of the
+// process (decided once; false when it cannot be kept, and no spy is then
+// registered).
+bool keep_loaded() {
+  static const bool kept = [] {
+#if defined(_WIN32)
+    HMODULE self = nullptr;
+    return GetModuleHandleExW(
+               GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+               reinterpret_cast<LPCWSTR>(&g_spy), &self) != 0;
+#else
+    Dl_info info{};
+    if (!dladdr(static_cast<void*>(&g_spy), &info) || !info.dli_fname) return false;
+    return dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+#endif
+  }();
+  return kept;
+}
+
 bool ask_com() {
   mta_threads().ensure_started();
   if (t_spied == Spied::kNot) {
     ULARGE_INTEGER cookie{};
-    t_spied = SUCCEEDED(CoRegisterInitializeSpy(&g_spy, &cookie)) ? Spied::kYes : Spied::kCannot;
+    t_spied = keep_loaded() && SUCCEEDED(CoRegisterInitializeSpy(&g_spy, &cookie)) ? Spied::kYes
+                                                                                   : Spied::kCannot;
   }
   // The runtime's first MTA thread keeps the MTA alive: a thread in it, or in
   // no apartment at all (which COM then counts in the MTA, implicitly), makes
