@@ -155,8 +155,8 @@ class MtaThreads {
     if (!first_started_) {
       first_started_ = start_locked();
       if (!first_started_) {
-        detail::g_mta_started.store(
-            true, std::memory_order_release);  // no thread: calls are made where asked
+        // No thread: calls are made where asked.
+        detail::g_mta_started.store(true, std::memory_order_release);
         return;
       }
     }
