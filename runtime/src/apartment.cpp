@@ -55,18 +55,6 @@ bool spin_until(Ready ready, Clock::duration limit) {
   }
 }
 
-// Takes the lock, trying a few times before blocking on it: it is held for a
-// few instructions at a time, while blocking on it is a kernel round trip.
-void lock_soon(std::unique_lock<std::mutex>& hold) {
-  for (unsigned step = 0; step < 64; ++step) {
-    if (hold.try_lock()) return;
-#if defined(__i386__) || defined(__x86_64__)
-    __builtin_ia32_pause();
-#endif
-  }
-  hold.lock();
-}
-
 #if defined(_WIN32)
 // The event a thread in a single-threaded apartment waits on while the
 // runtime's MTA threads make its calls: made at its first such call and kept
@@ -168,8 +156,7 @@ class MtaThreads {
   bool run(Forwarded& f) {
     bool wake = false;
     {
-      std::unique_lock<std::mutex> hold(lock_, std::defer_lock);
-      lock_soon(hold);
+      std::lock_guard<std::mutex> hold(lock_);
       if (idle_ == 0 && !start_locked()) return false;
       queue_.push_back(&f);
       queued_.store(queue_.size(), std::memory_order_relaxed);
@@ -218,13 +205,13 @@ class MtaThreads {
       } catch (...) {
         f->error = std::current_exception();
       }
-      lock_soon(hold);
+      hold.lock();
       ++idle_;
       ++spinning_;  // before the caller can see the end and queue its next call
       hold.unlock();
       finish(*f);
       spin_until([this] { return queued_.load(std::memory_order_relaxed) != 0; }, kThreadSpin);
-      lock_soon(hold);
+      hold.lock();
       --spinning_;
     }
   }
