@@ -5,6 +5,7 @@
 // left as it was found: the runtime undoes exactly the initialisation it made.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -270,6 +271,66 @@ TEST(Apartments, CallsFromSeveralSingleThreadedApartmentsAtOnceDoNotWaitForEachO
   EXPECT_EQ(second, S_OK);
   EXPECT_EQ(first, S_OK) << "the second call waited for the first (E_ABORT: 10 s passed)";
   EXPECT_EQ(probe->in_sta_calls, 0);
+  EXPECT_EQ(probe->refs.load(), 1);
+  rtest::destroy(probe);
+}
+
+// A dispatch object for many callers at once: it counts its calls and those
+// that came on a thread in an STA, answers each with its own DISPID, and
+// makes the calls with DISPID kSlow last long enough that their callers have
+// stopped checking for the end and sleep.
+struct SharedProbe : rtest::FakeDispatch {
+  static constexpr DISPID kSlow = 99;
+  std::atomic<int> calls{0};
+  std::atomic<int> in_sta_calls{0};
+
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* r,
+                                   EXCEPINFO*, UINT*) override {
+    if (in_sta()) ++in_sta_calls;
+    ++calls;
+    if (id == kSlow) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (r) {
+      r->vt = VT_I4;
+      r->lVal = id;
+    }
+    return S_OK;
+  }
+};
+
+TEST(Apartments, ManySingleThreadedApartmentsCallAtOnceShortAndSlowCallsAlike) {
+  // Each thread's calls follow each other with no gap (the runtime's thread
+  // is still looking for work), a short one, or one long enough for it to
+  // sleep; every 25th is slow, so that its caller sleeps until it ends.
+  constexpr int kThreads = 8;
+  constexpr int kCalls = 200;
+  auto* probe = rtest::make<SharedProbe>();
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> callers;
+  for (int t = 0; t < kThreads; ++t) {
+    callers.emplace_back([&, t] {
+      CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+      for (int i = 0; i < kCalls; ++i) {
+        const DISPID id = (i + t) % 25 == 0 ? SharedProbe::kSlow : 1000 * (t + 1) + i;
+        DISPPARAMS none{};
+        VARIANT r;
+        VariantInit(&r);
+        const HRESULT hr = ezjcomInvokeHelper(nullptr, probe, id, &none, DISPATCH_PROPERTYGET,
+                                              nullptr, nullptr, &r);
+        if (hr != S_OK || r.vt != VT_I4 || r.lVal != id) ++wrong;
+        switch ((i * 7 + t) % 4) {
+          case 0: break;
+          case 1: std::this_thread::yield(); break;
+          case 2: std::this_thread::sleep_for(std::chrono::microseconds(50)); break;
+          default: std::this_thread::sleep_for(std::chrono::milliseconds(1)); break;
+        }
+      }
+      CoUninitialize();
+    });
+  }
+  for (std::thread& t : callers) t.join();
+  EXPECT_EQ(wrong.load(), 0) << "calls that failed or gave another call's result";
+  EXPECT_EQ(probe->calls.load(), kThreads * kCalls);
+  EXPECT_EQ(probe->in_sta_calls.load(), 0);
   EXPECT_EQ(probe->refs.load(), 1);
   rtest::destroy(probe);
 }
