@@ -16,9 +16,11 @@
 //   - a thread that someone else put in a single-threaded apartment (a GUI
 //     thread) cannot join it (RPC_E_CHANGED_MODE), and keeps its apartment:
 //     the call is made on one of the runtime's own MTA threads while the
-//     caller waits; on Windows the waiting thread goes on dispatching its
-//     window messages and the COM calls made to its apartment, waiting on an
-//     event of its own kept for the thread's life.
+//     caller waits: it checks for the call's end for a short while first
+//     (a call that ends soon then costs no kernel round trip), and then, on
+//     Windows, goes on dispatching its window messages and the COM calls
+//     made to its apartment, waiting on an event of its own kept for the
+//     thread's life.
 // The runtime's first MTA thread starts with the first call and keeps the MTA
 // alive for the rest of the process, so that the pointers obtained in it stay
 // valid between calls, when no Java thread is in it.
