@@ -241,8 +241,9 @@ class MtaThreads {
 
   // Waits for f's end: spinning for a short call, then asleep. On Windows the
   // caller's apartment stays responsive while it sleeps:
-  // CoWaitForMultipleHandles dispatches its messages and the COM calls made
-  // to it.
+  // CoWaitForMultipleHandles runs COM's modal loop, which dispatches the COM
+  // calls made to the apartment and the messages sent to its windows (posted
+  // ones wait in the queue, as in any COM call the thread makes).
   void wait(Forwarded& f) {
     const auto done = [&f] { return f.state.load(std::memory_order_acquire) == Forwarded::kDone; };
     if (spin_until(done, kCallerSpin)) return;

@@ -412,6 +412,7 @@ void apartment_suite() {
     events(w, *control);
     thread_in_no_apartment();
     for (bool inCall : {false, true}) thread_in_sta(inCall);
+    listener_in_the_callers_apartment();
   }
   release_all(w, control);
   if (SUCCEEDED(joined)) CoUninitialize();

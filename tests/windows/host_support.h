@@ -276,6 +276,14 @@ void apartment_suite();
 // (out_of_process_suite.cpp): the 32-bit component where x86, else the 64-bit one.
 void out_of_process_suite(bool x86);
 
+// A thread in a single-threaded apartment makes a component that fires
+// OnChange inside setText, connects a sink of its own apartment and sets the
+// text (caller_apartment.cpp); run by the suites of both threading models.
+void listener_in_the_callers_apartment();
+// A call made by a single-threaded caller while it waits for another, which
+// ends first (caller_apartment.cpp).
+void nested_waits_in_a_single_threaded_caller();
+
 // The checks of the end of every run (wine_host.cpp): every global reference,
 // weak one and string's characters given back, every native found, no misuse
 // of JNI, and nothing called at process detach.

@@ -659,6 +659,8 @@ int wmain(int argc, wchar_t** argv) {
       failures(w.device);
       events(w);
       events_in_call();
+      listener_in_the_callers_apartment();
+      nested_waits_in_a_single_threaded_caller();
       if (high) check_stale_and_forged_values();
     }
     teardown(w);
