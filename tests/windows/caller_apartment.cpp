@@ -19,9 +19,22 @@ namespace {
 
 constexpr DISPID kOnChange = 1;
 
+// A dispatch interface reached by DISPID alone, with no type information.
+class UntypedDispatch : public IDispatch {
+ public:
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    if (count) *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return E_NOTIMPL;
+  }
+};
+
 // An event sink of the apartment that makes it. Its first OnChange reads the
 // text back through the bridge, inside the event.
-class ApartmentSink final : public IDispatch {
+class ApartmentSink final : public UntypedDispatch {
  public:
   struct Event {
     DISPID dispid;
@@ -47,14 +60,6 @@ class ApartmentSink final : public IDispatch {
     if (left == 0) delete this;
     return left;
   }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    if (count) *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return E_NOTIMPL;
-  }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*,
                                    EXCEPINFO*, UINT*) override {
     events.push_back({dispid, GetCurrentThreadId()});
@@ -77,7 +82,7 @@ class ApartmentSink final : public IDispatch {
 };
 
 // An object whose Invoke runs the function it was made with.
-class Callback final : public IDispatch {
+class Callback final : public UntypedDispatch {
  public:
   explicit Callback(std::function<void()> run) : run_(std::move(run)) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
@@ -88,14 +93,6 @@ class Callback final : public IDispatch {
   // Owned by the check that makes it.
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    if (count) *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return E_NOTIMPL;
-  }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
                                    UINT*) override {
     run_();
