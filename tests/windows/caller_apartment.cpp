@@ -19,9 +19,26 @@ namespace {
 
 constexpr DISPID kOnChange = 1;
 
-// A dispatch interface reached by DISPID alone, with no type information.
-class UntypedDispatch : public IDispatch {
+// A dispatch object reached by DISPID alone, whose Invoke hands the DISPID to
+// the function it was made with. It answers for the component's event
+// interface too, so it can be a sink.
+class Callback final : public IDispatch {
  public:
+  explicit Callback(std::function<void(DISPID)> run) : run_(std::move(run)) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    const bool ours = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
+                      IsEqualIID(iid, scanmontura::kIScanMonturaEvents.iid);
+    *out = ours ? static_cast<IDispatch*>(this) : nullptr;
+    if (ours) AddRef();
+    return ours ? S_OK : E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG left = InterlockedDecrement(&refs_);
+    if (left == 0) delete this;
+    return left;
+  }
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
     if (count) *count = 0;
     return S_OK;
@@ -30,77 +47,21 @@ class UntypedDispatch : public IDispatch {
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
     return E_NOTIMPL;
   }
-};
-
-// An event sink of the apartment that makes it. Its first OnChange reads the
-// text back through the bridge, inside the event.
-class ApartmentSink final : public UntypedDispatch {
- public:
-  struct Event {
-    DISPID dispid;
-    DWORD thread;
-  };
-
-  explicit ApartmentSink(jobject device) : device_(device) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
-        IsEqualIID(iid, scanmontura::kIScanMonturaEvents.iid)) {
-      *out = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG left = InterlockedDecrement(&refs_);
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*,
                                    EXCEPINFO*, UINT*) override {
-    events.push_back({dispid, GetCurrentThreadId()});
-    if (dispid == kOnChange && events.size() == 1) {
-      nested_text = chars(member<jstring>("getText", device_));
-      nested_exception = take_exception();
-    }
+    run_(dispid);
     return S_OK;
   }
 
-  // Read by the thread of the apartment only.
-  std::vector<Event> events;
-  std::u16string nested_text;
-  std::string nested_exception = "not called";
-
  private:
-  ~ApartmentSink() = default;
+  ~Callback() = default;
   LONG refs_ = 1;
-  jobject device_;
+  std::function<void(DISPID)> run_;
 };
 
-// An object whose Invoke runs the function it was made with.
-class Callback final : public UntypedDispatch {
- public:
-  explicit Callback(std::function<void()> run) : run_(std::move(run)) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ? this : nullptr;
-    return *out ? S_OK : E_NOINTERFACE;
-  }
-  // Owned by the check that makes it.
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                   UINT*) override {
-    run_();
-    return S_OK;
-  }
-
- private:
-  std::function<void()> run_;
+struct Event {
+  DISPID dispid;
+  DWORD thread;
 };
 
 // One member call on d through the runtime, as the bridge makes it.
@@ -158,12 +119,12 @@ void nested_waits_in_a_single_threaded_caller() {
   HANDLE inner_started = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HANDLE outer_returns = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HWND window = nullptr;
-  Callback inner([&] {
+  auto* inner = new Callback([&](DISPID) {
     SetEvent(inner_started);
     WaitForSingleObject(outer_returns, kWaitMs);
     Sleep(50);  // the outer call's end is reported meanwhile
   });
-  Callback outer([&] {
+  auto* outer = new Callback([&](DISPID) {
     SendNotifyMessageW(window, kMakeInnerCall, 0, 0);
     WaitForSingleObject(inner_started, kWaitMs);
     SetEvent(outer_returns);
@@ -174,7 +135,7 @@ void nested_waits_in_a_single_threaded_caller() {
     caller_thread = GetCurrentThreadId();
     init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     AttachedThread attached;
-    InnerCall call{&inner, E_FAIL, 0};
+    InnerCall call{inner, E_FAIL, 0};
     WNDCLASSW wc{};
     wc.lpfnWndProc = inner_call_window;
     wc.lpszClassName = L"jtz nested waits";
@@ -182,7 +143,7 @@ void nested_waits_in_a_single_threaded_caller() {
     window = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                              nullptr, nullptr);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&call));
-    outer_hr = invoke_helper(&outer);
+    outer_hr = invoke_helper(outer);
     inner_hr = call.hr;
     inner_thread = call.thread;
     DestroyWindow(window);
@@ -194,6 +155,8 @@ void nested_waits_in_a_single_threaded_caller() {
               "a single-threaded caller's call ended while a call it made inside its wait "
               "still waited (no signal lost)");
   for (HANDLE h : {t, inner_started, outer_returns}) CloseHandle(h);
+  inner->Release();
+  outer->Release();
   check(init == S_OK && window && outer_hr == S_OK && inner_hr == S_OK &&
             inner_thread == caller_thread,
         "a single-threaded caller dispatches its messages while it waits, and a call made "
@@ -213,9 +176,9 @@ void listener_in_the_callers_apartment() {
   DWORD sta_thread = 0;
   bool pumped = false;
   std::string call_exception = "not called";
-  std::vector<ApartmentSink::Event> events;
+  std::vector<Event> events;
   std::u16string nested_text;
-  std::string nested_exception;
+  std::string nested_exception = "not called";
   std::function<void()> body = [&] {
     sta_thread = GetCurrentThreadId();
     init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -225,7 +188,13 @@ void listener_in_the_callers_apartment() {
       p = create_pair();
       SetEnvironmentVariableW(L"SCANMONTURA_SIM_EVENTS", nullptr);
       component = p.created ? com_id(p.component) : nullptr;  // a pointer of the MTA
-      auto* sink = new ApartmentSink(p.device);
+      // Its first OnChange reads the text back through the bridge, inside the event.
+      auto* sink = new Callback([&](DISPID dispid) {
+        events.push_back({dispid, GetCurrentThreadId()});
+        if (dispid != kOnChange || events.size() != 1) return;
+        nested_text = chars(member<jstring>("getText", p.device));
+        nested_exception = take_exception();
+      });
       marshal = CoMarshalInterThreadInterfaceInStream(IID_IDispatch, sink, &stream);
       SetEvent(marshaled);
       // The connection asks the sink for its event interface on this thread.
@@ -237,9 +206,6 @@ void listener_in_the_callers_apartment() {
       SetEvent(called);
       // The component lets go of the sink here too.
       pumped = pump_until(unadvised) && pumped;
-      events = sink->events;
-      nested_text = sink->nested_text;
-      nested_exception = sink->nested_exception;
       sink->Release();
       release_pair(p);
     }
